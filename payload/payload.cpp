@@ -1,0 +1,144 @@
+#include "payload/payload.h"
+
+#include <stdlib.h>
+
+#include "payload/payload_io.h"
+
+WCHAR* ModulePathW;
+char* ModulePathA;
+char* ScriptText;
+
+namespace {
+
+const DWORD kInitialPathCapacity = 2000;
+// Far beyond any path the platform can give; stops the growth if the
+// platform keeps answering with a full buffer.
+const DWORD kMaxPathCapacity = 1u << 20;
+
+DWORD ModuleFileName(WCHAR* buffer, DWORD capacity) {
+  return ModuleFileNameW(buffer, capacity);
+}
+
+DWORD ModuleFileName(char* buffer, DWORD capacity) {
+  return ModuleFileNameA(buffer, capacity);
+}
+
+template <typename Char>
+void FillModulePath(Char** path) {
+  for (DWORD capacity = kInitialPathCapacity; capacity <= kMaxPathCapacity;
+       capacity *= 2) {
+    free(*path);
+    *path = static_cast<Char*>(malloc((capacity + 1) * sizeof(Char)));
+    if (!*path)
+      return;
+    DWORD length = ModuleFileName(*path, capacity);
+    (*path)[length < capacity ? length : capacity] = 0;
+    if (length < capacity - 1)
+      return;
+  }
+  (*path)[0] = 0;  // never fitted: an empty path fails the open
+}
+
+uint32_t ReadLittleEndian32(const unsigned char* bytes) {
+  return static_cast<uint32_t>(bytes[0]) |
+         static_cast<uint32_t>(bytes[1]) << 8 |
+         static_cast<uint32_t>(bytes[2]) << 16 |
+         static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+// Decodes the raw script: the first code unit (the byte-order mark) is
+// dropped whatever it holds, and a last odd byte is ignored.
+WCHAR* DecodeUtf16(const unsigned char* raw, uint32_t size) {
+  size_t count = size >= 2 ? size / 2 - 1 : 0;
+  WCHAR* wide = static_cast<WCHAR*>(malloc((count + 1) * sizeof(WCHAR)));
+  if (!wide)
+    return nullptr;
+  for (size_t i = 0; i < count; ++i) {
+    const unsigned char* unit = raw + 2 + 2 * i;
+    wide[i] = static_cast<WCHAR>(unit[0] | unit[1] << 8);
+  }
+  wide[count] = 0;
+  return wide;
+}
+
+bool ReadScript(PayloadFile file) {
+  uint64_t trailerAt;
+  unsigned char trailer[4];
+  if (!SeekPayloadFile(file, -4, true, &trailerAt) ||
+      !ReadPayloadFile(file, trailer, sizeof(trailer)))
+    return false;
+  uint32_t size = ReadLittleEndian32(trailer);
+  // The script must lie inside the file, before the trailer. Checked before
+  // anything is allocated, so a damaged trailer cannot ask for gigabytes.
+  if (size > trailerAt)
+    return false;
+  uint64_t position;
+  if (!SeekPayloadFile(file, static_cast<int64_t>(trailerAt - size), false,
+                       &position))
+    return false;
+  unsigned char* raw = static_cast<unsigned char*>(malloc(size ? size : 1));
+  if (!raw)
+    return false;
+  WCHAR* wide = nullptr;
+  if (ReadPayloadFile(file, raw, size))
+    wide = DecodeUtf16(raw, size);
+  free(raw);
+  if (!wide)
+    return false;
+  char* text = WideToAnsi(wide);
+  free(wide);
+  if (!text)
+    return false;
+  free(ScriptText);
+  ScriptText = text;
+  return true;
+}
+
+}  // namespace
+
+void GetModulePath() {
+  if (IsNtPlatform())
+    FillModulePath(&ModulePathW);
+  else
+    FillModulePath(&ModulePathA);
+}
+
+bool ReadPayload() {
+  PayloadFile file = nullptr;
+  if (IsNtPlatform()) {
+    if (ModulePathW)
+      file = OpenPayloadFileW(ModulePathW);
+  } else if (ModulePathA) {
+    file = OpenPayloadFileA(ModulePathA);
+  }
+  if (!file)
+    return false;
+  bool ok = ReadScript(file);
+  ClosePayloadFile(file);
+  return ok;
+}
+
+char* WideToAnsi(const WCHAR* wide) {
+  int needed = ConvertWideToAnsi(wide, nullptr, 0);
+  if (needed <= 0)
+    return nullptr;
+  char* ansi = static_cast<char*>(malloc(static_cast<size_t>(needed) + 2));
+  if (!ansi)
+    return nullptr;
+  int written = ConvertWideToAnsi(wide, ansi, needed + 1);
+  if (written <= 0) {
+    free(ansi);
+    return nullptr;
+  }
+  ansi[written < needed + 1 ? written : needed + 1] = '\0';
+  return ansi;
+}
+
+void FreeRunBuffers() {
+  free(ModulePathW);
+  free(ModulePathA);
+  free(ScriptText);
+  ModulePathW = nullptr;
+  ModulePathA = nullptr;
+  ScriptText = nullptr;
+}

@@ -1,0 +1,35 @@
+// The drive database appended to the program's own executable:
+//
+//   [executable image][script: N bytes of UTF-16LE, BOM first][N: 4 bytes LE]
+//
+// Nothing else marks the container; whatever precedes the script is not
+// examined.
+#pragma once
+
+#include "platform/registry.h"
+
+/// The running executable's full path: wide on the NT family, ANSI on the
+/// other; only the one of the running family is filled. Owned by the run.
+extern WCHAR* ModulePathW;
+extern char* ModulePathA;
+/// The decoded script, one NUL-terminated ANSI string. Owned by the run.
+extern char* ScriptText;
+
+/// Fills ModulePathW or ModulePathA, growing the buffer until the path fits.
+/// A platform failure leaves an empty path, which ReadPayload then fails to
+/// open.
+void GetModulePath();
+
+/// Reads the script out of the executable at the module path and decodes it
+/// into ScriptText. Fails, with ScriptText untouched, on a file that cannot
+/// be opened or read, a trailer whose length does not fit in the file, or a
+/// conversion or allocation that fails.
+bool ReadPayload();
+
+/// Converts a NUL-terminated UTF-16 string into a new NUL-terminated string
+/// in the ANSI code page (characters it lacks become the platform's default
+/// character). Null when the conversion or the allocation fails.
+char* WideToAnsi(const WCHAR* wide);
+
+/// Frees the module paths and ScriptText, each if allocated.
+void FreeRunBuffers();

@@ -1,0 +1,207 @@
+// Payload file calls on a POSIX host. Paths are byte strings; the wide form
+// holds one byte per code unit, so any path survives the round trip. The
+// ANSI code page is Windows-1252.
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "payload/payload_io.h"
+#include "payload/payload_io_host.h"
+
+namespace {
+
+struct HostFile {
+  int fd;                     // -1 for the in-memory image
+  const std::string* memory;  // the in-memory image, or null
+  uint64_t position;
+};
+
+bool g_has_image = false;
+std::string g_image_path;
+std::string g_image;
+
+std::string ExecutablePath() {
+  if (g_has_image)
+    return g_image_path;
+  std::string path(256, '\0');
+  for (;;) {
+    ssize_t length = readlink("/proc/self/exe", &path[0], path.size());
+    if (length < 0)
+      return std::string();
+    if (static_cast<size_t>(length) < path.size()) {
+      path.resize(static_cast<size_t>(length));
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+template <typename Char>
+DWORD CopyPath(Char* buffer, DWORD capacity) {
+  std::string path = ExecutablePath();
+  if (path.empty() || capacity == 0)
+    return 0;
+  // Like GetModuleFileName: a path that does not fit is cut to capacity
+  // characters, the last one being the terminator.
+  DWORD length = static_cast<DWORD>(path.size());
+  if (length >= capacity) {
+    for (DWORD i = 0; i + 1 < capacity; ++i)
+      buffer[i] = static_cast<Char>(static_cast<unsigned char>(path[i]));
+    buffer[capacity - 1] = 0;
+    return capacity;
+  }
+  for (DWORD i = 0; i < length; ++i)
+    buffer[i] = static_cast<Char>(static_cast<unsigned char>(path[i]));
+  buffer[length] = 0;
+  return length;
+}
+
+template <typename Char>
+PayloadFile OpenPath(const Char* wide) {
+  std::string path;
+  for (; *wide; ++wide) {
+    if (static_cast<uint32_t>(*wide) > 0xff)
+      return nullptr;  // cannot name a file here
+    path.push_back(static_cast<char>(*wide));
+  }
+  if (g_has_image && path == g_image_path)
+    return new HostFile{-1, &g_image, 0};
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    return nullptr;
+  return new HostFile{fd, nullptr, 0};
+}
+
+uint64_t FileSize(const HostFile* file, bool* ok) {
+  if (file->memory) {
+    *ok = true;
+    return file->memory->size();
+  }
+  off_t end = lseek(file->fd, 0, SEEK_END);
+  *ok = end >= 0;
+  return static_cast<uint64_t>(end);
+}
+
+// Windows-1252 for U+0080..U+009F's printable stand-ins, by byte 0x80..0x9F;
+// 0 where the byte is unassigned (those map U+0081 and the like to
+// themselves).
+const uint16_t kCp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+char ToCp1252(uint32_t unit) {
+  if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF))
+    return static_cast<char>(unit);
+  for (int i = 0; i < 32; ++i) {
+    if (kCp1252High[i] == unit || (kCp1252High[i] == 0 && unit == 0x80u + i))
+      return static_cast<char>(0x80 + i);
+  }
+  return '?';
+}
+
+}  // namespace
+
+void HostSetModuleImage(const std::string& path, const std::string& image) {
+  g_has_image = true;
+  g_image_path = path;
+  g_image = image;
+}
+
+void HostClearModuleImage() {
+  g_has_image = false;
+  g_image_path.clear();
+  g_image.clear();
+}
+
+DWORD ModuleFileNameW(WCHAR* buffer, DWORD capacity) {
+  return CopyPath(buffer, capacity);
+}
+
+DWORD ModuleFileNameA(char* buffer, DWORD capacity) {
+  return CopyPath(buffer, capacity);
+}
+
+PayloadFile OpenPayloadFileW(const WCHAR* path) {
+  return OpenPath(path);
+}
+
+PayloadFile OpenPayloadFileA(const char* path) {
+  return OpenPath(reinterpret_cast<const unsigned char*>(path));
+}
+
+bool SeekPayloadFile(PayloadFile handle, int64_t offset, bool fromEnd,
+                     uint64_t* position) {
+  HostFile* file = static_cast<HostFile*>(handle);
+  int64_t base = 0;
+  if (fromEnd) {
+    bool ok;
+    base = static_cast<int64_t>(FileSize(file, &ok));
+    if (!ok)
+      return false;
+  }
+  int64_t target = base + offset;
+  if (target < 0)
+    return false;
+  file->position = static_cast<uint64_t>(target);
+  *position = file->position;
+  return true;
+}
+
+bool ReadPayloadFile(PayloadFile handle, void* buffer, uint32_t size) {
+  HostFile* file = static_cast<HostFile*>(handle);
+  char* out = static_cast<char*>(buffer);
+  if (file->memory) {
+    if (file->position > file->memory->size() ||
+        file->memory->size() - file->position < size)
+      return false;
+    memcpy(out, file->memory->data() + file->position, size);
+    file->position += size;
+    return true;
+  }
+  uint32_t done = 0;
+  while (done < size) {
+    ssize_t n = pread(file->fd, out + done, size - done,
+                      static_cast<off_t>(file->position + done));
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return false;
+    done += static_cast<uint32_t>(n);
+  }
+  file->position += size;
+  return true;
+}
+
+void ClosePayloadFile(PayloadFile handle) {
+  HostFile* file = static_cast<HostFile*>(handle);
+  if (file->fd >= 0)
+    close(file->fd);
+  delete file;
+}
+
+int ConvertWideToAnsi(const WCHAR* wide, char* ansi, int capacity) {
+  std::string out;
+  for (const WCHAR* p = wide;; ++p) {
+    uint32_t unit = *p;
+    if (unit >= 0xD800 && unit <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF)
+      ++p;  // a surrogate pair is one character, and none is in the code page
+    out.push_back(ToCp1252(unit));
+    if (unit == 0)
+      break;
+  }
+  if (out.size() > 0x7fffffff)
+    return 0;
+  int needed = static_cast<int>(out.size());
+  if (!ansi)
+    return needed;
+  if (capacity < needed)
+    return 0;  // ERROR_INSUFFICIENT_BUFFER
+  memcpy(ansi, out.data(), out.size());
+  return needed;
+}

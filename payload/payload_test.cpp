@@ -1,0 +1,97 @@
+#include "payload/payload.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "payload/payload_io_host.h"
+#include "tests/test_support.h"
+
+namespace {
+
+std::string Le32(uint32_t n) {
+  return std::string{static_cast<char>(n), static_cast<char>(n >> 8),
+                     static_cast<char>(n >> 16), static_cast<char>(n >> 24)};
+}
+
+// Reads the payload of image as the run does; "FAIL" when it fails.
+std::string ReadFromImage(const std::string& image) {
+  HostSetModuleImage("/opt/drvsetup", image);
+  GetModulePath();
+  bool ok = ReadPayload();
+  std::string text = ok ? std::string(ScriptText) : "FAIL";
+  FreeRunBuffers();
+  HostClearModuleImage();
+  return text;
+}
+
+}  // namespace
+
+TEST(Payload, Containers) {
+  struct Case {
+    const char* what;
+    std::string image;
+    std::string text;
+  };
+  const std::string bom = "\xff\xfe";
+  const Case cases[] = {
+      {"plain", PackedImage(bom + std::string("a\0b\0", 4)), "ab"},
+      {"no image before it", PackedImage(bom + std::string("a\0", 2), ""),
+       "a"},
+      {"no byte-order mark", PackedImage(std::string("a\0b\0c\0", 6)), "bc"},
+      {"big-endian mark decoded as little-endian",
+       PackedImage(std::string("\xfe\xff\0a\0b", 6)), "??"},
+      {"odd length", PackedImage(bom + std::string("a\0b", 3)), "a"},
+      {"one byte", PackedImage("x"), ""},
+      {"empty", PackedImage(""), ""},
+      {"NUL ends the text", PackedImage(bom + std::string("a\0\0\0b\0", 6)),
+       "a"},
+      {"Windows-1252", PackedImage(bom + std::string("\xd7\0\xac\x20\x00\x4e\x3d\xd8\x00\xde", 10)),
+       "\xd7\x80??"},
+      {"too short for a trailer", "abc", "FAIL"},
+      {"nothing at all", "", "FAIL"},
+      {"length one past the file", "MZ" + bom + Le32(5), "FAIL"},
+      {"length exactly the file", "MZ" + bom + Le32(4), "?"},
+      {"length 2^31", "MZ" + bom + Le32(0x80000000u), "FAIL"},
+      {"length 2^31 - 1", "MZ" + bom + Le32(0x7fffffffu), "FAIL"},
+      {"length 2^32 - 1", "MZ" + bom + Le32(0xffffffffu), "FAIL"},
+      {"length 2^32 - 4", "MZ" + bom + Le32(0xfffffffcu), "FAIL"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(ReadFromImage(c.image), c.text);
+  }
+}
+
+TEST(Payload, MissingFileFails) {
+  const char16_t path[] = u"/nonexistent/drvsetup.exe";
+  ModulePathW = static_cast<WCHAR*>(malloc(sizeof(path)));
+  memcpy(ModulePathW, path, sizeof(path));
+  HostSetPlatformId(VER_PLATFORM_WIN32_NT);
+  EXPECT_FALSE(ReadPayload());
+  EXPECT_EQ(ScriptText, nullptr);
+  FreeRunBuffers();
+}
+
+TEST(Payload, WideToAnsi) {
+  struct Case {
+    std::u16string wide;
+    std::string ansi;
+  };
+  const Case cases[] = {
+      {u"", ""},
+      {u"plain ASCII", "plain ASCII"},
+      {u"\u00d7\u00e9\u00ff", "\xd7\xe9\xff"},
+      {u"\u20ac\u2122\u0178", "\x80\x99\x9f"},
+      {u"\u0081\u008d", "\x81\x8d"},     // unassigned bytes map to themselves
+      {u"\u0080\u4e00\u0100", "???"},
+      {u"\U0001F4BF", "?"},
+  };
+  for (const Case& c : cases) {
+    char* ansi = WideToAnsi(reinterpret_cast<const WCHAR*>(c.wide.c_str()));
+    ASSERT_NE(ansi, nullptr);
+    EXPECT_EQ(std::string(ansi), c.ansi);
+    free(ansi);
+  }
+}

@@ -1,0 +1,173 @@
+// The native program's registry persists in a text hive file between runs.
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/registry_host.h"
+
+namespace {
+
+std::string g_path;
+std::string g_loaded;  // the registry's text as loaded, to skip idle saves
+int g_lock_fd = -1;
+bool g_readable = false;
+
+std::string SystemError(const std::string& what) {
+  return what + ": " + strerror(errno);
+}
+
+bool ReadWholeFile(const std::string& path, std::string* text, bool* missing,
+                   std::string* error) {
+  *missing = false;
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *missing = errno == ENOENT;
+    *error = SystemError(path);
+    return false;
+  }
+  text->clear();
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = read(fd, buffer, sizeof(buffer));
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0) {
+      *error = SystemError(path);
+      close(fd);
+      return false;
+    }
+    if (n == 0)
+      break;
+    text->append(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
+  return true;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos)
+    return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+void MakeDirectories(const std::string& directory) {
+  for (size_t at = 1; at <= directory.size(); ++at) {
+    if (at == directory.size() || directory[at] == '/')
+      mkdir(directory.substr(0, at).c_str(), 0777);
+  }
+}
+
+}  // namespace
+
+std::string HostHiveDefaultPath() {
+  const char* hive = getenv("DRVSETUP_HIVE");
+  if (hive && *hive)
+    return hive;
+  const char* state = getenv("XDG_STATE_HOME");
+  std::string base;
+  if (state && *state) {
+    base = state;
+  } else {
+    const char* home = getenv("HOME");
+    base = std::string(home && *home ? home : ".") + "/.local/state";
+  }
+  return base + "/drvsetup/registry.hive";
+}
+
+bool HostHiveOpen(const std::string& path, std::string* error) {
+  g_path = path;
+  g_readable = false;
+  MakeDirectories(DirectoryOf(path));
+  std::string lockPath = path + ".lock";
+  g_lock_fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (g_lock_fd < 0) {
+    *error = SystemError(lockPath);
+    HostRegistrySetUnavailable(true);
+    return false;
+  }
+  while (flock(g_lock_fd, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      *error = SystemError(lockPath);
+      HostRegistrySetUnavailable(true);
+      return false;
+    }
+  }
+  std::string text;
+  bool missing;
+  HostRegistryReset();
+  if (!ReadWholeFile(path, &text, &missing, error)) {
+    if (!missing) {
+      HostRegistrySetUnavailable(true);
+      return false;
+    }
+  } else if (!HostRegistryImport(text, error)) {
+    *error = path + ": " + *error;
+    HostRegistrySetUnavailable(true);
+    return false;
+  }
+  g_loaded = HostRegistryExport();
+  g_readable = true;
+  return true;
+}
+
+bool HostHiveSave(std::string* error) {
+  if (!g_readable) {
+    *error = g_path + ": not saved, it could not be read";
+    return false;
+  }
+  std::string text = HostRegistryExport();
+  if (text == g_loaded)
+    return true;
+  std::string temporary = g_path + ".tmp";  // the lock keeps it ours
+  int fd = open(temporary.c_str(),
+                O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    *error = SystemError(temporary);
+    return false;
+  }
+  std::string header = "; drvsetup registry hive\n";
+  if (!WriteAll(fd, header + text) || fsync(fd) != 0) {
+    *error = SystemError(temporary);
+    close(fd);
+    unlink(temporary.c_str());
+    return false;
+  }
+  close(fd);
+  if (rename(temporary.c_str(), g_path.c_str()) != 0) {
+    *error = SystemError(g_path);
+    unlink(temporary.c_str());
+    return false;
+  }
+  int directory = open(DirectoryOf(g_path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (directory >= 0) {
+    fsync(directory);
+    close(directory);
+  }
+  g_loaded = text;
+  return true;
+}
+
+void HostHiveClose() {
+  if (g_lock_fd >= 0)
+    close(g_lock_fd);
+  g_lock_fd = -1;
+}

@@ -1,0 +1,86 @@
+#include "script/database.h"
+
+#include <stdlib.h>
+
+#include "script/shell_delete.h"
+
+const char kDatabaseKeyPath[] = "Software\\morvelan\\DRIVER2";
+const char kDatabaseParentPath[] = "Software\\morvelan";
+const char kDatabaseKeyName[] = "DRIVER2";
+const char kVersionValueName[] = "DriverVersion";
+
+namespace {
+const DWORD kNameCapacity = 2000;  // the buffer holds one byte more
+}
+
+bool NeedsUpdate(uint32_t embeddedVersion) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kDatabaseKeyPath, 0, KEY_QUERY_VALUE,
+                    &key) != ERROR_SUCCESS)
+    return true;
+  DWORD type = REG_NONE;
+  BYTE data[4];
+  DWORD size = sizeof(data);
+  LONG rc = RegQueryValueExA(key, kVersionValueName, nullptr, &type, data,
+                             &size);
+  RegCloseKey(key);
+  if (rc != ERROR_SUCCESS || type != REG_DWORD || size != 4)
+    return true;
+  uint32_t installed = static_cast<uint32_t>(data[0]) |
+                       static_cast<uint32_t>(data[1]) << 8 |
+                       static_cast<uint32_t>(data[2]) << 16 |
+                       static_cast<uint32_t>(data[3]) << 24;
+  return installed < embeddedVersion;
+}
+
+bool DeleteKeyTree(HKEY parent, const char* name, bool mustExist) {
+  HKEY key;
+  if (RegOpenKeyExA(parent, name, 0, KEY_WRITE | KEY_ENUMERATE_SUB_KEYS,
+                    &key) != ERROR_SUCCESS)
+    return !mustExist;
+  char* childName = static_cast<char*>(malloc(kNameCapacity + 1));
+  if (!childName) {
+    RegCloseKey(key);
+    return false;
+  }
+  // Always ask for index 0: each child is gone before the next question.
+  for (;;) {
+    DWORD size = kNameCapacity;
+    FILETIME lastWrite;
+    if (RegEnumKeyExA(key, 0, childName, &size, nullptr, nullptr, nullptr,
+                      &lastWrite) != ERROR_SUCCESS)
+      break;
+    if (!DeleteKeyTree(key, childName, true)) {
+      free(childName);
+      RegCloseKey(key);
+      return false;
+    }
+  }
+  free(childName);
+  RegCloseKey(key);
+  return RegDeleteKeyA(parent, name) == ERROR_SUCCESS;
+}
+
+bool RemovePreviousDatabase() {
+  HKEY parent;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kDatabaseParentPath, 0, KEY_WRITE,
+                    &parent) != ERROR_SUCCESS)
+    return true;  // nothing installed, or no right to change it
+  if (IsNtPlatform()) {
+    if (!ShellDeleteKey(parent, kDatabaseKeyName))
+      DeleteKeyTree(parent, kDatabaseKeyName, false);
+  } else {
+    RegDeleteKeyA(parent, kDatabaseKeyName);  // takes the subtree there
+  }
+  RegCloseKey(parent);
+  return true;
+}
+
+void ForgetInstalledVersion() {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kDatabaseKeyPath, 0, KEY_SET_VALUE,
+                    &key) != ERROR_SUCCESS)
+    return;
+  RegDeleteValueA(key, kVersionValueName);
+  RegCloseKey(key);
+}

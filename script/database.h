@@ -1,0 +1,32 @@
+// The installed drive database: HKEY_LOCAL_MACHINE\Software\morvelan\DRIVER2
+// with its DriverVersion value.
+#pragma once
+
+#include <stdint.h>
+
+#include "platform/registry.h"
+
+extern const char kDatabaseKeyPath[];     // Software\morvelan\DRIVER2
+extern const char kDatabaseParentPath[];  // Software\morvelan
+extern const char kDatabaseKeyName[];     // DRIVER2
+extern const char kVersionValueName[];    // DriverVersion
+
+/// True unless the installed DriverVersion is a four-byte REG_DWORD not less
+/// than embeddedVersion (unsigned). Anything unreadable counts as nothing
+/// installed.
+bool NeedsUpdate(uint32_t embeddedVersion);
+
+/// Deletes the DRIVER2 tree with all its subkeys and values, by the shell
+/// library's deletion where it resolves, by DeleteKeyTree where it does not
+/// (NT family), or by RegDeleteKeyA (non-NT family, where it takes the whole
+/// subtree). Every failure is swallowed: it always reports success.
+bool RemovePreviousDatabase();
+
+/// Deletes parent\name and everything below it, each child before its
+/// parent. A missing name is success unless mustExist; the first child that
+/// cannot be opened or deleted stops the deletion with failure.
+bool DeleteKeyTree(HKEY parent, const char* name, bool mustExist);
+
+/// Deletes the installed DriverVersion value, if there, so that the next run
+/// sees no version and repairs a half-written database.
+void ForgetInstalledVersion();

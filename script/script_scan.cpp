@@ -1,0 +1,60 @@
+#include "script/script_scan.h"
+
+namespace {
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+char FoldCase(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+uint32_t HexDigitValue(char c) {
+  if (c >= '0' && c <= '9')
+    return static_cast<uint32_t>(c - '0');
+  if (c >= 'a' && c <= 'f')
+    return static_cast<uint32_t>(c - 'a' + 10);
+  return static_cast<uint32_t>(c - 'A' + 10);
+}
+
+}  // namespace
+
+const char* SkipBlanks(const char* p) {
+  while (IsBlank(*p))
+    ++p;
+  return p;
+}
+
+const char* SkipToTokenEnd(const char* p) {
+  while (*p != '\0' && !IsBlank(*p) && *p != '\r' && *p != '\n')
+    ++p;
+  return p;
+}
+
+const char* NextLine(const char* p) {
+  while (*p != '\0') {
+    if (*p++ == '\n')
+      return p;
+  }
+  return p;
+}
+
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') ||
+         (c >= 'A' && c <= 'F');
+}
+
+const char* AccumulateHex(const char* p, uint32_t* value) {
+  while (IsHexDigit(*p))
+    *value = *value * 16 + HexDigitValue(*p++);
+  return p;
+}
+
+bool MatchKeyword(const char* p, const char* keyword) {
+  for (; *keyword != '\0'; ++p, ++keyword) {
+    if (*p == '\0' || FoldCase(*p) != FoldCase(*keyword))
+      return false;
+  }
+  return true;
+}

@@ -1,0 +1,9 @@
+#include "platform/registry_host.h"
+#include "script/shell_delete.h"
+
+bool ShellDeleteKey(HKEY parent, const char* name) {
+  if (!HostShellLibraryPresent())
+    return false;
+  SHDeleteKeyA(parent, name);
+  return true;
+}

@@ -1,0 +1,19 @@
+#include "script/shell_delete.h"
+
+namespace {
+typedef DWORD(WINAPI* ShDeleteKeyFunction)(HKEY, LPCSTR);
+}
+
+bool ShellDeleteKey(HKEY parent, const char* name) {
+  // Loaded at run time: the program must start where shlwapi.dll is missing.
+  // The library stays loaded until the process ends.
+  HMODULE library = LoadLibraryA("shlwapi.dll");
+  if (!library)
+    return false;
+  ShDeleteKeyFunction deleteKey = reinterpret_cast<ShDeleteKeyFunction>(
+      reinterpret_cast<void*>(GetProcAddress(library, "SHDeleteKeyA")));
+  if (!deleteKey)
+    return false;
+  deleteKey(parent, name);
+  return true;
+}

@@ -1,0 +1,73 @@
+#include "setup/setup_run.h"
+
+#include <stdio.h>
+
+#include "payload/payload.h"
+#include "script/script_scan.h"
+#include "setup/message_box.h"
+
+RunFlags Flags;
+
+namespace {
+
+const char kBoxTitle[] = "Disc burning driver setup";
+
+struct OutcomeMessage {
+  RunOutcome outcome;
+  const char* text;
+  unsigned int style;
+};
+
+const OutcomeMessage kOutcomeMessages[] = {
+    {kOutcomeAlreadyCurrent,
+     "Disc burning driver information is already up-to-date.",
+     kBoxInformation},
+    {kOutcomeUpdated, "Disc burning driver information successfully updated.",
+     kBoxInformation},
+    {kOutcomePayloadUnreadable,
+     "Error: the disc burning driver setup file is corrupted.", kBoxError},
+    {kOutcomeVersionInvalid,
+     "Error: the disc burning driver setup data is not valid.", kBoxError},
+    {kOutcomeInstallFailed, "Error installing disc burning driver data.",
+     kBoxError},
+};
+
+void ShowVersion(uint32_t version) {
+  char text[100];
+  // Shown signed: a version of 2^31 or more reads as a negative number.
+  snprintf(text, sizeof(text), "Version: %d\n", static_cast<int>(version));
+  ShowMessageBox(text, kBoxTitle, kBoxInformation);
+}
+
+void ReportOutcome(RunOutcome outcome) {
+  bool allowed = outcome < 0 ? Flags.showErrors : Flags.showSuccess;
+  if (!allowed)
+    return;
+  for (const OutcomeMessage& message : kOutcomeMessages) {
+    if (message.outcome == outcome)
+      ShowMessageBox(message.text, kBoxTitle, message.style);
+  }
+}
+
+RunOutcome RunStages() {
+  GetModulePath();
+  if (!ReadPayload())
+    return kOutcomePayloadUnreadable;
+  if (!ProbeEmbeddedVersion(ScriptText))
+    return kOutcomeVersionInvalid;
+  if (Flags.showVersion)
+    ShowVersion(EmbeddedVersion);
+  if (!Flags.install)
+    return kOutcomeUpdated;
+  return UpdateSequence(EmbeddedVersion, ScriptText);
+}
+
+}  // namespace
+
+RunOutcome SetupRun(const char* commandTail) {
+  Flags = ParseOptions(commandTail);
+  RunOutcome outcome = RunStages();
+  FreeRunBuffers();  // before the box: nothing is held while the user reads
+  ReportOutcome(outcome);
+  return outcome;
+}

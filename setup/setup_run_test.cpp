@@ -1,0 +1,147 @@
+#include "setup/setup_run.h"
+
+#include <string>
+#include <vector>
+
+#include "payload/payload.h"
+#include "payload/payload_io_host.h"
+#include "setup/message_box_host.h"
+#include "tests/test_support.h"
+
+namespace {
+
+const char kDriver2[] = "SOFTWARE\\morvelan\\DRIVER2";
+const char kUpdated[] = "Disc burning driver information successfully updated.";
+const char kCurrent[] =
+    "Disc burning driver information is already up-to-date.";
+const char kCorrupt[] =
+    "Error: the disc burning driver setup file is corrupted.";
+const char kInvalid[] =
+    "Error: the disc burning driver setup data is not valid.";
+const char kFailed[] = "Error installing disc burning driver data.";
+
+std::string Script(const char* versionLine, const char* extra = "") {
+  return EncodeUtf16Script(
+      std::string("Windows Registry Editor Version 5.00\r\n\r\n"
+                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n") +
+      versionLine +
+      "\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\MAPPINGS\\"
+      "VENDOR  DRIVE \xc3\x97 2]\r\n\"load1\"=\"MMC-Writer\"\r\n" +
+      extra);
+}
+
+class SetupRunTest : public RegistryTest {
+ protected:
+  void SetUp() override {
+    RegistryTest::SetUp();
+    HostClearMessageBoxes();
+  }
+  void TearDown() override {
+    HostClearModuleImage();
+    EXPECT_EQ(ScriptText, nullptr);
+    EXPECT_EQ(ModulePathW, nullptr);
+    EXPECT_EQ(ModulePathA, nullptr);
+    RegistryTest::TearDown();
+  }
+};
+
+}  // namespace
+
+TEST_F(SetupRunTest, OutcomesAndBoxes) {
+  const std::string good = PackedImage(Script("\"DriverVersion\"=dword:00000047"));
+  struct Case {
+    const char* what;
+    std::string image;
+    const char* tail;
+    RunOutcome outcome;
+    const char* box;  // null when no box may show
+    unsigned int style;
+    bool installed;
+  };
+  const Case cases[] = {
+      {"install", good, "", 0, kUpdated, 0x40, true},
+      {"install silently", good, "-ns -ne", 0, nullptr, 0, true},
+      {"errors hidden, success shown", good, "-ne", 0, kUpdated, 0x40, true},
+      {"quoted -ns", good, "\"-ns\"", 0, nullptr, 0, true},
+      {"unknown options ignored", good, "/v -V --ns", 0, kUpdated, 0x40, true},
+      {"version", good, "-v", 0, "Version: 71\n", 0x40, false},
+      {"version with -ns", good, "-ns -v", 0, "Version: 71\n", 0x40, false},
+      {"version 2^31 shows signed",
+       PackedImage(Script("\"DriverVersion\"=dword:80000000")), "-v", 0,
+       "Version: -2147483648\n", 0x40, false},
+      {"nothing appended", "MZ", "", -1, kCorrupt, 0x10, false},
+      {"length past the start", PackedImage(Script("x")).substr(10), "", -1,
+       kCorrupt, 0x10, false},
+      {"corrupt, silently", "MZ", "-ne", -1, nullptr, 0, false},
+      {"corrupt, version mode shows nothing", "MZ", "-v", -1, nullptr, 0,
+       false},
+      {"no version line", PackedImage(Script("\"Other\"=dword:1")), "", -2,
+       kInvalid, 0x10, false},
+      {"blank after the version",
+       PackedImage(Script("\"DriverVersion\"=dword:47 ")), "-ns", -2, kInvalid,
+       0x10, false},
+      {"empty script", PackedImage(""), "", -2, kInvalid, 0x10, false},
+      {"failing import",
+       PackedImage(Script("\"DriverVersion\"=dword:47", "\"x\"=hex:1\r\n")), "",
+       -3, kFailed, 0x10, true},
+      {"failing import, errors hidden",
+       PackedImage(Script("\"DriverVersion\"=dword:47", "\"x\"=hex:1\r\n")),
+       "-ne", -3, nullptr, 0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    HostRegistryReset();
+    HostClearMessageBoxes();
+    HostSetModuleImage("/opt/drvsetup", c.image);
+    EXPECT_EQ(SetupRun(c.tail), c.outcome);
+    const std::vector<HostMessageBox>& boxes = HostMessageBoxes();
+    if (c.box) {
+      ASSERT_EQ(boxes.size(), 1u);
+      EXPECT_EQ(boxes[0].text, c.box);
+      EXPECT_EQ(boxes[0].title, "Disc burning driver setup");
+      EXPECT_EQ(boxes[0].style, c.style);
+    } else {
+      EXPECT_TRUE(boxes.empty());
+    }
+    EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE,
+                        std::string(kDriver2) + "\\MAPPINGS\\VENDOR  DRIVE \xd7 2"),
+              c.installed);
+    EXPECT_EQ(ScriptText, nullptr);
+  }
+}
+
+TEST_F(SetupRunTest, SecondRunIsCurrent) {
+  HostSetModuleImage("/opt/drvsetup",
+                     PackedImage(Script("\"DriverVersion\"=dword:00000047")));
+  EXPECT_EQ(SetupRun(""), 0);
+  std::string after = HostRegistryExport();
+  EXPECT_EQ(SetupRun(""), 1);
+  EXPECT_EQ(HostRegistryExport(), after);
+  ASSERT_EQ(HostMessageBoxes().size(), 2u);
+  EXPECT_EQ(HostMessageBoxes()[1].text, kCurrent);
+  EXPECT_EQ(HostMessageBoxes()[1].style, 0x40u);
+}
+
+TEST_F(SetupRunTest, NonNtFamilyReadsThroughTheAnsiPath) {
+  HostSetPlatformId(VER_PLATFORM_WIN32_WINDOWS);
+  SetStoredValue(HKEY_LOCAL_MACHINE,
+                 std::string(kDriver2) + "\\MAPPINGS\\OLD\\DEEP", "x", Sz("1"));
+  SetStoredValue(HKEY_LOCAL_MACHINE, kDriver2, "DriverVersion", Dword(3));
+  HostSetModuleImage("C:\\WINDOWS\\drvsetup.exe",
+                     PackedImage(Script("\"DriverVersion\"=dword:00000047")));
+  EXPECT_EQ(SetupRun("-ns"), 0);
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE,
+                         std::string(kDriver2) + "\\MAPPINGS\\OLD"));
+  EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, kDriver2, "DriverVersion"),
+            Dword(71));
+}
+
+TEST_F(SetupRunTest, LongModulePathIsFoundInFull) {
+  for (size_t length : {1998u, 1999u, 2000u, 2001u, 4500u}) {
+    SCOPED_TRACE(length);
+    HostRegistryReset();
+    HostSetModuleImage(std::string(length - 4, 'p') + ".exe",
+                       PackedImage(Script("\"DriverVersion\"=dword:1")));
+    EXPECT_EQ(SetupRun("-ns"), 0);
+  }
+}

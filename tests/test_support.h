@@ -1,0 +1,147 @@
+// Helpers shared by the unit tests: a fresh stand-in registry per test and
+// short readers for what a test expects to find in it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+#include "platform/registry_host.h"
+
+/// Each test starts on a fresh NT machine with the shell library present and
+/// ends with every handle closed.
+class RegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    HostRegistryReset();
+    HostSetPlatformId(VER_PLATFORM_WIN32_NT);
+    HostSetShellLibraryPresent(true);
+  }
+  void TearDown() override {
+    EXPECT_EQ(HostRegistryOpenHandles(), 0u) << "a key was left open";
+  }
+};
+
+inline bool KeyExists(HKEY root, const std::string& path) {
+  HKEY key;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return false;
+  RegCloseKey(key);
+  return true;
+}
+
+/// The value's type and bytes, or type REG_NONE with "missing" when absent.
+struct StoredValue {
+  DWORD type = REG_NONE;
+  std::string data = "missing";
+};
+
+inline StoredValue ReadValue(HKEY root, const std::string& path,
+                             const std::string& name) {
+  StoredValue result;
+  HKEY key;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &key) !=
+      ERROR_SUCCESS)
+    return result;
+  DWORD type = 0, size = 0;
+  if (RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr, &size) ==
+      ERROR_SUCCESS) {
+    std::string data(size, '\0');
+    RegQueryValueExA(key, name.c_str(), nullptr, &type,
+                     reinterpret_cast<BYTE*>(&data[0]), &size);
+    result.type = type;
+    result.data = data;
+  }
+  RegCloseKey(key);
+  return result;
+}
+
+/// REG_SZ data as the importer writes it: the text and its NUL.
+inline StoredValue Sz(const std::string& text) {
+  StoredValue value;
+  value.type = REG_SZ;
+  value.data = text + std::string(1, '\0');
+  return value;
+}
+
+inline StoredValue Dword(uint32_t number) {
+  StoredValue value;
+  value.type = REG_DWORD;
+  value.data = std::string{static_cast<char>(number),
+                           static_cast<char>(number >> 8),
+                           static_cast<char>(number >> 16),
+                           static_cast<char>(number >> 24)};
+  return value;
+}
+
+inline bool operator==(const StoredValue& a, const StoredValue& b) {
+  return a.type == b.type && a.data == b.data;
+}
+
+inline std::ostream& operator<<(std::ostream& out, const StoredValue& v) {
+  out << "type " << v.type << " [";
+  for (unsigned char c : v.data) {
+    if (c >= 0x20 && c < 0x7f)
+      out << c;
+    else
+      out << "\\x" << std::hex << static_cast<int>(c) << std::dec;
+  }
+  return out << "]";
+}
+
+inline void SetStoredValue(HKEY root, const std::string& path,
+                           const std::string& name, const StoredValue& value) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(key, name.c_str(), 0, value.type,
+                           reinterpret_cast<const BYTE*>(value.data.data()),
+                           static_cast<DWORD>(value.data.size())),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+inline void MakeKey(HKEY root, const std::string& path) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+/// A registry script as the registry editor exports it: UTF-16LE with its
+/// byte-order mark, from UTF-8 text (BMP characters only).
+inline std::string EncodeUtf16Script(const std::string& utf8) {
+  std::string out = "\xff\xfe";
+  for (size_t i = 0; i < utf8.size();) {
+    unsigned char c = static_cast<unsigned char>(utf8[i]);
+    uint32_t unit;
+    if (c < 0x80) {
+      unit = c;
+      i += 1;
+    } else if ((c & 0xe0) == 0xc0) {
+      unit = (c & 0x1fu) << 6 | (utf8[i + 1] & 0x3fu);
+      i += 2;
+    } else {
+      unit = (c & 0x0fu) << 12 | (utf8[i + 1] & 0x3fu) << 6 |
+             (utf8[i + 2] & 0x3fu);
+      i += 3;
+    }
+    out.push_back(static_cast<char>(unit & 0xff));
+    out.push_back(static_cast<char>(unit >> 8));
+  }
+  return out;
+}
+
+/// An executable image with the script appended as the packer does it.
+inline std::string PackedImage(const std::string& script,
+                               const std::string& image = "MZ\x90 image") {
+  uint32_t size = static_cast<uint32_t>(script.size());
+  return image + script +
+         std::string{static_cast<char>(size), static_cast<char>(size >> 8),
+                     static_cast<char>(size >> 16),
+                     static_cast<char>(size >> 24)};
+}
