@@ -35,4 +35,4 @@ add_custom_command(
   DEPENDS drvsetup_image ${packer_target} "${DRVSETUP_DATABASE}"
   COMMENT "Packing the drive database into drvsetup${CMAKE_EXECUTABLE_SUFFIX}"
   VERBATIM)
-add_custom_target(drvsetup ALL DEPENDS "${packed}")
+add_custom_target(drvsetup_packed ALL DEPENDS "${packed}")

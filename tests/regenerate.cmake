@@ -1,0 +1,9 @@
+execute_process(COMMAND "${GENDB}" "${OUTPUT}" RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "gendb failed")
+endif()
+execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files "${OUTPUT}"
+                        "${EXPECTED}" RESULT_VARIABLE differ)
+if(NOT differ EQUAL 0)
+  message(FATAL_ERROR "gendb no longer writes ${EXPECTED}")
+endif()

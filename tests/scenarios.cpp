@@ -1,0 +1,210 @@
+#include "tests/scenarios.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
+#include "payload/payload_io_host.h"
+#include "setup/setup_run.h"
+
+namespace {
+
+const char kDriver2[] = "SOFTWARE\\morvelan\\DRIVER2";
+const char kUpdated[] = "Disc burning driver information successfully updated.";
+const char kCurrent[] = "Disc burning driver information is already up-to-date.";
+
+// A previous database three levels deep, older than the sample, with a
+// sibling key that must survive.
+const char kOldTree[] =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n"
+    "\"DriverVersion\"=dword:00000046\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\MAPPINGS\\OLDVEND DRIVE-1]\r\n"
+    "\"load1\"=\"Gone-Set\"\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\SETS\\Gone-Set]\r\n"
+    "\"Device\"=\"3\"\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\OTHER]\r\n"
+    "\"keep\"=\"yes\"\r\n";
+
+std::vector<Check> OldTreeReplaced() {
+  return {
+      {Check::kComplete, "", "", {}},
+      {Check::kKeyAbsent, std::string(kDriver2) + "\\MAPPINGS\\OLDVEND DRIVE-1", "", {}},
+      {Check::kKeyAbsent, std::string(kDriver2) + "\\SETS\\Gone-Set", "", {}},
+      {Check::kValue, "SOFTWARE\\morvelan\\OTHER", "keep", Sz("yes")},
+  };
+}
+
+std::u16string ReadSample() {
+  std::ifstream in(std::string(DRVSETUP_SOURCE_DIR) + "/data/drives.reg",
+                   std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)),
+                    std::istreambuf_iterator<char>());
+  std::u16string units;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+    units.push_back(static_cast<char16_t>(
+        static_cast<unsigned char>(bytes[i]) |
+        static_cast<unsigned char>(bytes[i + 1]) << 8));
+  return units;
+}
+
+std::u16string Widen(const std::string& ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
+
+}  // namespace
+
+const std::vector<Scenario>& Scenarios() {
+  static const std::vector<Scenario> scenarios = {
+      {"FirstInstall", "",
+       {{Payload::kShipped, "", 0, kUpdated, false}},
+       {{Check::kComplete, "", "", {}}, {Check::kLikeHostRun, "", "", {}}},
+       "", true},
+      {"SecondRunWritesNothing", "",
+       {{Payload::kShipped, "-ns", 0, "", false},
+        {Payload::kShipped, "", 1, kCurrent, true}},
+       {{Check::kComplete, "", "", {}}},
+       "", true},
+      {"VersionOnly", "",
+       {{Payload::kShipped, "-v", 0, "Version: 71\n", true}},
+       {{Check::kKeyAbsent, "SOFTWARE\\morvelan", "", {}}},
+       "", false},
+      {"Silent", "",
+       {{Payload::kShipped, "-ns -ne", 0, "", false}},
+       {{Check::kComplete, "", "", {}}},
+       "", true},
+      {"NewerInstalledIsKept",
+       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n"
+       "\"DriverVersion\"=dword:00000048\r\n"
+       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\SETS\\Mine]\r\n"
+       "\"Device\"=\"1\"\r\n",
+       {{Payload::kShipped, "", 1, kCurrent, true}},
+       {{Check::kValue, kDriver2, "DriverVersion", Dword(72)},
+        {Check::kKeyPresent, std::string(kDriver2) + "\\SETS\\Mine", "", {}},
+        {Check::kKeyAbsent, std::string(kDriver2) + "\\FALLBACKS", "", {}}},
+       "", true},
+      {"StringVersionIsReplaced",
+       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n"
+       "\"DriverVersion\"=\"71\"\r\n",
+       {{Payload::kShipped, "-ns", 0, "", false}},
+       {{Check::kComplete, "", "", {}}},
+       "", true},
+      {"OldTreeGoesSiblingStays", kOldTree,
+       {{Payload::kShipped, "-ns", 0, "", false}},
+       OldTreeReplaced(), "", true},
+      {"NonNtFamily", kOldTree,
+       {{Payload::kShipped, "-ns", 0, "", false}},
+       OldTreeReplaced(), "DRVSETUP_PLATFORM=9x", false},
+      {"NoShellLibrary", kOldTree,
+       {{Payload::kShipped, "-ns", 0, "", false}},
+       OldTreeReplaced(), "DRVSETUP_NO_SHLWAPI=1", false},
+      {"CorruptTrailer", kOldTree,
+       {{Payload::kCorruptTrailer, "", 255,
+         "Error: the disc burning driver setup file is corrupted.", true}},
+       {{Check::kValue, kDriver2, "DriverVersion", Dword(70)}},
+       "", true},
+      {"NoVersionLine", kOldTree,
+       {{Payload::kNoVersionLine, "", 254,
+         "Error: the disc burning driver setup data is not valid.", true}},
+       {{Check::kValue, kDriver2, "DriverVersion", Dword(70)}},
+       "", true},
+      {"FailedImportIsRepaired", kOldTree,
+       {{Payload::kFailingImport, "", 253,
+         "Error installing disc burning driver data.", false},
+        {Payload::kShipped, "-ns", 0, "", false}},
+       {{Check::kComplete, "", "", {}},
+        {Check::kKeyAbsent, std::string(kDriver2) + "\\BROKEN", "", {}},
+        {Check::kValue, "SOFTWARE\\morvelan\\OTHER", "keep", Sz("yes")}},
+       "", true},
+  };
+  return scenarios;
+}
+
+std::string ScriptFor(Payload payload) {
+  std::u16string units = ReadSample();
+  switch (payload) {
+    case Payload::kShipped:
+    case Payload::kCorruptTrailer:
+      break;
+    case Payload::kNoVersionLine: {
+      std::u16string line = Widen("\"DriverVersion\"=");
+      size_t at = units.find(line);
+      units.replace(at, line.size(), Widen("\"DriverVersionX\"="));
+      break;
+    }
+    case Payload::kFailingImport:
+      units += Widen(
+          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\SETS\\Late]\r\n"
+          "\"Bad\"=hex:00\r\n");
+      break;
+  }
+  std::string bytes;
+  for (char16_t unit : units) {
+    bytes.push_back(static_cast<char>(unit & 0xff));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+  return bytes;
+}
+
+std::string MorvelanTree() {
+  const std::string text = HostRegistryExport();
+  const std::string prefix = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan";
+  std::string out;
+  std::vector<std::string> values;
+  bool inside = false;
+  auto flush = [&] {
+    std::sort(values.begin(), values.end());
+    for (const std::string& v : values)
+      out += v + "\n";
+    values.clear();
+  };
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    std::string line = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (line[0] == '[') {
+      flush();
+      inside = line.rfind(prefix + "]", 0) == 0 || line.rfind(prefix + "\\", 0) == 0;
+      if (inside)
+        out += line + "\n";
+    } else if (inside) {
+      values.push_back(line);
+    }
+  }
+  flush();
+  return out;
+}
+
+void CheckRegistry(const Check& check) {
+  switch (check.kind) {
+    case Check::kComplete: {
+      size_t keys = 0, values = 0;
+      ASSERT_TRUE(HostRegistryCount(HKEY_LOCAL_MACHINE, kDriver2, &keys, &values));
+      EXPECT_EQ(keys, 1810u);
+      EXPECT_EQ(values, 4131u);
+      EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, kDriver2, "DriverVersion"), Dword(71));
+      break;
+    }
+    case Check::kLikeHostRun: {
+      std::string actual = MorvelanTree();
+      HostRegistryReset();
+      HostSetModuleImage("/opt/drvsetup", PackedImage(ScriptFor(Payload::kShipped)));
+      EXPECT_EQ(SetupRun("-ns -ne"), 0);
+      HostClearModuleImage();
+      std::string expected = MorvelanTree();
+      EXPECT_TRUE(actual == expected)
+          << "trees differ; sizes " << actual.size() << " and " << expected.size();
+      break;
+    }
+    case Check::kKeyPresent:
+      EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, check.path)) << check.path;
+      break;
+    case Check::kKeyAbsent:
+      EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, check.path)) << check.path;
+      break;
+    case Check::kValue:
+      EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, check.path, check.name), check.value)
+          << check.path << " " << check.name;
+      break;
+  }
+}

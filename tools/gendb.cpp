@@ -1,0 +1,382 @@
+// gendb: writes the sample drive database, a registry script in the form the
+// setup program ships, with invented vendors, models and driver sets.
+//
+//   gendb OUTPUT
+//
+// The output is fully determined by this file: the same program writes the
+// same bytes. Its shape (sizes, counts and the irregularities a real,
+// hand-maintained database carries) is fixed by the constants below and
+// checked by the tests against data/drives.reg.
+
+#include <stdio.h>
+
+#include <cstdint>
+#include <fstream>
+#include <iostream>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+const size_t kTargetBytes = 491300;
+const size_t kTargetLines = 7766;
+const size_t kSets = 88;
+const size_t kDrives = 1718;       // distinct mapping keys
+const size_t kTotalValues = 4131;  // value lines, all distinct in the registry
+const size_t kCapitalisedDrives = 29;
+
+const char kRoot[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2";
+const char kCapitalisedRoot[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Morvelan\\DRIVER2";
+const char kTimes[] = "\xc3\x97";  // U+00D7 in UTF-8
+
+struct Value {
+  std::string name;
+  std::string data;  // a string value's text, or the dword line's right side
+  bool dword = false;
+  bool trailingBlank = false;
+};
+
+struct Section {
+  std::string header;  // the line, brackets included (or not, for one)
+  std::vector<Value> values;
+  size_t extraBlankLines = 0;  // beyond the one that ends every section
+};
+
+// A tiny deterministic generator, so the output never depends on the
+// standard library's random engines.
+struct Lcg {
+  uint32_t state;
+  uint32_t Next() {
+    state = state * 1664525u + 1013904223u;
+    return state >> 8;
+  }
+  size_t Below(size_t n) { return Next() % n; }
+};
+
+const char* const kFallbackOps[] = {
+    "BeginSAO", "BeginTAO", "Write", "ModeSense", "OpenTray", "CloseTray",
+    "GetCapacity", "ReadTOC"};
+
+const char* const kSetFamilies[] = {
+    "MMC-Writer", "CW-Writer", "DVD-R-Std", "DVD+R-Std", "CDR-Basic",
+    "CDRW-Fast",  "BD-R-Std",  "Legacy-SCSI", "Packet-RW", "DVD-RAM-Std",
+    "HD-Writer"};
+
+const char* const kOperations[] = {
+    "BeginTAO", "BeginSAO", "Write",    "ModeSense", "GetCapacity",
+    "OpenTray", "CloseTray", "ReadTOC", "SetSpeed",  "FlushCache"};
+
+const char* const kVendors[] = {
+    "ACMEDSK", "BRAVURA", "CELERIS", "DISKOTK", "ELVARO", "FONTRIX",
+    "GALVINE",  "HORIZEN", "IRNLAKE", "JUVATA",  "KESTRAL", "LUMIRA",
+    "MAVERON",  "NOVADRV", "OPTIMAR", "PRAXON",  "QUINTEX", "RAVELIN",
+    "SOLTERA",  "TAVIRO",  "ULTREX",  " VESPER", "WINDAL",  "XENOTH",
+    "YARROW",   "ZEPHRA"};
+
+const char* const kModelFamilies[] = {
+    "CDW-",  "CDRW-", "DVR-", "DVDRW ", "RW-", "BDR-", "CR-", "DW-",
+    "SuperWrite ", "ComboDrive ", "DRW-", "PX-"};
+
+const char* const kMediumLimits[] = {
+    "DVD+RCaps_WriteMaxSpeed", "DVD-RCaps_WriteMaxSpeed",
+    "CD-ROMCaps_ReadMaxSpeed", "CD-RCaps_WriteMaxSpeed",
+    "DVD+RWCaps_WriteMaxSpeed"};
+
+const char* const kDriveExtras[] = {
+    "WriteSpeed", "SetWriteOptions", "Caps_WriteREALSAO",
+    "Caps_SimulateREALSAO", "Device", "ModeSense", "BeginSAO"};
+
+std::string Pad8(const std::string& vendor) {
+  std::string field = vendor;
+  field.resize(8, ' ');
+  return field;
+}
+
+std::vector<std::string> SetNames() {
+  std::vector<std::string> names;
+  for (size_t i = 0; names.size() < kSets; ++i) {
+    std::string name = kSetFamilies[i % 11];
+    if (i >= 11)
+      name += "-" + std::to_string(i / 11 + 1);
+    names.push_back(name);
+  }
+  return names;
+}
+
+Section DatabaseSection() {
+  Section s;
+  s.header = std::string("[") + kRoot + "]";
+  s.values.push_back({"DriverVersion", "dword:00000047", true});
+  s.extraBlankLines = 1;
+  return s;
+}
+
+Section FallbackSection() {
+  Section s;
+  s.header = std::string("[") + kRoot + "\\FALLBACKS]";
+  for (size_t i = 0; i < 24; ++i) {
+    std::string name = std::string(kFallbackOps[i % 8]) +
+                       std::to_string(i / 8 + 1 + (i % 3 == 0 ? 3 : 0));
+    std::string data = std::to_string(i % 5 == 0 ? 1 + i % 7 : i % 2);
+    s.values.push_back({name, data});
+  }
+  s.extraBlankLines = 1;
+  return s;
+}
+
+std::vector<Section> SetSections(const std::vector<std::string>& names) {
+  std::vector<Section> sections;
+  sections.push_back({std::string("[") + kRoot + "\\SETS]", {}, 0});
+  for (size_t i = 0; i < kSets; ++i) {
+    Section s;
+    s.header = std::string("[") + kRoot + "\\SETS\\" + names[i] + "]";
+    if (i >= 13)
+      s.values.push_back({"Device", std::to_string(1 + i % 6)});
+    if (i >= 11) {
+      s.values.push_back({"load1", names[i % 11]});
+      if (i == 50) {
+        for (int n = 2; n <= 8; ++n)
+          s.values.push_back({"load" + std::to_string(n), names[(i + n) % 11]});
+      }
+    }
+    size_t ops = 2 + (i * 7) % 5;
+    for (size_t k = 0; k < ops; ++k) {
+      s.values.push_back({kOperations[(i + 3 * k) % 10],
+                          std::to_string((i * 3 + k) % 11)});
+    }
+    if (i % 4 == 0)
+      s.values.push_back({"Caps_WriteSAO", "1"});
+    if (i % 6 == 1)
+      s.values.push_back({"Caps_WriteREALSAO", "1"});
+    sections.push_back(s);
+  }
+  sections.back().extraBlankLines = 1;
+  return sections;
+}
+
+struct Drive {
+  std::string name;
+  std::vector<Value> values;
+};
+
+std::vector<Drive> Drives(const std::vector<std::string>& sets,
+                          size_t valueBudget, size_t padding) {
+  std::vector<Drive> drives;
+  std::set<std::string> seen;
+  for (size_t d = 0; drives.size() < kDrives; ++d) {
+    std::string vendor = kVendors[d % 26];
+    std::string family = kModelFamilies[(d / 26 + d) % 12];
+    std::string model = family + std::to_string(100 + (d * 37) % 900);
+    if (d % 3 == 1)
+      model += "A";
+    // Padding letters keep every name distinct: they follow digits or "A".
+    size_t extra = padding / kDrives + (d % kDrives < padding % kDrives);
+    static const char kSuffix[] = "SLBKTNEW";
+    for (size_t k = 0; k < extra; ++k)
+      model += kSuffix[k % 8];
+    std::string name;
+    if (d % 300 == 7)
+      name = model;  // a bare model name, no vendor field and no blank
+    else
+      name = Pad8(vendor) + model;
+    if (d == 400 || d == 1200)
+      name += std::string(" 4") + kTimes + "4";
+    std::string folded;
+    for (char c : name)
+      folded += static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+    if (!seen.insert(folded).second)
+      continue;
+    Drive drive;
+    drive.name = name;
+    std::string load = d == 250 || d == 900 ? "load" : "load1";
+    drive.values.push_back({load, sets[(d * 7) % kSets]});
+    drives.push_back(drive);
+  }
+  for (size_t i = 0; i < 9; ++i)
+    drives[100 + i * 150].values.push_back({"load2", sets[(i * 5) % kSets]});
+  for (size_t d = 0; d < drives.size(); ++d) {
+    if (d % 8 != 7)
+      drives[d].values.push_back(
+          {"Caps_WriteMaxSpeed", std::to_string(1385 * (4 + d % 12))});
+  }
+  size_t used = 0;
+  for (const Drive& drive : drives)
+    used += drive.values.size();
+  // Spread the remaining values over the drives, a stride apart, each drive
+  // taking names it does not have yet.
+  for (size_t step = 0; used < valueBudget; ++step) {
+    Drive& drive = drives[(step * 577 + 3) % drives.size()];
+    size_t pick = step % 12;
+    Value value;
+    if (pick < 5) {
+      value = {kMediumLimits[pick], std::to_string(706 * (2 + step % 20))};
+    } else {
+      value = {kDriveExtras[pick - 5], std::to_string(step % 3)};
+    }
+    bool taken = false;
+    for (const Value& v : drive.values)
+      taken = taken || v.name == value.name;
+    if (taken)
+      continue;
+    drive.values.push_back(value);
+    ++used;
+  }
+  return drives;
+}
+
+std::vector<Section> MappingSections(const std::vector<std::string>& sets,
+                                     size_t valueBudget, size_t padding) {
+  // Six of the budget go to the sections that reopen a key (four) and to the
+  // header that lost its bracket (two).
+  std::vector<Drive> drives = Drives(sets, valueBudget - 6, padding);
+  std::vector<Section> sections;
+  sections.push_back({std::string("[") + kRoot + "\\MAPPINGS]", {}, 0});
+  size_t capitalised = 0;
+  for (size_t d = 0; d < drives.size(); ++d) {
+    bool capital = d % 59 == 20 && capitalised < kCapitalisedDrives;
+    capitalised += capital;
+    Section s;
+    s.header = std::string("[") + (capital ? kCapitalisedRoot : kRoot) +
+               "\\MAPPINGS\\" + drives[d].name + "]";
+    s.values = drives[d].values;
+    if (d == 333 || d == 1444)
+      s.values[0].trailingBlank = true;
+    sections.push_back(s);
+
+    // Irregularities of a hand-kept file, each reopening an earlier key or
+    // dropping a bracket, with value names the key does not have yet.
+    if (d == 600 || d == 1100 || d == 1500) {
+      size_t earlier = d - 500;
+      Section again;
+      again.header = std::string("[") + kRoot + "\\MAPPINGS\\" +
+                     drives[earlier].name + "]";
+      again.values.push_back({"SetWriteOptions2", std::to_string(d % 4)});
+      sections.push_back(again);
+    }
+    if (d == 1300) {
+      std::string lower;
+      for (char c : drives[1001].name)
+        lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+      Section again;
+      again.header = std::string("[") + kRoot + "\\MAPPINGS\\" + lower + "]";
+      again.values.push_back({"WriteSpeed2", "4"});
+      sections.push_back(again);
+    }
+    if (d == 800) {
+      Section stray;
+      stray.header = std::string(kRoot) + "\\MAPPINGS\\" + Pad8("KESTRAL") +
+                     "CDW-ORPHAN]";
+      stray.values.push_back({"load1B", sets[3]});
+      stray.values.push_back({"Caps_WriteMaxSpeedB", "2770"});
+      sections.push_back(stray);
+    }
+  }
+  if (capitalised != kCapitalisedDrives) {
+    std::cerr << "gendb: only " << capitalised << " capitalised sections\n";
+  }
+  return sections;
+}
+
+// Appends UTF-8 text to a UTF-16LE buffer (characters of the basic plane).
+void AppendUtf16(std::string* out, const std::string& utf8) {
+  for (size_t i = 0; i < utf8.size();) {
+    unsigned char c = static_cast<unsigned char>(utf8[i]);
+    uint32_t unit;
+    if (c < 0x80) {
+      unit = c;
+      i += 1;
+    } else if ((c & 0xe0) == 0xc0) {
+      unit = (c & 0x1fu) << 6 | (utf8[i + 1] & 0x3fu);
+      i += 2;
+    } else {
+      unit = (c & 0x0fu) << 12 | (utf8[i + 1] & 0x3fu) << 6 |
+             (utf8[i + 2] & 0x3fu);
+      i += 3;
+    }
+    out->push_back(static_cast<char>(unit & 0xff));
+    out->push_back(static_cast<char>(unit >> 8));
+  }
+}
+
+std::string Render(const std::vector<Section>& sections, size_t* lines) {
+  std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+  *lines = 2;
+  for (const Section& s : sections) {
+    text += s.header + "\r\n";
+    ++*lines;
+    for (const Value& v : s.values) {
+      text += "\"" + v.name + "\"=";
+      text += v.dword ? v.data : "\"" + v.data + "\"";
+      if (v.trailingBlank)
+        text += " ";
+      text += "\r\n";
+      ++*lines;
+    }
+    for (size_t k = 0; k <= s.extraBlankLines; ++k) {
+      text += "\r\n";
+      ++*lines;
+    }
+  }
+  std::string bytes = "\xff\xfe";
+  AppendUtf16(&bytes, text);
+  return bytes;
+}
+
+std::string Generate(size_t padding, size_t* lines) {
+  std::vector<std::string> sets = SetNames();
+  std::vector<Section> sections;
+  sections.push_back(DatabaseSection());
+  sections.push_back(FallbackSection());
+  std::vector<Section> setSections = SetSections(sets);
+  sections.insert(sections.end(), setSections.begin(), setSections.end());
+  size_t used = 0;
+  for (const Section& s : sections)
+    used += s.values.size();
+  std::vector<Section> mappings =
+      MappingSections(sets, kTotalValues - used, padding);
+  sections.insert(sections.end(), mappings.begin(), mappings.end());
+  return Render(sections, lines);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::cerr << "usage: gendb OUTPUT\n";
+    return 2;
+  }
+  // Lengthen the model names until the script has its size: each padding
+  // letter adds two bytes (one per header that names the drive, mostly one).
+  size_t lines = 0;
+  size_t padding = 0;
+  std::string bytes = Generate(padding, &lines);
+  while (bytes.size() < kTargetBytes) {
+    padding += (kTargetBytes - bytes.size()) / 2 / 2 + 1;
+    bytes = Generate(padding, &lines);
+  }
+  while (bytes.size() > kTargetBytes && padding > 0) {
+    --padding;
+    bytes = Generate(padding, &lines);
+  }
+  if (bytes.size() != kTargetBytes || lines != kTargetLines) {
+    std::cerr << "gendb: made " << bytes.size() << " bytes in " << lines
+              << " lines, not " << kTargetBytes << " in " << kTargetLines
+              << "\n";
+    return 1;
+  }
+  std::string temporary = std::string(argv[1]) + ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out.flush()) {
+      std::cerr << "gendb: cannot write " << temporary << "\n";
+      return 1;
+    }
+  }
+  if (rename(temporary.c_str(), argv[1]) != 0) {
+    std::cerr << "gendb: cannot replace " << argv[1] << "\n";
+    return 1;
+  }
+  return 0;
+}
