@@ -1,11 +1,23 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds every target and runs the whole test
-# suite with CTest.
+# Installs what is missing, builds the native program and both Windows
+# programs, and runs the whole test suite with CTest: unit tests, the packed
+# programs end to end (native, and the 64-bit one under Wine), the Windows
+# programs' import and resource checks, a reproducible-build check and the
+# message boxes on a virtual display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
-install_missing g++ cmake make libgtest-dev
+install_missing g++ cmake make libgtest-dev \
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 \
+  binutils-mingw-w64-x86-64 wine wine64 xvfb xauth xdotool imagemagick
 
-cmake --preset host -DDRVSETUP_WERROR=ON
+werror=-DDRVSETUP_WERROR=ON
+for preset in win32 win64; do
+  cmake --preset "$preset" "$werror" >/dev/null
+  cmake --build --preset "$preset"
+done
+cmake --preset host "$werror" \
+  -DDRVSETUP_WIN32_BUILD="$PWD/build/win32" \
+  -DDRVSETUP_WIN64_BUILD="$PWD/build/win64" >/dev/null
 cmake --build --preset host
 ctest --preset host

@@ -2,6 +2,6 @@
 
 #include "setup/command_tail.h"
 
-bool IsLeadByte(unsigned char byte) {
-  return IsDBCSLeadByte(byte) != 0;
+bool IsLeadByte(unsigned char c) {
+  return IsDBCSLeadByte(c) != 0;
 }

@@ -17,13 +17,3 @@ const char* CommandTailFromCommandLine(const char* commandLine) {
     ++p;
   return reinterpret_cast<const char*>(p);
 }
-
-std::string CommandTailFromArguments(int argc, const char* const* argv) {
-  std::string tail;
-  for (int i = 1; i < argc; ++i) {
-    if (i > 1)
-      tail += ' ';
-    tail += argv[i];
-  }
-  return tail;
-}

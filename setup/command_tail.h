@@ -13,6 +13,6 @@ const char* CommandTailFromCommandLine(const char* commandLine);
 /// the program name joined by single spaces.
 std::string CommandTailFromArguments(int argc, const char* const* argv);
 
-/// True when byte is the first byte of a double-byte character in the ANSI
+/// True when c is the first byte of a double-byte character in the ANSI
 /// code page (IsDBCSLeadByte).
-bool IsLeadByte(unsigned char byte);
+bool IsLeadByte(unsigned char c);

@@ -193,17 +193,15 @@ std::string WineBuild() {
 }
 
 // One prefix for the whole test run, with a server that stays up between
-// the runs.
+// the runs; made when the first Wine test needs it.
 class WineEnvironment : public ::testing::Environment {
  public:
   static std::string prefix;
 
-  void SetUp() override {
-    if (WineBuild().empty())
+  static void Start() {
+    if (!prefix.empty())
       return;
     prefix = MakeTempDir("wine");
-    Process boot = RunProcess({kWine, "wineboot", "-i"}, Env(), 600);
-    ASSERT_EQ(boot.status, 0) << boot.err;
     pid_t pid = fork();
     if (pid == 0) {
       setenv("WINEPREFIX", prefix.c_str(), 1);
@@ -211,6 +209,8 @@ class WineEnvironment : public ::testing::Environment {
       _exit(127);
     }
     waitpid(pid, nullptr, 0);
+    Process boot = RunProcess({kWine, "wineboot", "-i"}, Env(), 600);
+    ASSERT_EQ(boot.status, 0) << boot.err;
   }
 
   void TearDown() override {
@@ -237,7 +237,7 @@ std::string Utf16Script(const std::string& ascii) {
 
 class WineRunner : public Runner {
  public:
-  WineRunner() : dir_(MakeTempDir("winerun")) {}
+  WineRunner() : dir_(MakeTempDir("winerun")) { WineEnvironment::Start(); }
   ~WineRunner() override { RemoveTree(dir_); }
 
   void Prepare(const std::string& script) override {
