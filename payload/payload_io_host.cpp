@@ -21,6 +21,7 @@ struct HostFile {
 };
 
 bool g_has_image = false;
+int g_failing_conversion = 0;  // counts down to the conversion that fails
 std::string g_image_path;
 std::string g_image;
 
@@ -113,6 +114,10 @@ void HostSetModuleImage(const std::string& path, const std::string& image) {
   g_image = image;
 }
 
+void HostFailConversion(int call) {
+  g_failing_conversion = call;
+}
+
 void HostClearModuleImage() {
   g_has_image = false;
   g_image_path.clear();
@@ -186,6 +191,8 @@ void ClosePayloadFile(PayloadFile handle) {
 }
 
 int ConvertWideToAnsi(const WCHAR* wide, char* ansi, int capacity) {
+  if (g_failing_conversion > 0 && --g_failing_conversion == 0)
+    return 0;
   std::string out;
   for (const WCHAR* p = wide;; ++p) {
     uint32_t unit = *p;

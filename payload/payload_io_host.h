@@ -8,3 +8,7 @@
 /// the wide and the ANSI module path alike.
 void HostSetModuleImage(const std::string& path, const std::string& image);
 void HostClearModuleImage();
+
+/// Makes the call-th next conversion to the ANSI code page fail (1 is the
+/// next one, which asks for the size; 0 ends the failure).
+void HostFailConversion(int call);

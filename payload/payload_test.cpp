@@ -95,3 +95,14 @@ TEST(Payload, WideToAnsi) {
     free(ansi);
   }
 }
+
+TEST(Payload, FailedConversionFailsTheStage) {
+  for (int call : {1, 2}) {
+    SCOPED_TRACE(call);
+    HostSetPlatformId(VER_PLATFORM_WIN32_NT);
+    HostFailConversion(call);
+    EXPECT_EQ(ReadFromImage(PackedImage("\xff\xfe" + std::string("a\0", 2))),
+              "FAIL");
+    HostFailConversion(0);
+  }
+}

@@ -1,8 +1,18 @@
 // The host's ANSI code page is Windows-1252, which has no double-byte
-// characters.
+// characters; tests may pretend to a double-byte code page.
 
 #include "setup/command_tail.h"
+#include "setup/code_page_host.h"
 
-bool IsLeadByte(unsigned char) {
-  return false;
+namespace {
+unsigned char g_first_lead = 1, g_last_lead = 0;  // an empty range
+}
+
+void HostSetLeadBytes(unsigned char first, unsigned char last) {
+  g_first_lead = first;
+  g_last_lead = last;
+}
+
+bool IsLeadByte(unsigned char c) {
+  return c >= g_first_lead && c <= g_last_lead;
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "setup/code_page_host.h"
+
 TEST(CommandTail, FromCommandLine) {
   struct Case {
     const char* commandLine;
@@ -34,4 +36,16 @@ TEST(CommandTail, FromArguments) {
   EXPECT_EQ(CommandTailFromArguments(3, some), "-ns -ne");
   const char* spaced[] = {"drvsetup", "\"-v\"", "a b"};
   EXPECT_EQ(CommandTailFromArguments(3, spaced), "\"-v\" a b");
+}
+
+TEST(CommandTail, DoubleByteTrailNeverClosesTheName) {
+  // In a double-byte code page 0x81 0x22 is one character whose second byte
+  // looks like a quote.
+  const char commandLine[] = "\"C:\\\x81\"x.exe\" -v";
+  EXPECT_STREQ(CommandTailFromCommandLine(commandLine), "x.exe\" -v");
+  HostSetLeadBytes(0x81, 0x9f);
+  EXPECT_STREQ(CommandTailFromCommandLine(commandLine), "-v");
+  // A lead byte at the very end does not run past the terminator.
+  EXPECT_STREQ(CommandTailFromCommandLine("\"a\x81"), "");
+  HostSetLeadBytes(1, 0);
 }
