@@ -122,8 +122,9 @@ Key* ClassesRoot() {
 }
 
 // Finds the key a handle names and the access it grants; predefined roots
-// grant everything.
-LONG ResolveHandle(HKEY handle, Key** key, REGSAM* access) {
+// grant everything. Fails when the handle lacks the required access.
+LONG ResolveHandle(HKEY handle, REGSAM required, Key** key,
+                   REGSAM* access) {
   if (g_unavailable)
     return ERROR_ACCESS_DENIED;
   *access = KEY_ALL_ACCESS;
@@ -143,6 +144,8 @@ LONG ResolveHandle(HKEY handle, Key** key, REGSAM* access) {
     return ERROR_INVALID_HANDLE;
   if ((*key)->deleted)
     return ERROR_KEY_DELETED;
+  if ((*access & required) != required)
+    return ERROR_ACCESS_DENIED;
   return ERROR_SUCCESS;
 }
 
@@ -217,7 +220,7 @@ bool IsRoot(const Key* key) {
 LONG FindForDelete(HKEY handle, LPCSTR subKey, Key** target) {
   Key* base;
   REGSAM access;
-  LONG rc = ResolveHandle(handle, &base, &access);
+  LONG rc = ResolveHandle(handle, 0, &base, &access);
   if (rc != ERROR_SUCCESS)
     return rc;
   std::vector<std::string> parts;
@@ -238,7 +241,7 @@ LONG RegOpenKeyExA(HKEY handle, LPCSTR subKey, DWORD, REGSAM access,
                    PHKEY result) {
   Key* key;
   REGSAM granted;
-  LONG rc = ResolveHandle(handle, &key, &granted);
+  LONG rc = ResolveHandle(handle, 0, &key, &granted);
   if (rc != ERROR_SUCCESS)
     return rc;
   std::vector<std::string> parts;
@@ -259,7 +262,7 @@ LONG RegCreateKeyExA(HKEY handle, LPCSTR subKey, DWORD, LPSTR, DWORD,
                      LPDWORD disposition) {
   Key* base;
   REGSAM granted;
-  LONG rc = ResolveHandle(handle, &base, &granted);
+  LONG rc = ResolveHandle(handle, 0, &base, &granted);
   if (rc != ERROR_SUCCESS)
     return rc;
   std::vector<std::string> parts;
@@ -303,11 +306,9 @@ LONG RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD, LPDWORD type,
                       LPBYTE data, LPDWORD dataSize) {
   Key* key;
   REGSAM access;
-  LONG rc = ResolveHandle(handle, &key, &access);
+  LONG rc = ResolveHandle(handle, KEY_QUERY_VALUE, &key, &access);
   if (rc != ERROR_SUCCESS)
     return rc;
-  if (!(access & KEY_QUERY_VALUE))
-    return ERROR_ACCESS_DENIED;
   const Value* value = FindValue(key, valueName);
   if (!value)
     return ERROR_FILE_NOT_FOUND;
@@ -333,11 +334,9 @@ LONG RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD, DWORD type,
                     const BYTE* data, DWORD dataSize) {
   Key* key;
   REGSAM access;
-  LONG rc = ResolveHandle(handle, &key, &access);
+  LONG rc = ResolveHandle(handle, KEY_SET_VALUE, &key, &access);
   if (rc != ERROR_SUCCESS)
     return rc;
-  if (!(access & KEY_SET_VALUE))
-    return ERROR_ACCESS_DENIED;
   std::string name = valueName ? valueName : "";
   if (name.size() > kMaxValueNameLength)
     return ERROR_INVALID_PARAMETER;  // as Wine
@@ -357,11 +356,9 @@ LONG RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LPDWORD nameSize,
                    LPDWORD, LPSTR, LPDWORD, PFILETIME lastWriteTime) {
   Key* key;
   REGSAM access;
-  LONG rc = ResolveHandle(handle, &key, &access);
+  LONG rc = ResolveHandle(handle, KEY_ENUMERATE_SUB_KEYS, &key, &access);
   if (rc != ERROR_SUCCESS)
     return rc;
-  if (!(access & KEY_ENUMERATE_SUB_KEYS))
-    return ERROR_ACCESS_DENIED;
   if (index >= key->children.size())
     return ERROR_NO_MORE_ITEMS;
   const std::string& childName = key->children[index]->name;
@@ -390,11 +387,9 @@ LONG RegDeleteKeyA(HKEY handle, LPCSTR subKey) {
 LONG RegDeleteValueA(HKEY handle, LPCSTR valueName) {
   Key* key;
   REGSAM access;
-  LONG rc = ResolveHandle(handle, &key, &access);
+  LONG rc = ResolveHandle(handle, KEY_SET_VALUE, &key, &access);
   if (rc != ERROR_SUCCESS)
     return rc;
-  if (!(access & KEY_SET_VALUE))
-    return ERROR_ACCESS_DENIED;
   Value* value = FindValue(key, valueName);
   if (!value)
     return ERROR_FILE_NOT_FOUND;

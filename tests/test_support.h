@@ -9,6 +9,7 @@
 
 #include "platform/registry.h"
 #include "platform/registry_host.h"
+#include "tools/utf16.h"
 
 /// Each test starts on a fresh NT machine with the shell library present and
 /// ends with every handle closed.
@@ -116,23 +117,7 @@ inline void MakeKey(HKEY root, const std::string& path) {
 /// byte-order mark, from UTF-8 text (BMP characters only).
 inline std::string EncodeUtf16Script(const std::string& utf8) {
   std::string out = "\xff\xfe";
-  for (size_t i = 0; i < utf8.size();) {
-    unsigned char c = static_cast<unsigned char>(utf8[i]);
-    uint32_t unit;
-    if (c < 0x80) {
-      unit = c;
-      i += 1;
-    } else if ((c & 0xe0) == 0xc0) {
-      unit = (c & 0x1fu) << 6 | (utf8[i + 1] & 0x3fu);
-      i += 2;
-    } else {
-      unit = (c & 0x0fu) << 12 | (utf8[i + 1] & 0x3fu) << 6 |
-             (utf8[i + 2] & 0x3fu);
-      i += 3;
-    }
-    out.push_back(static_cast<char>(unit & 0xff));
-    out.push_back(static_cast<char>(unit >> 8));
-  }
+  AppendUtf16(&out, utf8);
   return out;
 }
 
