@@ -12,17 +12,19 @@ if(CMAKE_CROSSCOMPILING)
   set(packer "${CMAKE_BINARY_DIR}/host-tools/packreg")
   file(MAKE_DIRECTORY "${CMAKE_BINARY_DIR}/host-tools")
   execute_process(
-    COMMAND "${DRVSETUP_HOST_CXX}" -std=c++17 -O2 -o "${packer}"
-            "${CMAKE_SOURCE_DIR}/tools/packreg.cpp"
+    COMMAND "${DRVSETUP_HOST_CXX}" -std=c++17 -O2 -I "${CMAKE_SOURCE_DIR}"
+            -o "${packer}" "${CMAKE_SOURCE_DIR}/tools/packreg.cpp"
     RESULT_VARIABLE packer_result)
   if(NOT packer_result EQUAL 0)
     message(FATAL_ERROR "could not build the host packer")
   endif()
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-               "${CMAKE_SOURCE_DIR}/tools/packreg.cpp")
+               "${CMAKE_SOURCE_DIR}/tools/packreg.cpp"
+               "${CMAKE_SOURCE_DIR}/tools/write_file.h")
   set(packer_target "")
 else()
   add_executable(packreg tools/packreg.cpp)
+  target_include_directories(packreg PRIVATE "${CMAKE_SOURCE_DIR}")
   set(packer "$<TARGET_FILE:packreg>")
   set(packer_target packreg)
 endif()

@@ -8,7 +8,6 @@
 // hand-maintained database carries) is fixed by the constants below and
 // checked by the tests against data/drives.reg.
 
-#include <stdio.h>
 
 #include <cstdint>
 #include <fstream>
@@ -18,6 +17,7 @@
 #include <vector>
 
 #include "tools/utf16.h"
+#include "tools/write_file.h"
 
 namespace {
 
@@ -43,17 +43,6 @@ struct Section {
   std::string header;  // the line, brackets included (or not, for one)
   std::vector<Value> values;
   size_t extraBlankLines = 0;  // beyond the one that ends every section
-};
-
-// A tiny deterministic generator, so the output never depends on the
-// standard library's random engines.
-struct Lcg {
-  uint32_t state;
-  uint32_t Next() {
-    state = state * 1664525u + 1013904223u;
-    return state >> 8;
-  }
-  size_t Below(size_t n) { return Next() % n; }
 };
 
 const char* const kFallbackOps[] = {
@@ -346,18 +335,5 @@ int main(int argc, char** argv) {
               << "\n";
     return 1;
   }
-  std::string temporary = std::string(argv[1]) + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out.flush()) {
-      std::cerr << "gendb: cannot write " << temporary << "\n";
-      return 1;
-    }
-  }
-  if (rename(temporary.c_str(), argv[1]) != 0) {
-    std::cerr << "gendb: cannot replace " << argv[1] << "\n";
-    return 1;
-  }
-  return 0;
+  return WriteFileAtomically("gendb", argv[1], bytes) ? 0 : 1;
 }

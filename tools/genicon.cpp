@@ -5,7 +5,6 @@
 //
 // The drawing is pure arithmetic, so the same program writes the same bytes.
 
-#include <stdio.h>
 
 #include <cmath>
 #include <cstdint>
@@ -13,6 +12,8 @@
 #include <iostream>
 #include <string>
 #include <vector>
+
+#include "tools/write_file.h"
 
 namespace {
 
@@ -136,18 +137,5 @@ int main(int argc, char** argv) {
     offset += static_cast<uint32_t>(images[i].size());
   }
   ico += images[0] + images[1];
-  std::string temporary = std::string(argv[1]) + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(ico.data(), static_cast<std::streamsize>(ico.size()));
-    if (!out.flush()) {
-      std::cerr << "genicon: cannot write " << temporary << "\n";
-      return 1;
-    }
-  }
-  if (rename(temporary.c_str(), argv[1]) != 0) {
-    std::cerr << "genicon: cannot replace " << argv[1] << "\n";
-    return 1;
-  }
-  return 0;
+  return WriteFileAtomically("genicon", argv[1], ico) ? 0 : 1;
 }

@@ -8,14 +8,13 @@
 // and renamed into place, so it is never left half-written, and it keeps
 // IMAGE's permission bits.
 
-#include <stdio.h>
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <string>
+
+#include "tools/write_file.h"
 
 namespace {
 
@@ -58,27 +57,6 @@ int main(int argc, char** argv) {
   const char trailer[4] = {static_cast<char>(size), static_cast<char>(size >> 8),
                            static_cast<char>(size >> 16),
                            static_cast<char>(size >> 24)};
-  std::string output = argv[3];
-  std::string temporary = output + ".packing";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(image.data(), static_cast<std::streamsize>(image.size()));
-    out.write(script.data(), static_cast<std::streamsize>(script.size()));
-    out.write(trailer, 4);
-    out.flush();
-    if (!out) {
-      std::cerr << "packreg: cannot write " << temporary << "\n";
-      remove(temporary.c_str());
-      return 1;
-    }
-  }
-  struct stat info;
-  if (stat(argv[1], &info) == 0)
-    chmod(temporary.c_str(), info.st_mode & 07777);
-  if (rename(temporary.c_str(), output.c_str()) != 0) {
-    std::cerr << "packreg: cannot replace " << output << "\n";
-    remove(temporary.c_str());
-    return 1;
-  }
-  return 0;
+  std::string packed = image + script + std::string(trailer, 4);
+  return WriteFileAtomically("packreg", argv[3], packed, argv[1]) ? 0 : 1;
 }
