@@ -10,8 +10,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -23,12 +21,6 @@
 #include "tests/scenarios.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in),
-                     std::istreambuf_iterator<char>());
-}
 
 void WriteFile(const std::string& path, const std::string& bytes,
                bool executable = false) {
@@ -100,7 +92,7 @@ Process RunProcess(const std::vector<std::string>& argv,
   }
   if (WIFEXITED(status))
     result.status = WEXITSTATUS(status);
-  result.err = ReadFile(errPath);
+  result.err = ReadBinaryFile(errPath);
   RemoveTree(dir);
   return result;
 }
@@ -109,7 +101,7 @@ Process RunProcess(const std::vector<std::string>& argv,
 std::string PackVariant(const std::string& image, const std::string& dir,
                         Payload payload, const std::string& suffix) {
   std::string script = ScriptFor(payload);
-  std::string packed = PackedImage(script, ReadFile(image));
+  std::string packed = PackedImage(script, ReadBinaryFile(image));
   if (payload == Payload::kCorruptTrailer)
     packed.replace(packed.size() - 4, 4, std::string("\xf0\xff\xff\x7f", 4));
   std::string path = dir + "/variant-" +
@@ -169,7 +161,7 @@ class HostRunner : public Runner {
 
   void Load() override {
     HostRegistryReset();
-    std::string text = ReadFile(hive_);
+    std::string text = ReadBinaryFile(hive_);
     std::string error;
     if (!text.empty()) {
       ASSERT_TRUE(HostRegistryImport(text, &error)) << error;
@@ -267,14 +259,10 @@ class WineRunner : public Runner {
     RunProcess({kWine, "regedit", "/e", file,
                 "HKEY_LOCAL_MACHINE\\Software\\morvelan"},
                WineEnvironment::Env());
-    std::string bytes = ReadFile(file);
+    std::string bytes = ReadBinaryFile(file);
     if (bytes.size() < 2)
       return;  // no such key: nothing exported
-    std::u16string units;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-      units.push_back(static_cast<char16_t>(
-          static_cast<unsigned char>(bytes[i]) |
-          static_cast<unsigned char>(bytes[i + 1]) << 8));
+    std::u16string units = Utf16Units(bytes).substr(1);
     // The export is a registry script in our dialect; read it back with the
     // program's own importer.
     char* text = WideToAnsi(reinterpret_cast<const WCHAR*>(units.c_str()));
@@ -366,17 +354,17 @@ TEST(NativeHive, UnreadableHiveIsLeftAlone) {
   EXPECT_NE(p.err.find("registry hive unusable"), std::string::npos) << p.err;
   EXPECT_NE(p.err.find("Error installing disc burning driver data."),
             std::string::npos);
-  EXPECT_EQ(ReadFile(runner.hive()), damaged);
+  EXPECT_EQ(ReadBinaryFile(runner.hive()), damaged);
   p = runner.Run(Payload::kShipped, "-v", "");
   EXPECT_EQ(p.status, 0);
-  EXPECT_EQ(ReadFile(runner.hive()), damaged);
+  EXPECT_EQ(ReadBinaryFile(runner.hive()), damaged);
 }
 
 TEST(NativeHive, ReplacedWholeAndReadable) {
   HostRunner runner;
   Process p = runner.Run(Payload::kShipped, "-ns", "");
   ASSERT_EQ(p.status, 0) << p.err;
-  std::string text = ReadFile(runner.hive());
+  std::string text = ReadBinaryFile(runner.hive());
   EXPECT_EQ(text.rfind("; drvsetup registry hive\n", 0), 0u);
   EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\n"
                       "\"DriverVersion\"=dword:00000047\n"),

@@ -2,8 +2,6 @@
 // it into the stand-in the way the shipped program does.
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -15,22 +13,10 @@
 
 namespace {
 
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in),
-                     std::istreambuf_iterator<char>());
-}
-
-std::string SampleBytes() {
-  return ReadBytes(std::string(DRVSETUP_SOURCE_DIR) + "/data/drives.reg");
-}
-
 // The script after its byte-order mark, in UTF-8.
 std::string DecodeToUtf8(const std::string& bytes) {
   std::string out;
-  for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-    unsigned unit = static_cast<unsigned char>(bytes[i]) |
-                    static_cast<unsigned char>(bytes[i + 1]) << 8;
+  for (char16_t unit : Utf16Units(bytes).substr(1)) {
     if (unit < 0x80) {
       out += static_cast<char>(unit);
     } else if (unit < 0x800) {
@@ -60,7 +46,7 @@ struct Section {
 }  // namespace
 
 TEST(SampleDatabase, Figures) {
-  const std::string bytes = SampleBytes();
+  const std::string bytes = SampleDatabaseBytes();
   ASSERT_EQ(bytes.size(), 491300u);
   EXPECT_EQ(bytes.substr(0, 2), "\xff\xfe");
   const std::string text = DecodeToUtf8(bytes);
@@ -183,7 +169,7 @@ TEST(SampleDatabase, Figures) {
 TEST(SampleDatabase, InstallsEveryKeyAndValue) {
   HostRegistryReset();
   HostSetPlatformId(VER_PLATFORM_WIN32_NT);
-  HostSetModuleImage("/opt/drvsetup", PackedImage(SampleBytes()));
+  HostSetModuleImage("/opt/drvsetup", PackedImage(SampleDatabaseBytes()));
   EXPECT_EQ(SetupRun("-ns -ne"), 0);
   HostClearModuleImage();
   size_t keys = 0, values = 0;

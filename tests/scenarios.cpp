@@ -1,8 +1,6 @@
 #include "tests/scenarios.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 
 #include "payload/payload_io_host.h"
 #include "setup/setup_run.h"
@@ -32,19 +30,6 @@ std::vector<Check> OldTreeReplaced() {
       {Check::kKeyAbsent, std::string(kDriver2) + "\\SETS\\Gone-Set", "", {}},
       {Check::kValue, "SOFTWARE\\morvelan\\OTHER", "keep", Sz("yes")},
   };
-}
-
-std::u16string ReadSample() {
-  std::ifstream in(std::string(DRVSETUP_SOURCE_DIR) + "/data/drives.reg",
-                   std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)),
-                    std::istreambuf_iterator<char>());
-  std::u16string units;
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-    units.push_back(static_cast<char16_t>(
-        static_cast<unsigned char>(bytes[i]) |
-        static_cast<unsigned char>(bytes[i + 1]) << 8));
-  return units;
 }
 
 std::u16string Widen(const std::string& ascii) {
@@ -120,7 +105,7 @@ const std::vector<Scenario>& Scenarios() {
 }
 
 std::string ScriptFor(Payload payload) {
-  std::u16string units = ReadSample();
+  std::u16string units = Utf16Units(SampleDatabaseBytes());
   switch (payload) {
     case Payload::kShipped:
     case Payload::kCorruptTrailer:

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -129,4 +131,26 @@ inline std::string PackedImage(const std::string& script,
          std::string{static_cast<char>(size), static_cast<char>(size >> 8),
                      static_cast<char>(size >> 16),
                      static_cast<char>(size >> 24)};
+}
+
+inline std::string ReadBinaryFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in),
+                     std::istreambuf_iterator<char>());
+}
+
+/// The committed sample database, data/drives.reg.
+inline std::string SampleDatabaseBytes() {
+  return ReadBinaryFile(std::string(DRVSETUP_SOURCE_DIR) + "/data/drives.reg");
+}
+
+/// UTF-16LE bytes as code units, the byte-order mark included; a last odd
+/// byte is dropped.
+inline std::u16string Utf16Units(const std::string& bytes) {
+  std::u16string units;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+    units.push_back(static_cast<char16_t>(
+        static_cast<unsigned char>(bytes[i]) |
+        static_cast<unsigned char>(bytes[i + 1]) << 8));
+  return units;
 }
