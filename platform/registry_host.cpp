@@ -122,12 +122,13 @@ Key* ClassesRoot() {
 }
 
 // Finds the key a handle names and the access it grants; predefined roots
-// grant everything. Fails when the handle lacks the required access.
+// grant everything. Fails when the handle lacks the required access;
+// access, when given, receives what the handle grants.
 LONG ResolveHandle(HKEY handle, REGSAM required, Key** key,
                    REGSAM* access) {
   if (g_unavailable)
     return ERROR_ACCESS_DENIED;
-  *access = KEY_ALL_ACCESS;
+  REGSAM granted = KEY_ALL_ACCESS;
   if (handle == HKEY_LOCAL_MACHINE) {
     *key = g_local_machine;
   } else if (handle == HKEY_CURRENT_USER) {
@@ -138,14 +139,16 @@ LONG ResolveHandle(HKEY handle, REGSAM required, Key** key,
     if (g_handles.count(handle) == 0)
       return ERROR_INVALID_HANDLE;
     *key = handle->key;
-    *access = handle->access;
+    granted = handle->access;
   }
   if (!*key)
     return ERROR_INVALID_HANDLE;
   if ((*key)->deleted)
     return ERROR_KEY_DELETED;
-  if ((*access & required) != required)
+  if ((granted & required) != required)
     return ERROR_ACCESS_DENIED;
+  if (access)
+    *access = granted;
   return ERROR_SUCCESS;
 }
 
@@ -219,8 +222,7 @@ bool IsRoot(const Key* key) {
 // Opens the key at handle\subKey for deletion.
 LONG FindForDelete(HKEY handle, LPCSTR subKey, Key** target) {
   Key* base;
-  REGSAM access;
-  LONG rc = ResolveHandle(handle, 0, &base, &access);
+  LONG rc = ResolveHandle(handle, 0, &base, nullptr);
   if (rc != ERROR_SUCCESS)
     return rc;
   std::vector<std::string> parts;
@@ -240,8 +242,7 @@ LONG FindForDelete(HKEY handle, LPCSTR subKey, Key** target) {
 LONG RegOpenKeyExA(HKEY handle, LPCSTR subKey, DWORD, REGSAM access,
                    PHKEY result) {
   Key* key;
-  REGSAM granted;
-  LONG rc = ResolveHandle(handle, 0, &key, &granted);
+  LONG rc = ResolveHandle(handle, 0, &key, nullptr);
   if (rc != ERROR_SUCCESS)
     return rc;
   std::vector<std::string> parts;
@@ -305,8 +306,7 @@ LONG RegCreateKeyExA(HKEY handle, LPCSTR subKey, DWORD, LPSTR, DWORD,
 LONG RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD, LPDWORD type,
                       LPBYTE data, LPDWORD dataSize) {
   Key* key;
-  REGSAM access;
-  LONG rc = ResolveHandle(handle, KEY_QUERY_VALUE, &key, &access);
+  LONG rc = ResolveHandle(handle, KEY_QUERY_VALUE, &key, nullptr);
   if (rc != ERROR_SUCCESS)
     return rc;
   const Value* value = FindValue(key, valueName);
@@ -333,8 +333,7 @@ LONG RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD, LPDWORD type,
 LONG RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD, DWORD type,
                     const BYTE* data, DWORD dataSize) {
   Key* key;
-  REGSAM access;
-  LONG rc = ResolveHandle(handle, KEY_SET_VALUE, &key, &access);
+  LONG rc = ResolveHandle(handle, KEY_SET_VALUE, &key, nullptr);
   if (rc != ERROR_SUCCESS)
     return rc;
   std::string name = valueName ? valueName : "";
@@ -355,8 +354,7 @@ LONG RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD, DWORD type,
 LONG RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LPDWORD nameSize,
                    LPDWORD, LPSTR, LPDWORD, PFILETIME lastWriteTime) {
   Key* key;
-  REGSAM access;
-  LONG rc = ResolveHandle(handle, KEY_ENUMERATE_SUB_KEYS, &key, &access);
+  LONG rc = ResolveHandle(handle, KEY_ENUMERATE_SUB_KEYS, &key, nullptr);
   if (rc != ERROR_SUCCESS)
     return rc;
   if (index >= key->children.size())
@@ -386,8 +384,7 @@ LONG RegDeleteKeyA(HKEY handle, LPCSTR subKey) {
 
 LONG RegDeleteValueA(HKEY handle, LPCSTR valueName) {
   Key* key;
-  REGSAM access;
-  LONG rc = ResolveHandle(handle, KEY_SET_VALUE, &key, &access);
+  LONG rc = ResolveHandle(handle, KEY_SET_VALUE, &key, nullptr);
   if (rc != ERROR_SUCCESS)
     return rc;
   Value* value = FindValue(key, valueName);
