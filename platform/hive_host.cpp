@@ -2,18 +2,20 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/registry.h"
 #include "platform/registry_host.h"
 
 namespace {
 
-std::string g_path;
-std::string g_loaded;  // the registry's text as loaded, to skip idle saves
+std::string g_path;      // empty while no hive is open
+uint64_t g_loaded = 0;   // the registry's generation as loaded
 int g_lock_fd = -1;
 bool g_readable = false;
 
@@ -96,6 +98,7 @@ std::string HostHiveDefaultPath() {
 bool HostHiveOpen(const std::string& path, std::string* error) {
   g_path = path;
   g_readable = false;
+  g_loaded = HostRegistryGeneration();
   MakeDirectories(DirectoryOf(path));
   std::string lockPath = path + ".lock";
   g_lock_fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
@@ -114,6 +117,7 @@ bool HostHiveOpen(const std::string& path, std::string* error) {
   std::string text;
   bool missing;
   HostRegistryReset();
+  g_loaded = HostRegistryGeneration();  // a hive that fails to load stays
   if (!ReadWholeFile(path, &text, &missing, error)) {
     if (!missing) {
       HostRegistrySetUnavailable(true);
@@ -124,19 +128,19 @@ bool HostHiveOpen(const std::string& path, std::string* error) {
     HostRegistrySetUnavailable(true);
     return false;
   }
-  g_loaded = HostRegistryExport();
+  g_loaded = HostRegistryGeneration();
   g_readable = true;
   return true;
 }
 
 bool HostHiveSave(std::string* error) {
+  if (HostRegistryGeneration() == g_loaded)
+    return true;  // nothing changed
   if (!g_readable) {
     *error = g_path + ": not saved, it could not be read";
     return false;
   }
   std::string text = HostRegistryExport();
-  if (text == g_loaded)
-    return true;
   std::string temporary = g_path + ".tmp";  // the lock keeps it ours
   int fd = open(temporary.c_str(),
                 O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -162,7 +166,7 @@ bool HostHiveSave(std::string* error) {
     fsync(directory);
     close(directory);
   }
-  g_loaded = text;
+  g_loaded = HostRegistryGeneration();
   return true;
 }
 
@@ -170,4 +174,15 @@ void HostHiveClose() {
   if (g_lock_fd >= 0)
     close(g_lock_fd);
   g_lock_fd = -1;
+  g_path.clear();
+}
+
+bool CommitRegistry() {
+  if (g_path.empty())
+    return true;  // no hive: the registry lives in memory only
+  std::string error;
+  if (HostHiveSave(&error))
+    return true;
+  fprintf(stderr, "drvsetup: registry hive not saved: %s\n", error.c_str());
+  return false;
 }

@@ -15,3 +15,8 @@
 /// True when the platform reports the NT family. A failed version query
 /// answers false. Asked afresh on every call.
 bool IsNtPlatform();
+
+/// Makes what the run wrote to the registry last, before the run reports its
+/// outcome. Windows keeps its registry itself and answers true; the host
+/// stand-in saves its hive file here. False when the changes are lost.
+bool CommitRegistry();

@@ -2,42 +2,28 @@
 // shell library's tree deletion.
 //
 // It follows the real registry wherever this program can meet a rule:
-// names compare without ASCII case and keep the case they were created
-// with; subkeys enumerate in name order; handles carry their access mask;
-// a handle to a deleted key fails with ERROR_KEY_DELETED. Where the Win32
-// documentation is silent the stand-in does as Wine 8 does; those places
-// say so.
+// names compare without regard to letter case (every letter of the ANSI code
+// page, not only A-Z) and keep the case they were created with; subkeys
+// enumerate in name order; handles carry their access mask; a handle to a
+// deleted key fails with ERROR_KEY_DELETED. Where the Win32 documentation is
+// silent the stand-in does as Wine 8 does; those places say so.
+//
+// Every operation costs at most a logarithm of the size of what it touches,
+// so that importing, enumerating and deleting large trees stays linear.
 
 #include "platform/registry_host.h"
 
 #include <stdlib.h>
 #include <string.h>
 
-#include <algorithm>
-#include <memory>
-#include <set>
+#include <unordered_set>
 
 #include "platform/registry.h"
+#include "platform/registry_tree_host.h"
 
-namespace {
-
-struct Value {
-  std::string name;
-  DWORD type;
-  std::vector<BYTE> data;
-};
-
-struct Key {
-  std::string name;
-  std::string folded;  // name with A-Z folded, the sort and lookup key
-  Key* parent = nullptr;
-  std::vector<Key*> children;  // sorted by folded name
-  std::vector<Value> values;   // in creation order
-  bool deleted = false;
-  bool denied = false;
-};
-
-}  // namespace
+using stand_in::Key;
+using stand_in::Name;
+using stand_in::Value;
 
 // A handle: the key it names and the access it was opened with.
 struct HKEY__ {
@@ -45,85 +31,268 @@ struct HKEY__ {
   REGSAM access;
 };
 
+namespace stand_in {
+
 namespace {
 
-const size_t kMaxKeyNameLength = 256;     // Wine; the documentation says 255
-const size_t kMaxValueNameLength = 16383;
-const size_t kMaxDepth = 512;
 const size_t kMaxNewLevels = 32;
+const size_t kLinearValues = 8;  // keys with more values get an index
 
-std::vector<std::unique_ptr<Key>> g_keys;  // owns every key, deleted ones too
-std::set<HKEY> g_handles;
-std::vector<std::string> g_journal;
 Key* g_local_machine = nullptr;
 Key* g_current_user = nullptr;
+std::unordered_set<HKEY> g_handles;
+std::unordered_set<Key*> g_orphans;  // deleted keys that handles still name
+std::vector<std::string> g_journal;
+bool g_keep_journal = true;
+std::vector<HostRegistryCall> g_calls;
+bool g_trace_calls = false;
+uint64_t g_generation = 0;
 bool g_unavailable = false;
 DWORD g_platform_id = VER_PLATFORM_WIN32_NT;
 bool g_shell_library_present = true;
 
-std::string Fold(const std::string& s) {
-  std::string folded = s;
-  for (char& c : folded)
-    if (c >= 'a' && c <= 'z')
-      c = static_cast<char>(c - 'a' + 'A');
-  return folded;
-}
-
-Key* NewKey(const std::string& name, Key* parent) {
-  g_keys.push_back(std::make_unique<Key>());
-  Key* key = g_keys.back().get();
-  key->name = name;
-  key->folded = Fold(name);
-  key->parent = parent;
-  if (parent) {
-    auto at = std::lower_bound(
-        parent->children.begin(), parent->children.end(), key->folded,
-        [](const Key* k, const std::string& f) { return k->folded < f; });
-    parent->children.insert(at, key);
+// Upper case for Windows-1252: a-z, the accented small letters 0xE0-0xFE
+// (but not the division sign 0xF7), and the four small letters of the
+// 0x80-0x9F block (s and z with caron, oe, y with diaeresis).
+struct FoldTable {
+  unsigned char upper[256];
+  FoldTable() {
+    for (int c = 0; c < 256; ++c)
+      upper[c] = static_cast<unsigned char>(c);
+    for (int c = 'a'; c <= 'z'; ++c)
+      upper[c] = static_cast<unsigned char>(c - 0x20);
+    for (int c = 0xE0; c <= 0xFE; ++c)
+      if (c != 0xF7)
+        upper[c] = static_cast<unsigned char>(c - 0x20);
+    upper[0x9A] = 0x8A;
+    upper[0x9C] = 0x8C;
+    upper[0x9E] = 0x8E;
+    upper[0xFF] = 0x9F;
   }
-  return key;
+};
+const FoldTable kFold;
+
+uint32_t HashFolded(const char* data, size_t size) {
+  uint32_t hash = 2166136261u;  // FNV-1a
+  for (size_t i = 0; i < size; ++i) {
+    hash ^= kFold.upper[static_cast<unsigned char>(data[i])];
+    hash *= 16777619u;
+  }
+  return hash;
 }
 
-Key* FindChild(const Key* parent, const std::string& name) {
-  std::string folded = Fold(name);
-  auto at = std::lower_bound(
-      parent->children.begin(), parent->children.end(), folded,
-      [](const Key* k, const std::string& f) { return k->folded < f; });
-  if (at != parent->children.end() && (*at)->folded == folded)
-    return *at;
-  return nullptr;
+bool SameName(const std::string& stored, Name name) {
+  return CompareFolded(stored.data(), stored.size(), name.data, name.size) ==
+         0;
+}
+
+void IndexValue(Key* key, uint32_t position) {
+  const std::string& name = key->values[position].name;
+  size_t mask = key->valueSlots.size() - 1;
+  for (size_t slot = HashFolded(name.data(), name.size()) & mask;;
+       slot = (slot + 1) & mask) {
+    if (key->valueSlots[slot] == 0) {
+      key->valueSlots[slot] = position + 1;
+      return;
+    }
+  }
+}
+
+void RebuildValueIndex(Key* key) {
+  key->valueSlots.clear();
+  if (key->values.size() <= kLinearValues)
+    return;
+  size_t slots = 16;
+  while (slots < key->values.size() * 2)
+    slots *= 2;
+  key->valueSlots.assign(slots, 0);
+  for (uint32_t i = 0; i < key->values.size(); ++i)
+    IndexValue(key, i);
+}
+
+void Release(Key* key) {
+  key->deleted = true;
+  key->parent = nullptr;
+  if (key->handles == 0)
+    delete key;
+  else
+    g_orphans.insert(key);
 }
 
 std::string FullPath(const Key* key) {
-  if (!key->parent)
-    return key->name;
-  return FullPath(key->parent) + "\\" + key->name;
-}
-
-size_t Depth(const Key* key) {
-  size_t depth = 0;
-  for (; key->parent; key = key->parent)
-    ++depth;
-  return depth;
-}
-
-Key* FindPath(Key* key, const std::vector<std::string>& parts) {
-  for (const std::string& part : parts) {
-    key = FindChild(key, part);
-    if (!key)
-      return nullptr;
+  std::vector<const Key*> chain;
+  for (; key; key = key->parent)
+    chain.push_back(key);
+  std::string path;
+  for (size_t i = chain.size(); i-- > 0;) {
+    path += chain[i]->name;
+    if (i)
+      path += '\\';
   }
+  return path;
+}
+
+void Journal(const char* what, const Key* key) {
+  if (g_keep_journal)
+    g_journal.push_back(what + FullPath(key));
+}
+
+void ForgetChildrenCursor(Key* key) {
+  key->cursorValid = false;
+}
+
+// Takes key out of its parent's children and frees it (or leaves it to the
+// handles that still name it).
+void Unlink(Key* key) {
+  Journal("delete ", key);
+  Key* parent = key->parent;
+  parent->children.erase(key);
+  ForgetChildrenCursor(parent);
+  Release(key);
+}
+
+}  // namespace
+
+unsigned char FoldLetter(unsigned char c) {
+  return kFold.upper[c];
+}
+
+int CompareFolded(const char* a, size_t aSize, const char* b, size_t bSize) {
+  size_t common = aSize < bSize ? aSize : bSize;
+  for (size_t i = 0; i < common; ++i) {
+    unsigned char x = kFold.upper[static_cast<unsigned char>(a[i])];
+    unsigned char y = kFold.upper[static_cast<unsigned char>(b[i])];
+    if (x != y)
+      return x < y ? -1 : 1;
+  }
+  return aSize == bSize ? 0 : (aSize < bSize ? -1 : 1);
+}
+
+Key* LocalMachine() {
+  return g_local_machine;
+}
+
+Key* CurrentUser() {
+  return g_current_user;
+}
+
+Key* FindChild(const Key* parent, Name name) {
+  auto at = parent->children.find(name);
+  return at == parent->children.end() ? nullptr : *at;
+}
+
+Key* AddChild(Key* parent, Name name) {
+  Key* key = new Key;
+  key->name.assign(name.data, name.size);
+  key->parent = parent;
+  key->depth = parent->depth + 1;
+  parent->children.insert(key);
+  ForgetChildrenCursor(parent);
   return key;
 }
 
 Key* ClassesRoot() {
-  Key* software = FindChild(g_local_machine, "SOFTWARE");
-  return software ? FindChild(software, "Classes") : nullptr;
+  Key* software = FindChild(g_local_machine, Name{"SOFTWARE", 8});
+  return software ? FindChild(software, Name{"Classes", 7}) : nullptr;
 }
 
-// Finds the key a handle names and the access it grants; predefined roots
-// grant everything. Fails when the handle lacks the required access;
-// access, when given, receives what the handle grants.
+Value* FindValue(Key* key, Name name) {
+  if (key->valueSlots.empty()) {
+    for (Value& value : key->values)
+      if (SameName(value.name, name))
+        return &value;
+    return nullptr;
+  }
+  size_t mask = key->valueSlots.size() - 1;
+  for (size_t slot = HashFolded(name.data, name.size) & mask;;
+       slot = (slot + 1) & mask) {
+    uint32_t position = key->valueSlots[slot];
+    if (position == 0)
+      return nullptr;
+    if (SameName(key->values[position - 1].name, name))
+      return &key->values[position - 1];
+  }
+}
+
+void SetValue(Key* key, Name name, DWORD type, const void* data, size_t size) {
+  const char* bytes = static_cast<const char*>(data);
+  if (Value* value = FindValue(key, name)) {
+    value->type = type;
+    value->data.assign(bytes, size);
+    return;
+  }
+  key->values.push_back(
+      Value{std::string(name.data, name.size), std::string(bytes, size), type});
+  if (key->values.size() > kLinearValues) {
+    if (key->valueSlots.size() < key->values.size() * 2)
+      RebuildValueIndex(key);
+    else
+      IndexValue(key, static_cast<uint32_t>(key->values.size() - 1));
+  }
+}
+
+Key* NewRoot(const char* name) {
+  Key* root = new Key;
+  root->name = name;
+  return root;
+}
+
+// Frees a detached tree without recursion; keys that handles still name stay
+// as orphans until their last handle closes.
+void FreeTree(Key* root) {
+  std::vector<Key*> pending = {root};
+  while (!pending.empty()) {
+    Key* key = pending.back();
+    pending.pop_back();
+    for (Key* child : key->children)
+      pending.push_back(child);
+    key->children.clear();
+    Release(key);
+  }
+}
+
+void AdoptTree(Key* localMachine, Key* currentUser) {
+  for (HKEY handle : g_handles) {
+    handle->key->handles = 0;
+    delete handle;
+  }
+  g_handles.clear();
+  for (Key* orphan : g_orphans)
+    delete orphan;
+  g_orphans.clear();
+  if (g_local_machine)
+    FreeTree(g_local_machine);  // no handle is left, so every key goes
+  if (g_current_user)
+    FreeTree(g_current_user);
+  g_local_machine = localMachine;
+  g_current_user = currentUser;
+  g_journal.clear();
+  g_calls.clear();
+  g_unavailable = false;
+  MarkChanged();
+}
+
+void ResetTree(bool fresh) {
+  Key* localMachine = NewRoot("HKEY_LOCAL_MACHINE");
+  Key* currentUser = NewRoot("HKEY_CURRENT_USER");
+  if (fresh) {
+    Key* software = AddChild(localMachine, Name{"SOFTWARE", 8});
+    AddChild(software, Name{"Classes", 7});
+    for (const char* name : {"SYSTEM", "HARDWARE", "SAM", "SECURITY"})
+      AddChild(localMachine, Name{name, strlen(name)});
+  }
+  AdoptTree(localMachine, currentUser);
+}
+
+void MarkChanged() {
+  ++g_generation;
+}
+
+namespace {
+
+// Finds the key a handle names and checks that it grants the required
+// access; predefined roots grant everything. access, when given, receives
+// what the handle grants.
 LONG ResolveHandle(HKEY handle, REGSAM required, Key** key,
                    REGSAM* access) {
   if (g_unavailable)
@@ -155,7 +324,7 @@ LONG ResolveHandle(HKEY handle, REGSAM required, Key** key,
 // Splits a subkey path into its names. Like Wine, trailing backslashes and
 // empty names between two backslashes are skipped, while a leading backslash
 // is refused.
-LONG SplitPath(const char* subKey, std::vector<std::string>* parts) {
+LONG SplitPath(const char* subKey, std::vector<Name>* parts) {
   parts->clear();
   if (!subKey)
     return ERROR_SUCCESS;
@@ -169,63 +338,82 @@ LONG SplitPath(const char* subKey, std::vector<std::string>* parts) {
     if (end > p) {
       if (static_cast<size_t>(end - p) > kMaxKeyNameLength)
         return ERROR_INVALID_PARAMETER;
-      parts->emplace_back(p, end);
+      parts->push_back(Name{p, static_cast<size_t>(end - p)});
     }
     p = *end ? end + 1 : end;
   }
   return ERROR_SUCCESS;
 }
 
+Key* FindPath(Key* key, const std::vector<Name>& parts) {
+  for (const Name& part : parts) {
+    key = FindChild(key, part);
+    if (!key)
+      return nullptr;
+  }
+  return key;
+}
+
 HKEY NewHandle(Key* key, REGSAM access) {
   HKEY handle = new HKEY__{key, access};
+  ++key->handles;
   g_handles.insert(handle);
   return handle;
 }
 
-Value* FindValue(Key* key, const char* name) {
-  std::string folded = Fold(name ? name : "");
-  for (Value& value : key->values)
-    if (Fold(value.name) == folded)
-      return &value;
-  return nullptr;
+Name NameOf(const char* name) {
+  return name ? Name{name, strlen(name)} : Name{"", 0};
 }
 
-// Takes a key and everything below it out of the tree, children first.
-void Detach(Key* key) {
-  while (!key->children.empty())
-    Detach(key->children.back());
-  g_journal.push_back("delete " + FullPath(key));
-  Key* parent = key->parent;
-  parent->children.erase(
-      std::find(parent->children.begin(), parent->children.end(), key));
-  key->deleted = true;
+// Takes a key and everything below it out of the tree, each child before its
+// parent, without recursion.
+void Detach(Key* top) {
+  Key* key = top;
+  for (;;) {
+    if (!key->children.empty()) {
+      key = *key->children.rbegin();
+      continue;
+    }
+    Key* parent = key->parent;
+    bool last = key == top;
+    Unlink(key);
+    if (last)
+      return;
+    key = parent;
+  }
 }
 
 // The shell library's deletion as Wine does it (RegDeleteTree): children
 // first, stopping at the first key that cannot go.
-LONG DeleteTree(Key* key) {
-  if (key->denied)
-    return ERROR_ACCESS_DENIED;
-  while (!key->children.empty()) {
-    LONG rc = DeleteTree(key->children.front());
-    if (rc != ERROR_SUCCESS)
-      return rc;
+LONG DeleteTree(Key* top) {
+  Key* key = top;
+  for (;;) {
+    if (key->denied)
+      return ERROR_ACCESS_DENIED;
+    if (!key->children.empty()) {
+      key = *key->children.begin();
+      continue;
+    }
+    Key* parent = key->parent;
+    bool last = key == top;
+    Unlink(key);
+    if (last)
+      return ERROR_SUCCESS;
+    key = parent;
   }
-  Detach(key);
-  return ERROR_SUCCESS;
 }
 
 bool IsRoot(const Key* key) {
   return key->parent == nullptr || key == ClassesRoot();
 }
 
-// Opens the key at handle\subKey for deletion.
+// Finds the key at handle\subKey for deletion.
 LONG FindForDelete(HKEY handle, LPCSTR subKey, Key** target) {
   Key* base;
   LONG rc = ResolveHandle(handle, 0, &base, nullptr);
   if (rc != ERROR_SUCCESS)
     return rc;
-  std::vector<std::string> parts;
+  std::vector<Name> parts;
   rc = SplitPath(subKey, &parts);
   if (rc != ERROR_SUCCESS)
     return rc;
@@ -237,7 +425,19 @@ LONG FindForDelete(HKEY handle, LPCSTR subKey, Key** target) {
   return ERROR_SUCCESS;
 }
 
+void TraceCall(HostRegistryCall::Kind kind, const char* argument,
+               const Key* key, bool created, const std::string& stored,
+               LONG result) {
+  if (g_trace_calls)
+    g_calls.push_back(HostRegistryCall{kind, argument,
+                                       reinterpret_cast<uintptr_t>(key),
+                                       created, stored, result});
+}
+
 }  // namespace
+}  // namespace stand_in
+
+using namespace stand_in;
 
 LONG RegOpenKeyExA(HKEY handle, LPCSTR subKey, DWORD, REGSAM access,
                    PHKEY result) {
@@ -245,7 +445,7 @@ LONG RegOpenKeyExA(HKEY handle, LPCSTR subKey, DWORD, REGSAM access,
   LONG rc = ResolveHandle(handle, 0, &key, nullptr);
   if (rc != ERROR_SUCCESS)
     return rc;
-  std::vector<std::string> parts;
+  std::vector<Name> parts;
   rc = SplitPath(subKey, &parts);
   if (rc != ERROR_SUCCESS)
     return rc;
@@ -258,15 +458,16 @@ LONG RegOpenKeyExA(HKEY handle, LPCSTR subKey, DWORD, REGSAM access,
   return ERROR_SUCCESS;
 }
 
-LONG RegCreateKeyExA(HKEY handle, LPCSTR subKey, DWORD, LPSTR, DWORD,
-                     REGSAM access, LPSECURITY_ATTRIBUTES, PHKEY result,
-                     LPDWORD disposition) {
+namespace {
+
+LONG CreateKey(HKEY handle, LPCSTR subKey, REGSAM access, PHKEY result,
+               LPDWORD disposition, Key** opened) {
   Key* base;
   REGSAM granted;
   LONG rc = ResolveHandle(handle, 0, &base, &granted);
   if (rc != ERROR_SUCCESS)
     return rc;
-  std::vector<std::string> parts;
+  std::vector<Name> parts;
   rc = SplitPath(subKey, &parts);
   if (rc != ERROR_SUCCESS)
     return rc;
@@ -283,24 +484,44 @@ LONG RegCreateKeyExA(HKEY handle, LPCSTR subKey, DWORD, LPSTR, DWORD,
   if (key->denied)
     return ERROR_ACCESS_DENIED;
   if (newLevels > 0) {
-    if (key == base && !(granted & KEY_CREATE_SUB_KEY))
+    // Making any new key, however deep, takes the right to create subkeys
+    // on the handle the path starts from.
+    if (!(granted & KEY_CREATE_SUB_KEY))
       return ERROR_ACCESS_DENIED;
     // Documented: no new key directly under HKEY_LOCAL_MACHINE, at most 32
     // new levels in one call and 512 levels in all. The documentation names
     // no error code for the depth limits; Wine enforces neither.
     if (key == g_local_machine)
       return ERROR_ACCESS_DENIED;
-    if (newLevels > kMaxNewLevels || Depth(key) + newLevels > kMaxDepth)
+    if (newLevels > kMaxNewLevels || key->depth + newLevels > kMaxDepth)
       return ERROR_INVALID_PARAMETER;
     for (size_t i = existing; i < parts.size(); ++i) {
-      key = NewKey(parts[i], key);
-      g_journal.push_back("create " + FullPath(key));
+      key = AddChild(key, parts[i]);
+      Journal("create ", key);
     }
+    MarkChanged();
   }
   if (disposition)
     *disposition = newLevels > 0 ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   *result = NewHandle(key, access);
+  *opened = key;
   return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+LONG RegCreateKeyExA(HKEY handle, LPCSTR subKey, DWORD, LPSTR, DWORD,
+                     REGSAM access, LPSECURITY_ATTRIBUTES, PHKEY result,
+                     LPDWORD disposition) {
+  DWORD made = 0;
+  Key* key = nullptr;
+  LONG rc = CreateKey(handle, subKey, access, result, &made, &key);
+  if (disposition && rc == ERROR_SUCCESS)
+    *disposition = made;
+  TraceCall(HostRegistryCall::kCreateKey, subKey, key,
+            made == REG_CREATED_NEW_KEY, key ? FullPath(key) : std::string(),
+            rc);
+  return rc;
 }
 
 LONG RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD, LPDWORD type,
@@ -309,7 +530,7 @@ LONG RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD, LPDWORD type,
   LONG rc = ResolveHandle(handle, KEY_QUERY_VALUE, &key, nullptr);
   if (rc != ERROR_SUCCESS)
     return rc;
-  const Value* value = FindValue(key, valueName);
+  const Value* value = FindValue(key, NameOf(valueName));
   if (!value)
     return ERROR_FILE_NOT_FOUND;
   if (type)
@@ -332,22 +553,23 @@ LONG RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD, LPDWORD type,
 
 LONG RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD, DWORD type,
                     const BYTE* data, DWORD dataSize) {
-  Key* key;
+  Key* key = nullptr;
   LONG rc = ResolveHandle(handle, KEY_SET_VALUE, &key, nullptr);
-  if (rc != ERROR_SUCCESS)
+  Name name = NameOf(valueName);
+  if (rc == ERROR_SUCCESS && name.size > kMaxValueNameLength)
+    rc = ERROR_INVALID_PARAMETER;  // as Wine
+  if (rc == ERROR_SUCCESS && !data && dataSize)
+    rc = ERROR_INVALID_PARAMETER;
+  if (rc != ERROR_SUCCESS) {
+    TraceCall(HostRegistryCall::kSetValue, valueName, key, false,
+              std::string(), rc);
     return rc;
-  std::string name = valueName ? valueName : "";
-  if (name.size() > kMaxValueNameLength)
-    return ERROR_INVALID_PARAMETER;  // as Wine
-  if (!data && dataSize)
-    return ERROR_INVALID_PARAMETER;
-  std::vector<BYTE> bytes(data, data + dataSize);
-  if (Value* value = FindValue(key, valueName)) {
-    value->type = type;
-    value->data = std::move(bytes);
-  } else {
-    key->values.push_back(Value{name, type, std::move(bytes)});
   }
+  bool created = FindValue(key, name) == nullptr;
+  SetValue(key, name, type, data, dataSize);
+  MarkChanged();
+  TraceCall(HostRegistryCall::kSetValue, valueName, key, created,
+            g_trace_calls ? FindValue(key, name)->name : std::string(), rc);
   return ERROR_SUCCESS;
 }
 
@@ -359,7 +581,15 @@ LONG RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LPDWORD nameSize,
     return rc;
   if (index >= key->children.size())
     return ERROR_NO_MORE_ITEMS;
-  const std::string& childName = key->children[index]->name;
+  // Walk from the last position asked for when that is on the way.
+  if (!key->cursorValid || key->cursorIndex > index) {
+    key->cursor = key->children.begin();
+    key->cursorIndex = 0;
+    key->cursorValid = true;
+  }
+  for (; key->cursorIndex < index; ++key->cursorIndex)
+    ++key->cursor;
+  const std::string& childName = (*key->cursor)->name;
   if (childName.size() + 1 > *nameSize)
     return ERROR_MORE_DATA;  // buffer and size untouched, as Wine
   memcpy(name, childName.c_str(), childName.size() + 1);
@@ -379,6 +609,7 @@ LONG RegDeleteKeyA(HKEY handle, LPCSTR subKey) {
   if (g_platform_id == VER_PLATFORM_WIN32_NT && !target->children.empty())
     return ERROR_ACCESS_DENIED;
   Detach(target);
+  MarkChanged();
   return ERROR_SUCCESS;
 }
 
@@ -387,10 +618,12 @@ LONG RegDeleteValueA(HKEY handle, LPCSTR valueName) {
   LONG rc = ResolveHandle(handle, KEY_SET_VALUE, &key, nullptr);
   if (rc != ERROR_SUCCESS)
     return rc;
-  Value* value = FindValue(key, valueName);
+  Value* value = FindValue(key, NameOf(valueName));
   if (!value)
     return ERROR_FILE_NOT_FOUND;
   key->values.erase(key->values.begin() + (value - key->values.data()));
+  RebuildValueIndex(key);
+  MarkChanged();
   return ERROR_SUCCESS;
 }
 
@@ -400,7 +633,12 @@ LONG RegCloseKey(HKEY handle) {
     return ERROR_SUCCESS;
   if (g_handles.erase(handle) == 0)
     return ERROR_INVALID_HANDLE;
+  Key* key = handle->key;
   delete handle;
+  if (--key->handles == 0 && key->deleted) {
+    g_orphans.erase(key);
+    delete key;
+  }
   return ERROR_SUCCESS;
 }
 
@@ -409,7 +647,9 @@ DWORD SHDeleteKeyA(HKEY handle, LPCSTR subKey) {
   LONG rc = FindForDelete(handle, subKey, &target);
   if (rc != ERROR_SUCCESS)
     return static_cast<DWORD>(rc);
-  return static_cast<DWORD>(DeleteTree(target));
+  rc = DeleteTree(target);
+  MarkChanged();
+  return static_cast<DWORD>(rc);
 }
 
 BOOL GetVersionExA(LPOSVERSIONINFOA info) {
@@ -427,30 +667,13 @@ BOOL GetVersionExA(LPOSVERSIONINFOA info) {
 // ---- Controls -------------------------------------------------------------
 
 namespace {
-
-void ClearRegistry() {
-  for (HKEY handle : g_handles)
-    delete handle;
-  g_handles.clear();
-  g_keys.clear();
-  g_journal.clear();
-  g_unavailable = false;
-  g_local_machine = NewKey("HKEY_LOCAL_MACHINE", nullptr);
-  g_current_user = NewKey("HKEY_CURRENT_USER", nullptr);
-}
-
 struct RegistryInit {
   RegistryInit() { HostRegistryReset(); }
 } g_registry_init;
-
 }  // namespace
 
 void HostRegistryReset() {
-  ClearRegistry();
-  Key* software = NewKey("SOFTWARE", g_local_machine);
-  NewKey("Classes", software);
-  for (const char* name : {"SYSTEM", "HARDWARE", "SAM", "SECURITY"})
-    NewKey(name, g_local_machine);
+  ResetTree(true);
 }
 
 bool HostRegistryDenyAccess(HKEY root, const char* path) {
@@ -470,20 +693,27 @@ size_t HostRegistryOpenHandles() {
   return g_handles.size();
 }
 
+void HostRegistryKeepJournal(bool keep) {
+  g_keep_journal = keep;
+  g_journal.clear();
+}
+
 const std::vector<std::string>& HostRegistryJournal() {
   return g_journal;
 }
 
-namespace {
-
-void CountTree(const Key* key, size_t* keys, size_t* values) {
-  ++*keys;
-  *values += key->values.size();
-  for (const Key* child : key->children)
-    CountTree(child, keys, values);
+void HostRegistryTraceCalls(bool trace) {
+  g_trace_calls = trace;
+  g_calls.clear();
 }
 
-}  // namespace
+const std::vector<HostRegistryCall>& HostRegistryCalls() {
+  return g_calls;
+}
+
+uint64_t HostRegistryGeneration() {
+  return g_generation;
+}
 
 bool HostRegistryCount(HKEY root, const char* path, size_t* keys,
                        size_t* values) {
@@ -492,264 +722,16 @@ bool HostRegistryCount(HKEY root, const char* path, size_t* keys,
     return false;
   *keys = 0;
   *values = 0;
-  CountTree(handle->key, keys, values);
+  std::vector<const Key*> pending = {handle->key};
+  while (!pending.empty()) {
+    const Key* key = pending.back();
+    pending.pop_back();
+    ++*keys;
+    *values += key->values.size();
+    for (const Key* child : key->children)
+      pending.push_back(child);
+  }
   RegCloseKey(handle);
-  return true;
-}
-
-// ---- Text form of the hive ------------------------------------------------
-//
-// One line per key, "[FULL\PATH]", parents before children, each followed by
-// its values in creation order:
-//   "name"="text"          REG_SZ ending in its only NUL
-//   "name"=dword:0000002a  REG_DWORD of four bytes
-//   "name"=hex(N):0a,ff    anything else (type N in decimal)
-// Bytes that would be ambiguous or unreadable (controls, bytes above 0x7e,
-// '%', and the delimiters '"', '\', '[' and ']') are written as %XX, so every
-// byte of every name and every value round-trips.
-
-namespace {
-
-void AppendEscaped(std::string* out, const std::string& text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  for (unsigned char c : text) {
-    if (c < 0x20 || c > 0x7e || c == '%' || c == '"' || c == '\\' ||
-        c == '[' || c == ']') {
-      out->push_back('%');
-      out->push_back(kHex[c >> 4]);
-      out->push_back(kHex[c & 15]);
-    } else {
-      out->push_back(static_cast<char>(c));
-    }
-  }
-}
-
-void AppendHexByte(std::string* out, unsigned value) {
-  static const char kHex[] = "0123456789abcdef";
-  out->push_back(kHex[(value >> 4) & 15]);
-  out->push_back(kHex[value & 15]);
-}
-
-void ExportKey(const Key* key, const std::string& path, std::string* out) {
-  out->append("[");
-  out->append(path);
-  out->append("]\n");
-  for (const Value& value : key->values) {
-    out->append("\"");
-    AppendEscaped(out, value.name);
-    out->append("\"=");
-    const std::vector<BYTE>& d = value.data;
-    if (value.type == REG_SZ && !d.empty() && d.back() == 0 &&
-        std::find(d.begin(), d.end() - 1, 0) == d.end() - 1) {
-      out->append("\"");
-      AppendEscaped(out, std::string(d.begin(), d.end() - 1));
-      out->append("\"");
-    } else if (value.type == REG_DWORD && d.size() == 4) {
-      out->append("dword:");
-      for (int i = 3; i >= 0; --i)
-        AppendHexByte(out, d[i]);
-    } else {
-      out->append("hex(" + std::to_string(value.type) + "):");
-      for (size_t i = 0; i < d.size(); ++i) {
-        if (i)
-          out->push_back(',');
-        AppendHexByte(out, d[i]);
-      }
-    }
-    out->append("\n");
-  }
-  for (const Key* child : key->children) {
-    std::string childPath = path + "\\";
-    AppendEscaped(&childPath, child->name);
-    ExportKey(child, childPath, out);
-  }
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
-
-// Reads escaped text up to (not including) one of the stop characters.
-bool ReadEscaped(const std::string& line, size_t* pos, const char* stops,
-                 std::string* out) {
-  out->clear();
-  while (*pos < line.size() && !strchr(stops, line[*pos])) {
-    char c = line[*pos];
-    if (c == '%') {
-      if (*pos + 2 >= line.size())
-        return false;
-      int hi = HexValue(line[*pos + 1]);
-      int lo = HexValue(line[*pos + 2]);
-      if (hi < 0 || lo < 0)
-        return false;
-      out->push_back(static_cast<char>(hi * 16 + lo));
-      *pos += 3;
-    } else {
-      out->push_back(c);
-      ++*pos;
-    }
-  }
-  return *pos < line.size();
-}
-
-bool ParseHexBytes(const std::string& text, std::vector<BYTE>* out) {
-  out->clear();
-  size_t pos = 0;
-  while (pos < text.size()) {
-    if (pos + 2 > text.size())
-      return false;
-    int hi = HexValue(text[pos]);
-    int lo = HexValue(text[pos + 1]);
-    if (hi < 0 || lo < 0)
-      return false;
-    out->push_back(static_cast<BYTE>(hi * 16 + lo));
-    pos += 2;
-    if (pos < text.size() && text[pos++] != ',')
-      return false;
-    if (pos == text.size() && text.back() == ',')
-      return false;
-  }
-  return true;
-}
-
-bool ParseValue(const std::string& line, Value* value) {
-  size_t pos = 1;
-  if (!ReadEscaped(line, &pos, "\"", &value->name))
-    return false;
-  if (line.compare(pos, 2, "\"=") != 0)
-    return false;
-  pos += 2;
-  std::string rest = line.substr(pos);
-  if (!rest.empty() && rest[0] == '"') {
-    size_t p = 1;
-    std::string text;
-    if (!ReadEscaped(rest, &p, "\"", &text) || p + 1 != rest.size())
-      return false;
-    value->type = REG_SZ;
-    value->data.assign(text.begin(), text.end());
-    value->data.push_back(0);
-    return true;
-  }
-  if (rest.compare(0, 6, "dword:") == 0) {
-    if (rest.size() != 14)
-      return false;
-    DWORD number = 0;
-    for (size_t i = 6; i < 14; ++i) {
-      int digit = HexValue(rest[i]);
-      if (digit < 0)
-        return false;
-      number = number * 16 + static_cast<DWORD>(digit);
-    }
-    value->type = REG_DWORD;
-    value->data = {static_cast<BYTE>(number), static_cast<BYTE>(number >> 8),
-                   static_cast<BYTE>(number >> 16),
-                   static_cast<BYTE>(number >> 24)};
-    return true;
-  }
-  if (rest.compare(0, 4, "hex(") == 0) {
-    size_t close = rest.find("):");
-    if (close == std::string::npos || close == 4 || close > 14)
-      return false;
-    unsigned long long type = 0;
-    for (size_t i = 4; i < close; ++i) {
-      if (rest[i] < '0' || rest[i] > '9')
-        return false;
-      type = type * 10 + static_cast<unsigned>(rest[i] - '0');
-    }
-    if (type > 0xffffffffull)
-      return false;
-    value->type = static_cast<DWORD>(type);
-    return ParseHexBytes(rest.substr(close + 2), &value->data);
-  }
-  return false;
-}
-
-// Finds or makes the key at an escaped full path, for the hive loader.
-Key* MakePath(const std::string& line) {
-  std::vector<std::string> names;
-  size_t pos = 1;
-  for (;;) {
-    std::string name;
-    if (!ReadEscaped(line, &pos, "\\]", &name) || name.empty())
-      return nullptr;
-    names.push_back(name);
-    if (line[pos] == ']')
-      break;
-    ++pos;
-  }
-  if (pos + 1 != line.size())
-    return nullptr;
-  Key* key;
-  if (names[0] == "HKEY_LOCAL_MACHINE")
-    key = g_local_machine;
-  else if (names[0] == "HKEY_CURRENT_USER")
-    key = g_current_user;
-  else
-    return nullptr;
-  for (size_t i = 1; i < names.size(); ++i) {
-    Key* child = FindChild(key, names[i]);
-    key = child ? child : NewKey(names[i], key);
-  }
-  return key;
-}
-
-}  // namespace
-
-std::string HostRegistryExport() {
-  std::string out;
-  ExportKey(g_local_machine, g_local_machine->name, &out);
-  ExportKey(g_current_user, g_current_user->name, &out);
-  return out;
-}
-
-bool HostRegistryImport(const std::string& text, std::string* error) {
-  std::string saved = HostRegistryExport();
-  ClearRegistry();
-  Key* key = nullptr;
-  size_t lineNumber = 0;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string::npos)
-      end = text.size();
-    std::string line = text.substr(pos, end - pos);
-    pos = end + 1;
-    ++lineNumber;
-    bool ok = true;
-    if (line.empty() || line[0] == ';') {
-      continue;
-    } else if (line[0] == '[') {
-      key = MakePath(line);
-      ok = key != nullptr;
-    } else if (line[0] == '"' && key) {
-      Value value;
-      ok = ParseValue(line, &value);
-      if (ok && FindValue(key, value.name.c_str()))
-        ok = false;  // a value named twice is a damaged hive
-      if (ok)
-        key->values.push_back(std::move(value));
-    } else {
-      ok = false;
-    }
-    if (!ok) {
-      *error = "line " + std::to_string(lineNumber) + ": " + line;
-      std::string ignored;
-      HostRegistryImport(saved, &ignored);
-      return false;
-    }
-  }
-  if (!ClassesRoot()) {
-    *error = "no HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes";
-    std::string ignored;
-    HostRegistryImport(saved, &ignored);
-    return false;
-  }
   return true;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <stddef.h>
+#include <stdint.h>
 
 #include <string>
 #include <vector>
@@ -27,8 +28,31 @@ void HostRegistrySetUnavailable(bool unavailable);
 size_t HostRegistryOpenHandles();
 
 /// What the registry did, in order: "create <full path>" for each key made,
-/// "delete <full path>" for each key removed, children before parents.
+/// "delete <full path>" for each key removed, children before parents. Kept
+/// unless turned off (the native program and the fuzzers do); turning it on
+/// or off empties it.
 const std::vector<std::string>& HostRegistryJournal();
+void HostRegistryKeepJournal(bool keep);
+
+/// One RegCreateKeyExA or RegSetValueExA call, for tools that relate what
+/// the registry did to the text the caller passed.
+struct HostRegistryCall {
+  enum Kind { kCreateKey, kSetValue } kind;
+  const char* argument;  // the subkey path or value name as passed
+  uintptr_t key;         // the key created, opened or written; 0 on failure
+  bool created;          // a new key or a new value was made
+  std::string stored;    // the key's full path, or the value's name, as the
+                         // registry keeps it (its first spelling)
+  LONG result;
+};
+
+/// Starts (or stops) recording every create and set call; either empties
+/// the record. Off by default.
+void HostRegistryTraceCalls(bool trace);
+const std::vector<HostRegistryCall>& HostRegistryCalls();
+
+/// Grows with every change to the registry's keys or values.
+uint64_t HostRegistryGeneration();
 
 /// Counts the key at root\path and every key below it, and all their values.
 /// False if there is no such key.
@@ -40,7 +64,10 @@ bool HostRegistryCount(HKEY root, const char* path, size_t* keys,
 std::string HostRegistryExport();
 
 /// Replaces the whole registry with the one described by text in the hive's
-/// text form. On failure the registry is unchanged and error names the line.
+/// text form. Refuses what the registry itself would refuse (a key more than
+/// 512 levels deep, a key name over 256 characters, a value name over 16,383)
+/// and anything malformed; then the registry is unchanged and error names
+/// the line and what is wrong with it.
 bool HostRegistryImport(const std::string& text, std::string* error);
 
 /// Platform family that GetVersionExA reports: VER_PLATFORM_WIN32_NT (the
@@ -69,7 +96,7 @@ bool HostHiveOpen(const std::string& path, std::string* error);
 
 /// Writes the registry back if it changed since HostHiveOpen: to a temporary
 /// file beside the hive, flushed, then renamed over it. Never writes a hive
-/// that HostHiveOpen could not read.
+/// that HostHiveOpen could not read. CommitRegistry calls it.
 bool HostHiveSave(std::string* error);
 
 /// Releases the lock.

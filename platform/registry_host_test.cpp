@@ -1,5 +1,7 @@
 #include <string.h>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
@@ -103,16 +105,53 @@ TEST_F(HostRegistryTest, NamesIgnoreCaseAndKeepTheirs) {
   EXPECT_NE(HostRegistryExport().find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan"
                                       "\\DRIVER2]\n\"Name\"=\"2\"\n"),
             std::string::npos);
-  // Case-blind but not blind beyond ASCII.
-  MakeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\\xe4");
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\\xc4"));
+}
+
+TEST_F(HostRegistryTest, EveryLetterOfTheCodePageFolds) {
+  struct Case {
+    const char* first;
+    const char* second;
+    bool same;
+  };
+  // Windows-1252 letters with their capitals, and characters that look
+  // alike but are not letter pairs.
+  const Case cases[] = {
+      {"t_\xe9", "t_\xc9", true},   // e acute
+      {"t_\xfc", "t_\xdc", true},   // u diaeresis
+      {"t_\xe0", "t_\xc0", true},   // a grave
+      {"t_\xfe", "t_\xde", true},   // thorn
+      {"t_\xff", "t_\x9f", true},   // y diaeresis
+      {"t_\x9c", "t_\x8c", true},   // oe
+      {"t_\x9a", "t_\x8a", true},   // s caron
+      {"t_\x9e", "t_\x8e", true},   // z caron
+      {"t_\xf7", "t_\xd7", false},  // division and multiplication signs
+      {"t_\xdf", "t_ss", false},     // sharp s
+      {"t_\xb5", "t_m", false},      // micro sign
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.first);
+    HostRegistryReset();
+    SetStoredValue(HKEY_CLASSES_ROOT, c.first, c.first, Sz("1"));
+    SetStoredValue(HKEY_CLASSES_ROOT, c.first, c.second, Dword(8));
+    EXPECT_EQ(KeyExists(HKEY_CLASSES_ROOT, c.second), c.same);
+    size_t keys, values;
+    ASSERT_TRUE(HostRegistryCount(HKEY_CLASSES_ROOT, c.first, &keys, &values));
+    // One value, named as first created, holding the later data.
+    EXPECT_EQ(values, c.same ? 1u : 2u);
+    EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, c.first, c.first),
+              c.same ? Dword(8) : Sz("1"));
+    if (c.same) {
+      EXPECT_EQ(HostRegistryExport().find(std::string("\"") + c.second + "\"="),
+                std::string::npos);
+    }
+  }
 }
 
 TEST_F(HostRegistryTest, HandlesCarryTheirAccess) {
   MakeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\k\\child");
   struct Case {
     REGSAM access;
-    LONG query, set, enumerate, createChild;
+    LONG query, set, enumerate, create;
   };
   const Case cases[] = {
       {KEY_QUERY_VALUE, ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED,
@@ -124,6 +163,9 @@ TEST_F(HostRegistryTest, HandlesCarryTheirAccess) {
       {KEY_WRITE | KEY_ENUMERATE_SUB_KEYS, ERROR_ACCESS_DENIED, ERROR_SUCCESS,
        ERROR_SUCCESS, ERROR_SUCCESS},
   };
+  // Creating takes the right however deep the new key lies; opening an
+  // existing one through create does not.
+  const char* newKeys[] = {"new", "child\\new", "a\\b\\c"};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.access);
     HKEY key;
@@ -141,8 +183,12 @@ TEST_F(HostRegistryTest, HandlesCarryTheirAccess) {
     EXPECT_EQ(RegEnumKeyExA(key, 0, name, &nameSize, nullptr, nullptr, nullptr,
                             nullptr),
               c.enumerate);
-    EXPECT_EQ(Create(key, "new"), c.createChild);
+    for (const char* path : newKeys)
+      EXPECT_EQ(Create(key, path), c.create) << path;
+    EXPECT_EQ(Create(key, "child"), ERROR_SUCCESS);
     RegCloseKey(key);
+    HostRegistryReset();
+    MakeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\k\\child");
   }
 }
 
@@ -320,13 +366,38 @@ TEST_F(HostRegistryTest, DamagedHiveTextIsRefused) {
       "[HKEY_LOCAL_MACHINE]\n",  // no SOFTWARE\Classes behind HKEY_CLASSES_ROOT
       "garbage\n",
   };
-  for (const char* text : damaged) {
-    SCOPED_TRACE(text);
+  // What the registry itself refuses to hold.
+  const std::string classes = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes]\n";
+  const std::string beyond[] = {
+      classes + "[HKEY_CURRENT_USER\\" + Levels(513) + "]\n",
+      classes + "[HKEY_CURRENT_USER\\" + std::string(257, 'n') + "]\n",
+      classes + "[HKEY_CURRENT_USER]\n\"" + std::string(16384, 'v') + "\"=\"\"\n",
+  };
+  std::vector<std::string> texts(std::begin(damaged), std::end(damaged));
+  texts.insert(texts.end(), std::begin(beyond), std::end(beyond));
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(text.substr(0, 80));
     std::string error;
     EXPECT_FALSE(HostRegistryImport(text, &error));
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(HostRegistryExport(), before);
   }
+}
+
+TEST_F(HostRegistryTest, DeepestTreeRoundTrips) {
+  // 512 levels, the most the registry holds, with long names at every level.
+  std::string path = "SOFTWARE";
+  for (size_t depth = 1; depth < 512; depth += 31) {
+    path += "\\" + Levels(std::min<size_t>(31, 512 - depth));
+    MakeKey(HKEY_LOCAL_MACHINE, path);
+  }
+  SetStoredValue(HKEY_LOCAL_MACHINE, path, "deepest", Sz("here"));
+  std::string text = HostRegistryExport();
+  std::string error;
+  ASSERT_TRUE(HostRegistryImport(text, &error)) << error;
+  EXPECT_EQ(HostRegistryExport(), text);
+  EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, path, "deepest"), Sz("here"));
+  EXPECT_EQ(Create(HKEY_LOCAL_MACHINE, path + "\\x"), ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(HostRegistryTest, UnavailableRegistryRefusesEverything) {

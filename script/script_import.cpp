@@ -11,6 +11,12 @@ struct RootPrefix {
   HKEY root;
 };
 
+// Records where the import stopped and why; answers whether it went well.
+bool Stop(const char* at, ScriptFault fault) {
+  LastScriptStop = ScriptStop{at, fault};
+  return fault == kFaultNone;
+}
+
 // Splits a key path into its root and the subkey path after the prefix.
 bool SplitRoot(const char* keyPath, HKEY* root, const char** subKey) {
   const RootPrefix kRoots[] = {
@@ -39,74 +45,86 @@ void CutLine(char* line, char* next) {
   *end = '\0';
 }
 
-// Reads a quoted string value starting just after its opening quote,
-// removing escape backslashes in place: a backslash makes the next character
-// literal, whatever it is. Returns the closing quote, or null when the line
-// ends first.
+// Reads a quoted string value starting just after its opening quote and
+// removes its escape backslashes in one pass: a backslash makes the next
+// character literal, whatever it is. The value ends up in place, terminated,
+// and nothing after the closing quote moves. Returns the closing quote, or
+// null when the line ends first.
 char* UnescapeString(char* value) {
-  for (char* p = value;; ++p) {
-    if (*p == '\0')
+  char* write = value;
+  for (char* read = value;; ++read) {
+    if (*read == '\0')
       return nullptr;
-    if (*p == '\\') {
-      memmove(p, p + 1, strlen(p + 1) + 1);
-      if (*p == '\0')
+    if (*read == '\\') {
+      ++read;
+      if (*read == '\0')
         return nullptr;
-    } else if (*p == '"') {
-      return p;
+    } else if (*read == '"') {
+      *write = '\0';
+      *read = '\0';  // the closing quote too, as if the value had moved up
+      return read;
     }
+    *write++ = *read;
   }
 }
 
-bool SetStringValue(HKEY key, const char* name, char* value) {
+bool SetStringValue(HKEY key, const char* line, const char* name,
+                    char* value) {
   if (*value == '\0')
-    return false;
+    return Stop(value - 1, kFaultStringEmpty);
   char* close = UnescapeString(value);
   if (!close)
-    return false;
-  *close = '\0';
-  if (*SkipBlanks(close + 1) != '\0')
-    return false;
-  DWORD size = static_cast<DWORD>(close - value) + 1;
-  return RegSetValueExA(key, name, 0, REG_SZ,
-                        reinterpret_cast<const BYTE*>(value),
-                        size) == ERROR_SUCCESS;
+    return Stop(value - 1, kFaultStringUnclosed);
+  const char* rest = SkipBlanks(close + 1);
+  if (*rest != '\0')
+    return Stop(rest, kFaultStringTrailing);
+  DWORD size = static_cast<DWORD>(strlen(value)) + 1;
+  if (RegSetValueExA(key, name, 0, REG_SZ,
+                     reinterpret_cast<const BYTE*>(value),
+                     size) != ERROR_SUCCESS)
+    return Stop(line, kFaultValueNotSet);
+  return true;
 }
 
-bool SetDwordValue(HKEY key, const char* name, const char* text) {
+bool SetDwordValue(HKEY key, const char* line, const char* name,
+                   const char* text) {
   static const char kDwordKeyword[] = "dword:";
   if (!MatchKeyword(text, kDwordKeyword))
-    return false;
+    return Stop(text, kFaultUnsupportedType);
   const char* p = text + sizeof(kDwordKeyword) - 1;
   if (!IsHexDigit(*p))
-    return false;
+    return Stop(p, kFaultDwordNoDigit);
   uint32_t number = 0;
   p = AccumulateHex(p, &number);
-  if (*SkipBlanks(p) != '\0')
-    return false;
+  const char* rest = SkipBlanks(p);
+  if (*rest != '\0')
+    return Stop(rest, kFaultDwordTrailing);
   const BYTE data[4] = {
       static_cast<BYTE>(number), static_cast<BYTE>(number >> 8),
       static_cast<BYTE>(number >> 16), static_cast<BYTE>(number >> 24)};
-  return RegSetValueExA(key, name, 0, REG_DWORD, data, 4) == ERROR_SUCCESS;
+  if (RegSetValueExA(key, name, 0, REG_DWORD, data, 4) != ERROR_SUCCESS)
+    return Stop(line, kFaultValueNotSet);
+  return true;
 }
 
 }  // namespace
 
 bool SetValueFromLine(HKEY key, char* line) {
   if (*line != '"')
-    return false;
+    return Stop(line, kFaultNameUnclosed);
   char* name = line + 1;
   char* nameEnd = strchr(name, '"');  // names know no escapes
   if (!nameEnd)
-    return false;
+    return Stop(line, kFaultNameUnclosed);
   *nameEnd = '\0';
   // Whatever stands between the name and the equals sign is passed over.
   char* equals = strchr(nameEnd + 1, '=');
   if (!equals)
-    return false;
+    return Stop(nameEnd + 1, kFaultNoEquals);
   char* value = SkipBlanks(equals + 1);
   if (*value == '"')
-    return SetStringValue(key, name, value + 1);
-  return SetDwordValue(key, name, value);
+    return SetStringValue(key, line, name, value + 1);
+  return SetDwordValue(key, line, name, value);
 }
 
 bool ImportScript(char* scriptText) {
@@ -120,18 +138,18 @@ bool ImportScript(char* scriptText) {
     // then belong to the key path.
     char* close = strchr(keyPath, ']');
     if (!close)
-      return false;
+      return Stop(p, kFaultHeaderUnclosed);
     *close = '\0';
     HKEY root;
     const char* subKey;
     if (!SplitRoot(keyPath, &root, &subKey))
-      return false;
+      return Stop(keyPath, kFaultUnknownRoot);
     HKEY key;
     DWORD disposition;
     if (RegCreateKeyExA(root, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_SET_VALUE, nullptr, &key,
                         &disposition) != ERROR_SUCCESS)
-      return false;
+      return Stop(keyPath, kFaultKeyNotCreated);
 
     p = SkipBlanks(NextLine(close + 1));  // the rest of the header line
     while (*p != '[' && *p != '\0') {
@@ -148,5 +166,5 @@ bool ImportScript(char* scriptText) {
     }
     RegCloseKey(key);
   }
-  return true;
+  return Stop(p, kFaultNone);
 }

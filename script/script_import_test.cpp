@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "script/script_scan.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -188,4 +189,41 @@ TEST_F(ImportTest, CreatesKeysInScriptOrder) {
       "create HKEY_LOCAL_MACHINE\\SOFTWARE\\m\\D\\MAPPINGS\\x",
   };
   EXPECT_EQ(HostRegistryJournal(), expected);
+}
+
+// Where a failing import stops and why, as positions in the text as written:
+// escapes removed before the stop must not shift it.
+TEST_F(ImportTest, ReportsWhereItStopped) {
+  struct Case {
+    std::string script;
+    ScriptFault fault;
+    std::string at;  // the text from the stop on
+  };
+  const std::string h = kHeader;
+  const Case cases[] = {
+      {h + "\"a\"=\"x\\\\y\\\"z\" junk\r\n", kFaultStringTrailing, "junk\r\n"},
+      {h + "\"a\"=\"\\\\\\\\\\\\\r\n", kFaultStringUnclosed, "\"\\\\"},
+      {h + "\"a\"=\"\r\n", kFaultStringEmpty, "\"\r\n"},
+      {h + "\"a\"=hex:00\r\n", kFaultUnsupportedType, "hex:00"},
+      {h + "\"a\"=dword:\r\n", kFaultDwordNoDigit, "\r\n"},
+      {h + "\"a\"=dword:12 x\r\n", kFaultDwordTrailing, "x\r\n"},
+      {h + "\"a\"\"x\"\r\n", kFaultNoEquals, "\"x\"\r\n"},
+      {h + "\"a\"=\"1\"\r\n\"b\r\n", kFaultNameUnclosed, "\"b"},
+      {h + "[HKEY_USERS\\x]\r\n", kFaultUnknownRoot, "HKEY_USERS"},
+      {h + "[HKEY_LOCAL_MACHINE\\new]\r\n", kFaultKeyNotCreated,
+       "HKEY_LOCAL_MACHINE\\new"},
+      {h + "\"v\"=\"1\"\r\n[HKEY_LOCAL_MACHINE\\x", kFaultHeaderUnclosed,
+       "[HKEY_LOCAL_MACHINE\\x"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.script));
+    HostRegistryReset();
+    std::vector<char> text(c.script.begin(), c.script.end());
+    text.push_back('\0');
+    EXPECT_FALSE(ImportScript(text.data()));
+    EXPECT_EQ(LastScriptStop.fault, c.fault);
+    ASSERT_NE(LastScriptStop.at, nullptr);
+    size_t offset = static_cast<size_t>(LastScriptStop.at - text.data());
+    EXPECT_EQ(c.script.substr(offset, c.at.size()), c.at);
+  }
 }

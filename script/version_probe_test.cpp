@@ -41,3 +41,30 @@ TEST(VersionProbe, Lines) {
     EXPECT_EQ(EmbeddedVersion, c.found ? c.version : 12345u);
   }
 }
+
+// Where the probe stopped: the version line, or what is wrong in it.
+TEST(VersionProbe, ReportsWhereItStopped) {
+  struct Case {
+    std::string text;
+    ScriptFault fault;
+    std::string at;  // the text from the stop on; "" for no position
+  };
+  const Case cases[] = {
+      {"x\n  \"DriverVersion\"=dword:47\n", kFaultNone,
+       "\"DriverVersion\"=dword:47"},
+      {"x\n\"DriverVersion\"=dword:g\n", kFaultVersionNoDigit, "g\n"},
+      {"\"DriverVersion\"=dword:47 \n", kFaultVersionTrailing, " \n"},
+      {"x\n", kFaultNoVersionLine, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.text));
+    ProbeEmbeddedVersion(c.text.c_str());
+    EXPECT_EQ(LastScriptStop.fault, c.fault);
+    if (c.at.empty()) {
+      EXPECT_EQ(LastScriptStop.at, nullptr);
+    } else {
+      ASSERT_NE(LastScriptStop.at, nullptr);
+      EXPECT_EQ(std::string(LastScriptStop.at).substr(0, c.at.size()), c.at);
+    }
+  }
+}

@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "payload/payload.h"
+#include "platform/registry.h"
 #include "script/script_scan.h"
 #include "setup/message_box.h"
 
@@ -68,6 +69,10 @@ RunOutcome SetupRun(const char* commandTail) {
   Flags = ParseOptions(commandTail);
   RunOutcome outcome = RunStages();
   FreeRunBuffers();  // before the box: nothing is held while the user reads
+  // The box must tell the outcome that lasts: writes that could not be made
+  // durable are a failed installation.
+  if (!CommitRegistry() && outcome >= 0)
+    outcome = kOutcomeInstallFailed;
   ReportOutcome(outcome);
   return outcome;
 }

@@ -346,18 +346,55 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- The native hive --------------------------------------------------------
 
 TEST(NativeHive, UnreadableHiveIsLeftAlone) {
+  const std::string classes = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes]\n";
+  std::string deep = classes + "[HKEY_CURRENT_USER";
+  for (int i = 0; i < 50000; ++i)
+    deep += "\\k";
+  struct Case {
+    std::string what, hive, reason;
+  };
+  const Case cases[] = {
+      {"malformed", "[HKEY_LOCAL_MACHINE]\n\"broken\n", "malformed value"},
+      {"600 levels", classes + "[HKEY_CURRENT_USER" + [] {
+         std::string s;
+         for (int i = 0; i < 600; ++i)
+           s += "\\level";
+         return s;
+       }() + "]\n", "more than 512 levels deep"},
+      {"50,000 levels", deep + "]\n", "more than 512 levels deep"},
+      {"key name of 257", classes + "[HKEY_CURRENT_USER\\" +
+           std::string(257, 'n') + "]\n", "key name longer than 256"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    HostRunner runner;
+    WriteFile(runner.hive(), c.hive);
+    Process p = runner.Run(Payload::kShipped, "-ns", "");
+    EXPECT_EQ(p.status, 253);
+    EXPECT_NE(p.err.find("registry hive unusable"), std::string::npos) << p.err;
+    EXPECT_NE(p.err.find(c.reason), std::string::npos) << p.err;
+    EXPECT_NE(p.err.find("Error installing disc burning driver data."),
+              std::string::npos);
+    EXPECT_EQ(ReadBinaryFile(runner.hive()), c.hive);
+    p = runner.Run(Payload::kShipped, "-v", "");
+    EXPECT_EQ(p.status, 0) << p.err;
+    EXPECT_EQ(ReadBinaryFile(runner.hive()), c.hive);
+  }
+}
+
+TEST(NativeHive, UnsavedHiveIsOneFailure) {
+  // The hive cannot be replaced: the run reports -3 in its box as well as
+  // in its exit status, and the hive stays as it was.
   HostRunner runner;
-  const std::string damaged = "[HKEY_LOCAL_MACHINE]\n\"broken\n";
-  WriteFile(runner.hive(), damaged);
-  Process p = runner.Run(Payload::kShipped, "-ns", "");
+  ASSERT_EQ(mkdir((runner.hive() + ".tmp").c_str(), 0755), 0);
+  Process p = runner.Run(Payload::kShipped, "", "");
   EXPECT_EQ(p.status, 253);
-  EXPECT_NE(p.err.find("registry hive unusable"), std::string::npos) << p.err;
-  EXPECT_NE(p.err.find("Error installing disc burning driver data."),
-            std::string::npos);
-  EXPECT_EQ(ReadBinaryFile(runner.hive()), damaged);
-  p = runner.Run(Payload::kShipped, "-v", "");
-  EXPECT_EQ(p.status, 0);
-  EXPECT_EQ(ReadBinaryFile(runner.hive()), damaged);
+  EXPECT_NE(p.err.find("registry hive not saved"), std::string::npos) << p.err;
+  EXPECT_EQ(p.err.find("successfully updated"), std::string::npos) << p.err;
+  EXPECT_NE(p.err.find(BoxLine("Error installing disc burning driver data.")),
+            std::string::npos) << p.err;
+  struct stat info;
+  EXPECT_NE(stat(runner.hive().c_str(), &info), 0) << "a hive was written";
 }
 
 TEST(NativeHive, ReplacedWholeAndReadable) {
