@@ -108,6 +108,12 @@ char ToCp1252(uint32_t unit) {
 
 }  // namespace
 
+char16_t HostAnsiToWide(unsigned char c) {
+  if (c >= 0x80 && c <= 0x9F && kCp1252High[c - 0x80] != 0)
+    return kCp1252High[c - 0x80];
+  return c;
+}
+
 void HostSetModuleImage(const std::string& path, const std::string& image) {
   g_has_image = true;
   g_image_path = path;

@@ -12,3 +12,7 @@ void HostClearModuleImage();
 /// Makes the call-th next conversion to the ANSI code page fail (1 is the
 /// next one, which asks for the size; 0 ends the failure).
 void HostFailConversion(int call);
+
+/// The character a byte of the ANSI code page (Windows-1252) stands for;
+/// the five bytes the code page leaves unassigned stand for themselves.
+char16_t HostAnsiToWide(unsigned char c);

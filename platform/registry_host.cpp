@@ -711,6 +711,13 @@ const std::vector<HostRegistryCall>& HostRegistryCalls() {
   return g_calls;
 }
 
+std::string HostFoldName(const std::string& name) {
+  std::string folded = name;
+  for (char& c : folded)
+    c = static_cast<char>(FoldLetter(static_cast<unsigned char>(c)));
+  return folded;
+}
+
 uint64_t HostRegistryGeneration() {
   return g_generation;
 }

@@ -51,6 +51,10 @@ struct HostRegistryCall {
 void HostRegistryTraceCalls(bool trace);
 const std::vector<HostRegistryCall>& HostRegistryCalls();
 
+/// A name as the registry compares it: every letter of the ANSI code page
+/// (Windows-1252) in upper case.
+std::string HostFoldName(const std::string& name);
+
 /// Grows with every change to the registry's keys or values.
 uint64_t HostRegistryGeneration();
 

@@ -18,84 +18,10 @@
 #include "payload/payload.h"
 #include "script/script_import.h"
 #include "setup/message_box_host.h"
+#include "tests/process_support.h"
 #include "tests/scenarios.h"
 
 namespace {
-
-void WriteFile(const std::string& path, const std::string& bytes,
-               bool executable = false) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (executable)
-    chmod(path.c_str(), 0755);
-}
-
-std::string MakeTempDir(const char* what) {
-  std::string pattern = std::string("/tmp/drvsetup-") + what + "-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (!mkdtemp(buffer.data()))
-    abort();
-  return buffer.data();
-}
-
-void RemoveTree(const std::string& path) {
-  std::string command = "rm -rf '" + path + "'";
-  if (system(command.c_str()) != 0)
-    fprintf(stderr, "could not remove %s\n", path.c_str());
-}
-
-struct Process {
-  int status = -1;  // exit status, or -1 when killed or not started
-  std::string err;
-};
-
-// Runs argv with extra environment settings; stdin is /dev/null, stdout and
-// stderr are captured. A run that takes longer than timeoutSeconds is killed.
-Process RunProcess(const std::vector<std::string>& argv,
-                   const std::vector<std::string>& environment,
-                   int timeoutSeconds = 300) {
-  std::string dir = MakeTempDir("run");
-  std::string errPath = dir + "/stderr", outPath = dir + "/stdout";
-  pid_t pid = fork();
-  if (pid == 0) {
-    int in = open("/dev/null", O_RDONLY);
-    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    for (const std::string& setting : environment)
-      putenv(strdup(setting.c_str()));
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-      args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  Process result;
-  int status = 0;
-  for (int waited = 0;; ++waited) {
-    pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid)
-      break;
-    if (waited >= timeoutSeconds * 20) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      result.err = "killed after " + std::to_string(timeoutSeconds) + " s";
-      RemoveTree(dir);
-      return result;
-    }
-    usleep(50000);
-  }
-  if (WIFEXITED(status))
-    result.status = WEXITSTATUS(status);
-  result.err = ReadBinaryFile(errPath);
-  RemoveTree(dir);
-  return result;
-}
 
 // The packed program for a payload kind, built beside the shipped one.
 std::string PackVariant(const std::string& image, const std::string& dir,

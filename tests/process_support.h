@@ -1,0 +1,94 @@
+// Running programs as processes, for the tests that run the packed programs
+// and the tools: temporary folders, files, and a run with a time limit.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/test_support.h"
+
+inline void WriteFile(const std::string& path, const std::string& bytes,
+                      bool executable = false) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (executable)
+    chmod(path.c_str(), 0755);
+}
+
+inline std::string MakeTempDir(const char* what) {
+  std::string pattern = std::string("/tmp/drvsetup-") + what + "-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (!mkdtemp(buffer.data()))
+    abort();
+  return buffer.data();
+}
+
+inline void RemoveTree(const std::string& path) {
+  std::string command = "rm -rf '" + path + "'";
+  if (system(command.c_str()) != 0)
+    fprintf(stderr, "could not remove %s\n", path.c_str());
+}
+
+struct Process {
+  int status = -1;  // exit status, or -1 when killed or not started
+  std::string err;
+  std::string out;
+};
+
+// Runs argv with extra environment settings; stdin is /dev/null, stdout and
+// stderr are captured. A run that takes longer than timeoutSeconds is killed.
+inline Process RunProcess(const std::vector<std::string>& argv,
+                          const std::vector<std::string>& environment,
+                          int timeoutSeconds = 300) {
+  std::string dir = MakeTempDir("run");
+  std::string errPath = dir + "/stderr", outPath = dir + "/stdout";
+  pid_t pid = fork();
+  if (pid == 0) {
+    int in = open("/dev/null", O_RDONLY);
+    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    for (const std::string& setting : environment)
+      putenv(strdup(setting.c_str()));
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+      args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  Process result;
+  int status = 0;
+  for (int waited = 0;; ++waited) {
+    pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid)
+      break;
+    if (waited >= timeoutSeconds * 20) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      result.err = "killed after " + std::to_string(timeoutSeconds) + " s";
+      RemoveTree(dir);
+      return result;
+    }
+    usleep(50000);
+  }
+  if (WIFEXITED(status))
+    result.status = WEXITSTATUS(status);
+  result.err = ReadBinaryFile(errPath);
+  result.out = ReadBinaryFile(outPath);
+  RemoveTree(dir);
+  return result;
+}

@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Runs the product itself, the packed 32-bit program, under 32-bit Wine
+# through qemu-user (this machine's kernel cannot start 32-bit Linux
+# programs; nothing is registered with binfmt_misc):
+#   - a first install exits 0;
+#   - the tree it writes in the registry's 32-bit view
+#     (Software\Wow6432Node\morvelan) equals, key by key and value by value,
+#     the tree that the 64-bit program writes in the normal view;
+#   - a second run exits 1;
+#   - a copy with a corrupt trailer exits 255 with "-ne".
+# Each 32-bit run costs about a minute of emulation, so the corrupt copy runs
+# beside the first install. Exits 77 (skipped) when 32-bit Wine or qemu-user
+# is not installed.
+# usage: win32_under_qemu.sh WIN32_BUILD WIN64_BUILD
+set -euo pipefail
+win32=$1 win64=$2
+wine64=/usr/lib/wine/wine64
+wine32=/usr/lib/wine/wine
+dlls=/usr/lib/i386-linux-gnu/wine/i386-windows
+qemu=$(command -v qemu-i386-static || true)
+
+missing=""
+[ -n "$qemu" ] || missing="qemu-i386-static (package qemu-user-static)"
+[ -d "$dlls" ] && [ -x "$wine32" ] || missing="${missing:+$missing, }32-bit Wine (package wine32:i386)"
+if [ -n "$missing" ]; then
+  echo "SKIPPED: the 32-bit program was not run: missing $missing"
+  exit 77
+fi
+
+export WINEPREFIX WINEDEBUG=-all
+WINEPREFIX=$(mktemp -d /tmp/drvsetup-win32-XXXXXX)
+trap '/usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
+/usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
+"$wine64" wineboot -i >/dev/null 2>&1
+# The prefix's 32-bit half cannot be set up without running 32-bit
+# programs; the system's 32-bit libraries are all it needs.
+mkdir -p "$WINEPREFIX/drive_c/windows/syswow64"
+cp "$dlls"/*.dll "$WINEPREFIX/drive_c/windows/syswow64/"
+
+run32() {
+  WINELOADERNOEXEC=1 QEMU_RESERVED_VA=0xffff0000 "$qemu" "$wine32" "$@" </dev/null
+}
+
+failures=0
+expect() {  # what, expected status, actual status
+  if [ "$3" -ne "$2" ]; then
+    echo "FAIL $1: exit status $3, expected $2"
+    failures=$((failures + 1))
+  else
+    echo "ok $1: exit status $3"
+  fi
+}
+
+# The tree under KEY as text, with KEY itself written as ROOT.
+tree() {
+  local file="$WINEPREFIX/export.reg"
+  rm -f "$file"
+  "$wine64" regedit /e "$file" "$1" </dev/null >/dev/null 2>&1 || true
+  [ -f "$file" ] || return 0
+  iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r' |
+    awk -v key="[$1" 'index($0, key) == 1 { $0 = "[ROOT" substr($0, length(key) + 1) } { print }'
+}
+
+corrupt="$WINEPREFIX/drive_c/corrupt.exe"
+cp "$win32/drvsetup_image.exe" "$corrupt"
+printf '\360\377\377\177' >> "$corrupt"
+
+status=0
+"$wine64" "$win64/drvsetup.exe" -ns -ne || status=$?
+expect "64-bit program, first install (the reference)" 0 "$status"
+expected=$(tree 'HKEY_LOCAL_MACHINE\Software\morvelan')
+
+start=$SECONDS
+run32 "$corrupt" -ne & corrupt_pid=$!
+status=0
+run32 "$win32/drvsetup.exe" -ns -ne || status=$?
+expect "32-bit program, first install" 0 "$status"
+status=0
+wait "$corrupt_pid" || status=$?
+expect "32-bit program, corrupt trailer, -ne" 255 "$status"
+
+actual=$(tree 'HKEY_LOCAL_MACHINE\Software\Wow6432Node\morvelan')
+keys=$(grep -c '^\[' <<<"$actual" || true)
+values=$(grep -c '^"' <<<"$actual" || true)
+if [ -n "$actual" ] && [ "$actual" = "$expected" ]; then
+  echo "ok 32-bit view: the same tree as the 64-bit program's ($keys keys, $values values)"
+else
+  echo "FAIL 32-bit view differs from the 64-bit program's tree:"
+  diff <(echo "$expected") <(echo "$actual") | head -20 || true
+  failures=$((failures + 1))
+fi
+if [ "$(tree 'HKEY_LOCAL_MACHINE\Software\morvelan')" != "$expected" ]; then
+  echo "FAIL the 32-bit program wrote outside its view"
+  failures=$((failures + 1))
+fi
+
+status=0
+run32 "$win32/drvsetup.exe" -ns -ne || status=$?
+expect "32-bit program, second run" 1 "$status"
+echo "32-bit runs took $((SECONDS - start)) s"
+[ "$failures" -eq 0 ]

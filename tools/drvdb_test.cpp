@@ -1,0 +1,345 @@
+// Runs drvdb as its users do, and the packed program beside it.
+
+#include <dirent.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/process_support.h"
+#include "tools/script_check.h"
+
+namespace {
+
+const char kHead[] =
+    "Windows Registry Editor Version 5.00\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n"
+    "\"DriverVersion\"=dword:00000047\r\n";
+const char kMappings[] =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\MAPPINGS\\";
+
+class Folder {
+ public:
+  Folder() : path_(MakeTempDir("drvdb")) {}
+  ~Folder() { RemoveTree(path_); }
+  std::string operator/(const std::string& name) const {
+    return path_ + "/" + name;
+  }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(path_.c_str())) {
+      while (dirent* entry = readdir(dir))
+        if (entry->d_name[0] != '.')
+          names.push_back(entry->d_name);
+      closedir(dir);
+    }
+    return names;
+  }
+
+ private:
+  std::string path_;
+};
+
+Process Tool(std::vector<std::string> args) {
+  args.insert(args.begin(), DRVDB_PROGRAM);
+  return RunProcess(args, {});
+}
+
+// A script's findings as "LINE:COLUMN: severity: message" prefixes, or
+// ": severity: message" for the script as a whole.
+struct CheckCase {
+  const char* what;
+  std::string script;  // UTF-8
+  std::vector<std::string> findings;
+};
+
+std::vector<CheckCase> CheckCases() {
+  const std::string h = kHead;
+  const std::string m = kMappings;
+  return {
+      {"clean", h + m + "A]\r\n\"load1\"=\"x\"\r\n", {}},
+      {"text after a string, escapes before it",
+       h + m + "A]\r\n\"a\"=\"x\\\\y\\\"z\" ;c\r\n",
+       {"6:15: error: only blanks may follow a string value"}},
+      {"columns count characters", h + m + "A]\r\n\"\xc3\xa9\xe2\x82\xac\"=\"x\" y\n",
+       {"6:10: error: only blanks may follow"}},
+      {"binary value", h + m + "A]\r\n\"b\"=hex:01\r\n",
+       {"6:5: error: unsupported value type \"hex:\""}},
+      {"deletion header", h + "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\x]\r\n",
+       {"5:2: error: deletion headers"}},
+      {"no version", "[HKEY_CURRENT_USER\\x]\r\n\"a\"=\"1\"\r\n",
+       {": error: no \"DriverVersion\"=dword: line"}},
+      {"blank after the version", "\"DriverVersion\"=dword:00000047 \r\n",
+       {"1:31: error: nothing may follow the version's digits"}},
+      {"value before the first header",
+       "\"x\"=\"1\"\r\n" + h.substr(38),
+       {"1:1: warning: value line before the first section header"}},
+      {"version before any header",
+       "\"DriverVersion\"=dword:47\r\n" + m + "A]\r\n",
+       {"1:1: warning: the version line stands before any section header",
+        "1:1: warning: after installing, the program finds no installed "
+        "version"}},
+      {"version in another key",
+       "[HKEY_CURRENT_USER\\x]\r\n\"DriverVersion\"=dword:47\r\n",
+       {"2:1: warning: after installing, the program finds no installed"}},
+      {"version not in the first section, and twice",
+       m + "A]\r\n" + h.substr(38) + "\"DriverVersion\"=dword:48\r\n",
+       {"4:1: warning: the version line is not in the first section",
+        "5:1: warning: value \"DriverVersion\" is set again",
+        "5:1: warning: DriverVersion is set again: the version comes from "
+        "line 4"}},
+      {"header lacking its bracket",
+       h + m + "A]\r\nHKEY_LOCAL_MACHINE\\SOFTWARE\\B]\r\n\"v\"=\"1\"\r\n",
+       {"6:1: warning: looks like a section header but lacks its '['"}},
+      {"default value", h + m + "A]\r\n@=\"x\"\r\n",
+       {"6:1: warning: default-value line ('@=') ignored"}},
+      {"repeated header and case", h + m + "A]\r\n" + m + "A]\r\n" + m + "a]\r\n",
+       {"6:1: warning: repeated header: the key was opened on line 5",
+        "7:1: warning: names the same key as the header on line 5"}},
+      {"letter case of an existing key beyond ASCII",
+       h + "[HKEY_CURRENT_USER\\\xc3\xa9]\r\n[HKEY_CURRENT_USER\\\xc3\x89\\x]\r\n",
+       {"6:20: warning: \"\xc3\x89\" differs only in letter case from the "
+        "existing key \"\xc3\xa9\""}},
+      {"value set twice", h + m + "A]\r\n\"v\"=\"1\"\r\n\"V\"=\"2\"\r\n",
+       {"7:1: warning: value \"V\" is set again: this replaces the value "
+        "from line 6"}},
+      {"bracket on a later line", h + m + "A\r\nB]\r\n\"v\"=\"1\"\r\n",
+       {"5:1: warning: this header's ']' is on line 6"}},
+      {"character outside the code page", h + m + "A]\r\n\"v\"=\"\xe4\xb8\x80\"\r\n",
+       {"6:6: warning: character U+4E00 is not in the ANSI code page"}},
+      {"names at the limits",
+       h + m + std::string(256, 'k') + "]\r\n\"" + std::string(256, 'v') +
+           "\"=\"1\"\r\n",
+       {"5:56: warning: key name of 256 characters",
+        "6:1: warning: value name of 256 characters"}},
+      {"key name too long", h + m + std::string(257, 'k') + "]\r\n",
+       {"5:2: error: the registry refuses this key"}},
+  };
+}
+
+std::string Expected(const std::string& file, const std::string& finding) {
+  return finding[0] == ':' ? file + finding : file + ":" + finding;
+}
+
+}  // namespace
+
+TEST(Drvdb, CheckReportsWhereAndWhat) {
+  Folder folder;
+  const std::string file = folder / "s.reg";
+  for (const CheckCase& c : CheckCases()) {
+    SCOPED_TRACE(c.what);
+    WriteFile(file, c.script);
+    Process p = Tool({"check", file});
+    bool error = false;
+    for (const std::string& finding : c.findings) {
+      EXPECT_NE(p.out.find(Expected(file, finding)), std::string::npos)
+          << p.out;
+      error = error || finding.find(": error: ") != std::string::npos;
+    }
+    size_t reported = 0;
+    for (size_t at = 0; (at = p.out.find(": warning: ", at)) != std::string::npos;
+         ++at)
+      ++reported;
+    for (size_t at = 0; (at = p.out.find(": error: ", at)) != std::string::npos;
+         ++at)
+      ++reported;
+    EXPECT_EQ(reported, c.findings.size()) << p.out;
+    EXPECT_EQ(p.status, error ? 1 : 0) << p.out << p.err;
+    bool warns = !c.findings.empty() && !error;
+    EXPECT_EQ(Tool({"check", "--werror", file}).status, error || warns ? 1 : 0);
+  }
+}
+
+TEST(Drvdb, CaretStandsUnderTheColumn) {
+  Folder folder;
+  WriteFile(folder / "s.reg",
+            std::string(kHead) + kMappings + "A]\r\n\t\"a\"=\"x\" ;c\r\n");
+  Process p = Tool({"check", folder / "s.reg"});
+  EXPECT_NE(p.out.find(":6:10: error: only blanks may follow a string "
+                       "value's closing quote\n\t\"a\"=\"x\" ;c\n\t        ^\n"),
+            std::string::npos)
+      << p.out;
+}
+
+// The tool's verdict is the program's: each script, packed and run on a
+// fresh machine, ends with the outcome the check predicts.
+TEST(Drvdb, VerdictIsTheProgramsVerdict) {
+  Folder folder;
+  for (const CheckCase& c : CheckCases()) {
+    SCOPED_TRACE(c.what);
+    WriteFile(folder / "s.reg", c.script);
+    Process check = Tool({"check", "--format=json", folder / "s.reg"});
+    size_t at = check.out.find("\"outcome\": ");
+    ASSERT_NE(at, std::string::npos) << check.out;
+    int predicted = atoi(check.out.c_str() + at + 11);
+    ASSERT_EQ(Tool({"pack", "--force", "--quiet", DRVSETUP_HOST_IMAGE,
+                    folder / "s.reg", folder / "packed"})
+                  .status,
+              0);
+    unlink((folder / "hive").c_str());
+    Process run = RunProcess({folder / "packed", "-ns", "-ne"},
+                             {"DRVSETUP_HIVE=" + folder / "hive"});
+    EXPECT_EQ(run.status, predicted & 0xff) << run.err;
+  }
+}
+
+TEST(Drvdb, PackInfoExtractRoundTrip) {
+  Folder folder;
+  const std::string shipped = SampleDatabaseBytes();
+  // The same database as UTF-8, as kept in version control.
+  SourceScript script;
+  std::string error;
+  ASSERT_TRUE(LoadScript("", shipped, &script, &error));
+  WriteFile(folder / "drives-utf8.reg", ToUtf8(script.text));
+  for (const std::string& input :
+       {std::string(DRVSETUP_SOURCE_DIR) + "/data/drives.reg",
+        folder / "drives-utf8.reg"}) {
+    SCOPED_TRACE(input);
+    Process pack = Tool({"pack", "--quiet", DRVSETUP_HOST_IMAGE, input,
+                         folder / "packed"});
+    ASSERT_EQ(pack.status, 0) << pack.err;
+    Process info = Tool({"info", folder / "packed"});
+    EXPECT_EQ(info.status, 0) << info.err;
+    for (const char* line :
+         {": payload reads", "script bytes:    491300", "version:         71",
+          "lines:           7766", "headers:         1814",
+          "distinct keys:   1810", "values:          4131",
+          "check:           ok"})
+      EXPECT_NE(info.out.find(line), std::string::npos) << line << info.out;
+    ASSERT_EQ(Tool({"extract", folder / "packed", folder / "out.reg"}).status,
+              0);
+    EXPECT_TRUE(ReadBinaryFile(folder / "out.reg") == shipped);
+    // The packed program installs it.
+    Process run = RunProcess({folder / "packed", "-ns", "-ne"},
+                             {"DRVSETUP_HIVE=" + folder / "hive"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    unlink((folder / "hive").c_str());
+  }
+}
+
+// Every bad input and refusal: one line on stderr, its own exit status, and
+// no output written.
+TEST(Drvdb, RefusalsAndBadInputs) {
+  Folder folder;
+  const std::string image = ReadBinaryFile(DRVSETUP_HOST_IMAGE);
+  const std::string good = std::string(kHead) + kMappings + "A]\r\n";
+  const std::string script = EncodeUtf16Script(good);
+  WriteFile(folder / "image", image);
+  WriteFile(folder / "good.reg", good);
+  WriteFile(folder / "bad.reg", good + "\"v\"=hex:00\r\n");
+  WriteFile(folder / "binary.reg", std::string("\x80\x81\x82", 3));
+  WriteFile(folder / "empty", "");
+  WriteFile(folder / "text", "just text\n");
+  WriteFile(folder / "packed", PackedImage(script, image));
+  const std::string packed = PackedImage(script, image);
+  WriteFile(folder / "truncated", packed.substr(0, packed.size() - 2));
+  std::string far = packed;
+  far.replace(far.size() - 4, 4, std::string("\xf0\xff\xff\x7f", 4));
+  WriteFile(folder / "far", far);
+  WriteFile(folder / "no-bom", PackedImage(script.substr(2), image));
+  mkdir((folder / "dir").c_str(), 0755);
+  const std::string nowhere = folder / "missing-dir/out";
+
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* says;  // on stderr
+  };
+  const Case cases[] = {
+      {{"info", folder / "absent"}, 3, "no such file"},
+      {{"info", folder / "dir"}, 4, "not a regular file"},
+      {{"info", folder / "empty"}, 7, "empty file"},
+      {{"info", folder / "text"}, 8, "not an executable"},
+      {{"info", folder / "image"}, 9, "nothing follows the image"},
+      {{"info", folder / "truncated"}, 10, "length"},
+      {{"info", folder / "far"}, 10, "reaches past the start of the file"},
+      {{"info", folder / "no-bom"}, 11, "byte-order mark"},
+      {{"extract", folder / "far", folder / "out"}, 10, "length"},
+      {{"extract", folder / "packed", nowhere}, 6, "cannot write"},
+      {{"check", folder / "binary.reg"}, 14, "neither UTF-16LE"},
+      {{"pack", folder / "image", folder / "bad.reg", folder / "out"}, 1,
+       "refused"},
+      {{"pack", folder / "packed", folder / "good.reg", folder / "out"}, 12,
+       "--replace"},
+      {{"pack", "--newer-than", folder / "packed", folder / "image",
+        folder / "good.reg", folder / "out"},
+       13, "not greater than"},
+      {{"pack", folder / "text", folder / "good.reg", folder / "out"}, 8,
+       "not an executable"},
+      {{"pack", folder / "image", folder / "good.reg", nowhere}, 6,
+       "cannot write"},
+      {{"pack", folder / "image", folder / "good.reg"}, 2, "usage: drvdb"},
+      {{"check"}, 2, "usage: drvdb"},
+      {{"frobnicate"}, 2, "usage: drvdb"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args.back());
+    Process p = Tool(c.args);
+    EXPECT_EQ(p.status, c.status) << p.err;
+    EXPECT_NE(p.err.find(c.says), std::string::npos) << p.err;
+  }
+  for (const std::string& name : folder.Names())
+    EXPECT_TRUE(name != "out" && name.find(".tmp") == std::string::npos)
+        << name << " was written";
+
+  // What the refusals can be told to do.
+  EXPECT_EQ(Tool({"pack", "--force", folder / "image", folder / "bad.reg",
+                  folder / "forced"}).status, 0);
+  std::string newer = good;
+  newer.replace(newer.find("00000047"), 8, "00000048");
+  WriteFile(folder / "newer.reg", newer);
+  ASSERT_EQ(Tool({"pack", "--replace", "--newer-than", folder / "packed",
+                  folder / "packed", folder / "newer.reg", folder / "swapped"})
+                .status,
+            0);
+  ASSERT_EQ(Tool({"extract", folder / "swapped", folder / "out.reg"}).status, 0);
+  EXPECT_EQ(ReadBinaryFile(folder / "swapped").size(),
+            image.size() + script.size() + 4);
+  EXPECT_NE(Tool({"info", folder / "swapped"}).out.find("version:         72"),
+            std::string::npos);
+
+  Process help = Tool({"--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* word : {"check", "pack", "info", "extract", "diff", "--werror",
+                           "--format=json", "--force", "--replace",
+                           "--newer-than", "--quiet"})
+    EXPECT_NE(help.out.find(word), std::string::npos) << word;
+}
+
+TEST(Drvdb, DiffShowsWhatAnUpdateDoes) {
+  Folder folder;
+  const std::string m = kMappings;
+  WriteFile(folder / "old.reg",
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\n"
+            "\"DriverVersion\"=dword:1\n" +
+                m + "KEEP]\n\"a\"=\"1\"\n\"b\"=\"2\"\n\"gone\"=\"x\"\n" + m +
+                "OLD]\n\"load1\"=\"S\"\n");
+  WriteFile(folder / "new.reg",
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\n"
+            "\"DriverVersion\"=dword:2\n" +
+                m + "KEEP]\n\"a\"=\"1\"\n\"b\"=\"3\"\n\"c\"=dword:4\n" + m +
+                "NEW]\n\"load1\"=\"T\"\n");
+  Process p = Tool({"diff", folder / "old.reg", folder / "new.reg"});
+  EXPECT_EQ(p.status, 1) << p.err;
+  const std::string path = "HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\MAPPINGS\\";
+  const std::string expected =
+      "version: 1 -> 2\n"
+      "  [HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\n"
+      "-     \"DriverVersion\"=dword:00000001\n"
+      "+     \"DriverVersion\"=dword:00000002\n"
+      "  [" + path + "KEEP]\n"
+      "-     \"b\"=\"2\"\n"
+      "+     \"b\"=\"3\"\n"
+      "-     \"gone\"=\"x\"\n"
+      "+     \"c\"=dword:00000004\n"
+      "+ [" + path + "NEW]\n"
+      "+     \"load1\"=\"T\"\n"
+      "- [" + path + "OLD]\n"
+      "-     \"load1\"=\"S\"\n"
+      "1 keys added, 1 removed; 2 values added, 2 removed, 2 changed\n";
+  EXPECT_EQ(p.out, expected);
+
+  Process same = Tool({"diff", folder / "new.reg", folder / "new.reg"});
+  EXPECT_EQ(same.status, 0) << same.out;
+  EXPECT_NE(same.out.find("note:"), std::string::npos)
+      << "an equal version must be called out";
+}

@@ -1,0 +1,74 @@
+// Checking a registry script exactly as the setup program would run it: the
+// payload decoding, the version probe and the update sequence are the
+// program's own, run against the in-memory stand-in registry. What this file
+// adds is only the mapping back to the file the user wrote, and warnings for
+// what the program silently ignores or changes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+/// A script file as its maintainer wrote it.
+struct SourceScript {
+  std::string path;
+  std::u32string text;  // its characters (after any byte-order mark)
+  std::string shipped;  // the bytes the program carries: UTF-16LE, BOM first
+  bool wasUtf16 = false;
+};
+
+/// Reads script bytes: UTF-16LE with its byte-order mark (as shipped) or
+/// UTF-8 text (with or without its mark), which is converted. False, with
+/// error saying where, for text that is neither.
+bool LoadScript(const std::string& path, const std::string& bytes,
+                SourceScript* script, std::string* error);
+
+/// The UTF-8 bytes of a character sequence.
+std::string ToUtf8(const std::u32string& text);
+
+struct Finding {
+  enum Severity { kError, kWarning } severity;
+  size_t line;    // 1-based; 0 for the script as a whole
+  size_t column;  // 1-based, in characters; 0 with line 0
+  std::string message;
+};
+
+struct CheckReport {
+  int outcome = 0;  // what the program's run would end with on a machine
+                    // without the database: 0, -1, -2 or -3
+  bool hasVersion = false;
+  uint32_t version = 0;
+  size_t lines = 0;    // as the program sees the text
+  size_t headers = 0;  // section headers the import reached
+  size_t keys = 0;     // distinct keys they name
+  size_t values = 0;   // distinct values the import leaves
+  std::vector<Finding> findings;  // in line order; at most one error
+};
+
+CheckReport CheckScript(const SourceScript& script);
+
+/// The line of the script (1-based) as UTF-8, without its line end.
+std::string SourceLine(const SourceScript& script, size_t line);
+
+/// What the registry holds after a run, keyed by folded full path: each key
+/// as stored, with its values (folded name -> shown form).
+struct TreeKey {
+  std::string path;  // as stored, in UTF-8
+  std::vector<std::pair<std::string, std::string>> values;  // name, shown
+};
+struct InstalledTree {
+  std::vector<std::pair<std::string, TreeKey>> keys;  // by folded path
+};
+
+/// The version the program finds in the script; false when it finds none.
+bool ProbeScript(const SourceScript& script, uint32_t* version);
+
+/// Installs script onto the stand-in registry as it stands (so that a second
+/// call updates over the first) and reads back every key and value. Answers
+/// the run's outcome.
+int InstallScript(const SourceScript& script, bool* hasVersion,
+                  uint32_t* version);
+InstalledTree ReadInstalledTree();
+
+/// Forgets everything installed: a fresh machine.
+void ResetMachine();
