@@ -4,11 +4,12 @@
 # programs end to end (native, the 64-bit one under Wine, and the 32-bit
 # product under 32-bit Wine through qemu-user), the Windows
 # programs' import and resource checks, a reproducible-build check and the
-# message boxes on a virtual display.
+# message boxes on a virtual display; then the host suite under the
+# sanitizers and each fuzz harness for a short fixed time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
-install_missing g++ cmake make libgtest-dev \
+install_missing g++ cmake make libgtest-dev clang libclang-rt-14-dev \
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 \
   binutils-mingw-w64-x86-64 wine wine64 xvfb xauth xdotool imagemagick
 install_i386_wine ||
@@ -24,3 +25,12 @@ cmake --preset host "$werror" \
   -DDRVSETUP_WIN64_BUILD="$PWD/build/win64" >/dev/null
 cmake --build --preset host
 ctest --preset host
+
+# The host suite again under AddressSanitizer, UndefinedBehaviorSanitizer and
+# LeakSanitizer, and each fuzz harness for a short fixed time.
+cmake --preset host-asan "$werror" >/dev/null
+cmake --build --preset host-asan
+ctest --preset host-asan
+cmake --preset fuzz "$werror" >/dev/null
+cmake --build --preset fuzz
+ctest --preset fuzz

@@ -7,6 +7,11 @@
 
 namespace {
 std::vector<HostMessageBox> g_boxes;
+bool g_echo = true;
+}  // namespace
+
+void HostEchoMessageBoxes(bool echo) {
+  g_echo = echo;
 }
 
 const std::vector<HostMessageBox>& HostMessageBoxes() {
@@ -36,6 +41,8 @@ std::string HostMessageBoxLine(const HostMessageBox& box) {
 
 void ShowMessageBox(const char* text, const char* title, unsigned int style) {
   g_boxes.push_back(HostMessageBox{text, title, style});
+  if (!g_echo)
+    return;
   fprintf(stderr, "%s\n", HostMessageBoxLine(g_boxes.back()).c_str());
   fflush(stderr);
 }

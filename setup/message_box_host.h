@@ -10,6 +10,9 @@ struct HostMessageBox {
   unsigned int style;
 };
 
+/// Whether each box is also written to stderr (default yes).
+void HostEchoMessageBoxes(bool echo);
+
 /// Every box shown since the last HostClearMessageBoxes, in order.
 const std::vector<HostMessageBox>& HostMessageBoxes();
 void HostClearMessageBoxes();

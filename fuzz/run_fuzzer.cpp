@@ -1,0 +1,162 @@
+// The whole run on arbitrary executable bytes, through the host file seam.
+// The first byte picks the machine (no database, an older one or a newer
+// one; NT or not; shell library or not) and whether "-v" is given; the rest
+// is the program's file. After each run:
+//   - the outcome is one of the five, and no key is left open;
+//   - the run's three buffers are freed;
+//   - on 1, -1 and -2, and with "-v", the registry is untouched;
+//   - after -3 no installed DriverVersion is left;
+//   - the removal deleted nothing outside DRIVER2, and no key that the
+//     script does not name changed;
+//   - the registry survives the hive's text form.
+
+#include <map>
+#include <set>
+
+#include "fuzz/fuzz_support.h"
+#include "payload/payload.h"
+#include "payload/payload_io_host.h"
+#include "platform/registry.h"
+#include "setup/message_box_host.h"
+#include "setup/setup_run.h"
+
+namespace {
+
+const char kDriver2[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\MORVELAN\\DRIVER2";
+
+void SetValue(HKEY root, const char* path, const char* name, DWORD type,
+              const void* data, DWORD size) {
+  HKEY key;
+  FUZZ_CHECK(RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS,
+                             nullptr, &key, nullptr) == ERROR_SUCCESS);
+  FUZZ_CHECK(RegSetValueExA(key, name, 0, type,
+                            static_cast<const BYTE*>(data), size) ==
+             ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+void Prepare(unsigned machine) {
+  HostRegistryReset();
+  SetValue(HKEY_CURRENT_USER, "Other", "keep", REG_SZ, "yes", 4);
+  SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\morvelan\\OTHER", "keep", REG_SZ,
+           "yes", 4);
+  if (machine == 0)
+    return;
+  const DWORD version = machine == 1 ? 1 : 0xffffffffu;
+  SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\morvelan\\DRIVER2", "DriverVersion",
+           REG_DWORD, &version, 4);
+  SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\morvelan\\DRIVER2\\MAPPINGS\\OLD",
+           "load1", REG_SZ, "x", 2);
+}
+
+// Every key by folded full path, with its values as the hive writes them.
+std::map<std::string, std::string> Keys() {
+  std::map<std::string, std::string> keys;
+  std::string text = HostRegistryExport();
+  std::string* current = nullptr;
+  for (size_t pos = 0; pos < text.size();) {
+    size_t end = text.find('\n', pos);
+    std::string line = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (line[0] == '[')
+      current = &keys[HostFoldName(line.substr(1, line.size() - 2))];
+    else
+      *current += line + "\n";
+  }
+  return keys;
+}
+
+bool Under(const std::string& folded, const std::string& top) {
+  return folded == top || folded.compare(0, top.size() + 1, top + "\\") == 0;
+}
+
+// The escaped, folded form the hive text gives a stored path.
+std::string Escaped(const std::string& path) {
+  std::string out;
+  for (unsigned char c : path) {
+    if (c < 0x20 || c > 0x7e || c == '%' || c == '"' || c == '[' ||
+        c == ']') {
+      static const char kHex[] = "0123456789ABCDEF";
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return HostFoldName(out);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  HostEchoMessageBoxes(false);  // "-v" shows a box: keep stderr for findings
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0)
+    return 0;
+  const unsigned mode = data[0];
+  Prepare(mode % 3);
+  HostSetPlatformId(mode & 4 ? VER_PLATFORM_WIN32_WINDOWS
+                             : VER_PLATFORM_WIN32_NT);
+  HostSetShellLibraryPresent(!(mode & 8));
+  const bool version = mode & 16;
+  HostSetModuleImage("/fuzz/drvsetup.exe",
+                     std::string(reinterpret_cast<const char*>(data) + 1,
+                                 size - 1));
+  const std::map<std::string, std::string> before = Keys();
+  const uint64_t generation = HostRegistryGeneration();
+  HostRegistryKeepJournal(true);
+  HostRegistryTraceCalls(true);
+
+  RunOutcome outcome = SetupRun(version ? "-v -ns -ne" : "-ns -ne");
+
+  HostClearModuleImage();
+  FUZZ_CHECK(outcome == 1 || outcome == 0 || outcome == -1 || outcome == -2 ||
+             outcome == -3);
+  FUZZ_CHECK(HostRegistryOpenHandles() == 0);
+  FUZZ_CHECK(!ModulePathW && !ModulePathA && !ScriptText);
+  if (outcome == 1 || outcome == -1 || outcome == -2 || version)
+    FUZZ_CHECK(HostRegistryGeneration() == generation);
+  if (outcome == -3) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\morvelan\\DRIVER2", 0,
+                      KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+      FUZZ_CHECK(RegQueryValueExA(key, "DriverVersion", nullptr, nullptr,
+                                  nullptr, nullptr) != ERROR_SUCCESS);
+      RegCloseKey(key);
+    }
+  }
+
+  // Only DRIVER2's tree may go, and only the keys the script names (and the
+  // keys on their paths) may change.
+  for (const std::string& entry : HostRegistryJournal())
+    if (entry.compare(0, 7, "delete ") == 0)
+      FUZZ_CHECK(Under(HostFoldName(entry.substr(7)), kDriver2));
+  std::set<std::string> named;
+  for (const HostRegistryCall& call : HostRegistryCalls())
+    if (call.kind == HostRegistryCall::kCreateKey && call.result == 0)
+      for (std::string path = Escaped(call.stored); !path.empty();
+           path = path.substr(0, path.find_last_of('\\') ==
+                                         std::string::npos
+                                     ? 0
+                                     : path.find_last_of('\\')))
+        named.insert(path);
+  const std::map<std::string, std::string> after = Keys();
+  for (const auto& key : before) {
+    if (Under(key.first, kDriver2) || named.count(key.first))
+      continue;
+    auto now = after.find(key.first);
+    FUZZ_CHECK(now != after.end() && now->second == key.second);
+  }
+  for (const auto& key : after)
+    FUZZ_CHECK(before.count(key.first) || named.count(key.first));
+
+  HostRegistryTraceCalls(false);
+  CheckHiveRoundTrip();
+  HostClearMessageBoxes();
+  EndInput();
+  return 0;
+}
