@@ -2,205 +2,17 @@
 // of its own, and, when a win64 build is given, the Windows one under Wine
 // with its real registry. Both go through the same scenario table.
 
-#include <fcntl.h>
-#include <signal.h>
-#include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "payload/payload.h"
-#include "script/script_import.h"
 #include "setup/message_box_host.h"
-#include "tests/process_support.h"
-#include "tests/scenarios.h"
+#include "tests/runners.h"
 
 namespace {
-
-// The packed program for a payload kind, built beside the shipped one.
-std::string PackVariant(const std::string& image, const std::string& dir,
-                        Payload payload, const std::string& suffix) {
-  std::string script = ScriptFor(payload);
-  std::string packed = PackedImage(script, ReadBinaryFile(image));
-  if (payload == Payload::kCorruptTrailer)
-    packed.replace(packed.size() - 4, 4, std::string("\xf0\xff\xff\x7f", 4));
-  std::string path = dir + "/variant-" +
-                     std::to_string(static_cast<int>(payload)) + suffix;
-  WriteFile(path, packed, true);
-  return path;
-}
-
-// How a scenario reaches a program and its registry.
-class Runner {
- public:
-  virtual ~Runner() = default;
-  // A fresh registry holding what script describes.
-  virtual void Prepare(const std::string& script) = 0;
-  virtual Process Run(Payload payload, const std::string& args,
-                      const std::string& environment) = 0;
-  // Loads the program's registry into the in-process stand-in.
-  virtual void Load() = 0;
-};
-
-class HostRunner : public Runner {
- public:
-  HostRunner() : dir_(MakeTempDir("host")), hive_(dir_ + "/registry.hive") {}
-  ~HostRunner() override { RemoveTree(dir_); }
-
-  void Prepare(const std::string& script) override {
-    unlink(hive_.c_str());
-    if (script.empty())
-      return;
-    HostRegistryReset();
-    std::vector<char> text(script.begin(), script.end());
-    text.push_back('\0');
-    ASSERT_TRUE(ImportScript(text.data()));
-    WriteFile(hive_, HostRegistryExport());
-  }
-
-  Process Run(Payload payload, const std::string& args,
-              const std::string& environment) override {
-    std::string program = payload == Payload::kShipped
-                              ? DRVSETUP_HOST_PROGRAM
-                              : PackVariant(DRVSETUP_HOST_IMAGE, dir_, payload, "");
-    std::vector<std::string> argv = {program};
-    for (size_t pos = 0; pos < args.size();) {
-      size_t end = args.find(' ', pos);
-      if (end == std::string::npos)
-        end = args.size();
-      argv.push_back(args.substr(pos, end - pos));
-      pos = end + 1;
-    }
-    std::vector<std::string> env = {"DRVSETUP_HIVE=" + hive_};
-    if (!environment.empty())
-      env.push_back(environment);
-    else
-      env.push_back("DRVSETUP_PLATFORM=nt");
-    return RunProcess(argv, env);
-  }
-
-  void Load() override {
-    HostRegistryReset();
-    std::string text = ReadBinaryFile(hive_);
-    std::string error;
-    if (!text.empty()) {
-      ASSERT_TRUE(HostRegistryImport(text, &error)) << error;
-    }
-  }
-
-  const std::string& hive() const { return hive_; }
-
- private:
-  std::string dir_;
-  std::string hive_;
-};
-
-// ---- Wine -------------------------------------------------------------------
-
-const char kWine[] = "/usr/lib/wine/wine64";
-const char kWineServer[] = "/usr/lib/wine/wineserver";
-
-std::string WineBuild() {
-  return DRVSETUP_WIN64_BUILD;
-}
-
-// One prefix for the whole test run, with a server that stays up between
-// the runs; made when the first Wine test needs it.
-class WineEnvironment : public ::testing::Environment {
- public:
-  static std::string prefix;
-
-  static void Start() {
-    if (!prefix.empty())
-      return;
-    prefix = MakeTempDir("wine");
-    pid_t pid = fork();
-    if (pid == 0) {
-      setenv("WINEPREFIX", prefix.c_str(), 1);
-      execl(kWineServer, kWineServer, "-p", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    waitpid(pid, nullptr, 0);
-    Process boot = RunProcess({kWine, "wineboot", "-i"}, Env(), 600);
-    ASSERT_EQ(boot.status, 0) << boot.err;
-  }
-
-  void TearDown() override {
-    if (prefix.empty())
-      return;
-    RunProcess({kWineServer, "-k"}, Env());
-    RemoveTree(prefix);
-  }
-
-  static std::vector<std::string> Env() {
-    return {"WINEPREFIX=" + prefix, "WINEDEBUG=-all", "DISPLAY="};
-  }
-};
-std::string WineEnvironment::prefix;
-
-std::string Utf16Script(const std::string& ascii) {
-  std::string bytes = "\xff\xfe";
-  for (char c : "Windows Registry Editor Version 5.00\r\n\r\n" + ascii) {
-    bytes.push_back(c);
-    bytes.push_back('\0');
-  }
-  return bytes;
-}
-
-class WineRunner : public Runner {
- public:
-  WineRunner() : dir_(MakeTempDir("winerun")) { WineEnvironment::Start(); }
-  ~WineRunner() override { RemoveTree(dir_); }
-
-  void Prepare(const std::string& script) override {
-    RunProcess({kWine, "reg", "delete", "HKLM\\Software\\morvelan", "/f"},
-               WineEnvironment::Env());
-    if (script.empty())
-      return;
-    std::string file = dir_ + "/prepare.reg";
-    WriteFile(file, Utf16Script(script));
-    Process p = RunProcess({kWine, "regedit", "/s", file}, WineEnvironment::Env());
-    ASSERT_EQ(p.status, 0) << p.err;
-  }
-
-  Process Run(Payload payload, const std::string&, const std::string&) override {
-    std::string program =
-        payload == Payload::kShipped
-            ? WineBuild() + "/drvsetup.exe"
-            : PackVariant(WineBuild() + "/drvsetup_image.exe", dir_, payload,
-                          ".exe");
-    return RunProcess({kWine, program, "-ns", "-ne"}, WineEnvironment::Env());
-  }
-
-  void Load() override {
-    HostRegistryReset();
-    std::string file = dir_ + "/export.reg";
-    unlink(file.c_str());
-    RunProcess({kWine, "regedit", "/e", file,
-                "HKEY_LOCAL_MACHINE\\Software\\morvelan"},
-               WineEnvironment::Env());
-    std::string bytes = ReadBinaryFile(file);
-    if (bytes.size() < 2)
-      return;  // no such key: nothing exported
-    std::u16string units = Utf16Units(bytes).substr(1);
-    // The export is a registry script in our dialect; read it back with the
-    // program's own importer.
-    char* text = WideToAnsi(reinterpret_cast<const WCHAR*>(units.c_str()));
-    ASSERT_NE(text, nullptr);
-    bool imported = ImportScript(text);
-    free(text);
-    ASSERT_TRUE(imported) << "Wine's export did not import";
-  }
-
- private:
-  std::string dir_;
-};
 
 // ---- The scenarios ----------------------------------------------------------
 
@@ -249,7 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 std::vector<Scenario> WineScenarios() {
   std::vector<Scenario> chosen;
-  if (WineBuild().empty())
+  if (!WineAvailable())
     return chosen;
   for (const Scenario& s : Scenarios())
     if (s.underWine)
@@ -364,8 +176,14 @@ TEST(NativeHive, RunsStartedTogetherTakeTurns) {
 
 }  // namespace
 
+// Ends the Wine server that the Wine tests started.
+class WineCleanup : public ::testing::Environment {
+ public:
+  void TearDown() override { StopWine(); }
+};
+
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  ::testing::AddGlobalTestEnvironment(new WineEnvironment);
+  ::testing::AddGlobalTestEnvironment(new WineCleanup);
   return RUN_ALL_TESTS();
 }

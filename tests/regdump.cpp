@@ -1,0 +1,140 @@
+// regdump: prepares and reads back the registry for the tests that run the
+// Windows program under Wine, faster and more exactly than the registry
+// editor (every name as stored, every value as its type and bytes).
+//
+//   regdump dump KEY...             KEY and every key below it
+//   regdump delete KEY...           deletes each tree, if there
+//   regdump set KEY NAME TYPE HEX   sets a value, creating the key
+//
+// KEY is ROOT\path with ROOT HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER or
+// HKEY_CLASSES_ROOT. The dump writes the hive's text form with every value
+// as hex(TYPE):bytes: a "[KEY\path]" line per key (the key as given, the
+// names below it as stored), then its values; names escaped with %XX.
+
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+bool SplitKey(const char* key, HKEY* root, const char** path) {
+  const struct {
+    const char* name;
+    HKEY root;
+  } kRoots[] = {{"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
+                {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+                {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT}};
+  for (const auto& r : kRoots) {
+    size_t n = strlen(r.name);
+    if (strncmp(key, r.name, n) == 0 && (key[n] == '\\' || key[n] == 0)) {
+      *root = r.root;
+      *path = key[n] ? key + n + 1 : key + n;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string Escaped(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (c < 0x20 || c > 0x7e || c == '%' || c == '"' || c == '\\' ||
+        c == '[' || c == ']') {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+void Dump(HKEY key, const std::string& path) {
+  printf("[%s]\n", path.c_str());
+  std::vector<char> name(16384 + 1);
+  std::vector<BYTE> data(1 << 20);
+  for (DWORD i = 0;; ++i) {
+    DWORD nameSize = static_cast<DWORD>(name.size());
+    DWORD dataSize = static_cast<DWORD>(data.size());
+    DWORD type;
+    LONG rc = RegEnumValueA(key, i, name.data(), &nameSize, nullptr, &type,
+                            data.data(), &dataSize);
+    if (rc == ERROR_MORE_DATA) {
+      data.resize(dataSize);
+      --i;
+      continue;
+    }
+    if (rc != ERROR_SUCCESS)
+      break;
+    printf("\"%s\"=hex(%lu):", Escaped(std::string(name.data(), nameSize)).c_str(),
+           static_cast<unsigned long>(type));
+    for (DWORD b = 0; b < dataSize; ++b)
+      printf(b ? ",%02x" : "%02x", data[b]);
+    printf("\n");
+  }
+  for (DWORD i = 0;; ++i) {
+    DWORD nameSize = static_cast<DWORD>(name.size());
+    if (RegEnumKeyExA(key, i, name.data(), &nameSize, nullptr, nullptr,
+                      nullptr, nullptr) != ERROR_SUCCESS)
+      break;
+    std::string child(name.data(), nameSize);
+    HKEY sub;
+    if (RegOpenKeyExA(key, child.c_str(), 0, KEY_READ, &sub) == ERROR_SUCCESS) {
+      Dump(sub, path + "\\" + Escaped(child));
+      RegCloseKey(sub);
+    }
+  }
+}
+
+int Hex(char c) {
+  return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    fprintf(stderr, "usage: regdump dump|delete KEY... | set KEY NAME TYPE HEX\n");
+    return 2;
+  }
+  std::string command = argv[1];
+  if (command == "set" && argc == 6) {
+    HKEY root, key;
+    const char* path;
+    if (!SplitKey(argv[2], &root, &path) ||
+        RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
+      return 1;
+    std::vector<BYTE> data;
+    for (const char* p = argv[5]; p[0] && p[1]; p += 2)
+      data.push_back(static_cast<BYTE>(Hex(p[0]) * 16 + Hex(p[1])));
+    LONG rc = RegSetValueExA(key, argv[3], 0, strtoul(argv[4], nullptr, 10),
+                             data.data(), static_cast<DWORD>(data.size()));
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS ? 0 : 1;
+  }
+  for (int i = 2; i < argc; ++i) {
+    HKEY root, key;
+    const char* path;
+    if (!SplitKey(argv[i], &root, &path))
+      return 2;
+    if (command == "delete") {
+      RegDeleteTreeA(root, path);
+      RegDeleteKeyA(root, path);
+    } else if (command == "dump") {
+      if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        Dump(key, argv[i]);
+        RegCloseKey(key);
+      }
+    } else {
+      return 2;
+    }
+  }
+  return 0;
+}

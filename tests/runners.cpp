@@ -1,0 +1,297 @@
+#include "tests/runners.h"
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <map>
+
+#include "payload/payload.h"
+#include "platform/registry_host.h"
+#include "script/script_import.h"
+
+namespace {
+
+const char kWine[] = "/usr/lib/wine/wine64";
+const char kWineServer[] = "/usr/lib/wine/wineserver";
+std::string g_prefix;  // the Wine prefix, once made
+
+std::vector<std::string> WineEnv() {
+  return {"WINEPREFIX=" + g_prefix, "WINEDEBUG=-all", "DISPLAY="};
+}
+
+void StartWine() {
+  if (!g_prefix.empty())
+    return;
+  g_prefix = MakeTempDir("wine");
+  pid_t pid = fork();
+  if (pid == 0) {
+    setenv("WINEPREFIX", g_prefix.c_str(), 1);
+    execl(kWineServer, kWineServer, "-p", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  waitpid(pid, nullptr, 0);
+  Process boot = RunProcess({kWine, "wineboot", "-i"}, WineEnv(), 600);
+  ASSERT_EQ(boot.status, 0) << boot.err;
+}
+
+std::vector<std::string> Words(const std::string& args) {
+  std::vector<std::string> words;
+  for (size_t pos = 0; pos < args.size();) {
+    size_t end = args.find(' ', pos);
+    if (end == std::string::npos)
+      end = args.size();
+    words.push_back(args.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return words;
+}
+
+std::string Utf16Script(const std::string& ascii) {
+  std::string bytes = "\xff\xfe";
+  for (char c : "Windows Registry Editor Version 5.00\r\n\r\n" + ascii) {
+    bytes.push_back(c);
+    bytes.push_back('\0');
+  }
+  return bytes;
+}
+
+int HexValue(char c) {
+  return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+}
+
+std::string Unescape(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size()) {
+      out.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 +
+                                      HexValue(text[i + 2])));
+      i += 2;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
+
+// A value line of the hive's text form as hex(TYPE):bytes.
+std::string CanonicalValue(const std::string& line) {
+  size_t close = line.find("\"=");
+  std::string name = line.substr(0, close + 2);
+  std::string rest = line.substr(close + 2);
+  std::string bytes;
+  unsigned type;
+  if (rest[0] == '"') {
+    type = REG_SZ;
+    bytes = Unescape(rest.substr(1, rest.size() - 2)) + std::string(1, '\0');
+  } else if (rest.compare(0, 6, "dword:") == 0) {
+    type = REG_DWORD;
+    unsigned long number = strtoul(rest.c_str() + 6, nullptr, 16);
+    for (int i = 0; i < 4; ++i)
+      bytes.push_back(static_cast<char>(number >> (8 * i)));
+  } else {
+    return line;  // already hex(TYPE):bytes
+  }
+  std::string out = name + "hex(" + std::to_string(type) + "):";
+  char hex[4];
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    snprintf(hex, sizeof(hex), i ? ",%02x" : "%02x",
+             static_cast<unsigned char>(bytes[i]));
+    out += hex;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string CanonicalDump(const std::string& hiveText,
+                          const std::vector<std::string>& keys) {
+  // folded path -> (path line, folded value name -> value line)
+  std::map<std::string, std::pair<std::string, std::map<std::string, std::string>>>
+      tree;
+  std::map<std::string, std::string>* values = nullptr;
+  for (size_t pos = 0; pos < hiveText.size();) {
+    size_t end = hiveText.find('\n', pos);
+    if (end == std::string::npos)
+      end = hiveText.size();
+    std::string line = hiveText.substr(pos, end - pos);
+    pos = end + 1;
+    if (line.empty() || line[0] == ';')
+      continue;
+    if (line[0] == '[') {
+      std::string path = line.substr(1, line.size() - 2);
+      values = nullptr;
+      for (const std::string& key : keys) {
+        std::string folded = HostFoldName(path), top = HostFoldName(key);
+        if (folded == top || folded.compare(0, top.size() + 1, top + "\\") == 0) {
+          auto& entry = tree[folded];
+          entry.first = "[" + key + path.substr(key.size()) + "]";
+          values = &entry.second;
+        }
+      }
+    } else if (values) {
+      std::string name = line.substr(1, line.find("\"=") - 1);
+      (*values)[HostFoldName(Unescape(name))] = CanonicalValue(line);
+    }
+  }
+  std::string out;
+  for (const auto& key : tree) {
+    out += key.second.first + "\n";
+    for (const auto& value : key.second.second)
+      out += value.second + "\n";
+  }
+  return out;
+}
+
+Process Runner::Run(Payload payload, const std::string& args,
+                    const std::string& environment) {
+  if (payload == Payload::kShipped)
+    return RunProgram(Shipped(), args, environment);
+  std::string packed = PackedImage(ScriptFor(payload), ReadBinaryFile(Image()));
+  if (payload == Payload::kCorruptTrailer)
+    packed.replace(packed.size() - 4, 4, std::string("\xf0\xff\xff\x7f", 4));
+  return RunBytes(packed, args, environment);
+}
+
+Process Runner::RunBytes(const std::string& bytes, const std::string& args,
+                         const std::string& environment) {
+  std::string path = Folder() + (UnderWine() ? "/variant.exe" : "/variant");
+  WriteFile(path, bytes, true);
+  Process p = RunProgram(path, args, environment);
+  unlink(path.c_str());
+  return p;
+}
+
+// ---- The native program -----------------------------------------------------
+
+HostRunner::HostRunner()
+    : dir_(MakeTempDir("host")), hive_(dir_ + "/registry.hive") {}
+
+HostRunner::~HostRunner() {
+  RemoveTree(dir_);
+}
+
+void HostRunner::Prepare(const std::string& script) {
+  unlink(hive_.c_str());
+  if (script.empty())
+    return;
+  HostRegistryReset();
+  std::vector<char> text(script.begin(), script.end());
+  text.push_back('\0');
+  ASSERT_TRUE(ImportScript(text.data()));
+  WriteFile(hive_, HostRegistryExport());
+}
+
+Process HostRunner::RunProgram(const std::string& path,
+                               const std::string& args,
+                               const std::string& environment) {
+  std::vector<std::string> argv = Words(args);
+  argv.insert(argv.begin(), path);
+  std::vector<std::string> env = {"DRVSETUP_HIVE=" + hive_};
+  env.push_back(environment.empty() ? "DRVSETUP_PLATFORM=nt" : environment);
+  return RunProcess(argv, env);
+}
+
+void HostRunner::Load() {
+  HostRegistryReset();
+  std::string text = ReadBinaryFile(hive_);
+  std::string error;
+  if (!text.empty()) {
+    ASSERT_TRUE(HostRegistryImport(text, &error)) << error;
+  }
+}
+
+std::string HostRunner::Dump(const std::vector<std::string>& keys) {
+  Load();
+  // The stand-in keeps HKEY_CLASSES_ROOT under HKEY_LOCAL_MACHINE, as
+  // Windows does; the keys are given by the names the dump uses.
+  return CanonicalDump(HostRegistryExport(), keys);
+}
+
+std::string HostRunner::Image() const {
+  return DRVSETUP_HOST_IMAGE;
+}
+
+std::string HostRunner::Shipped() const {
+  return DRVSETUP_HOST_PROGRAM;
+}
+
+// ---- The Windows program under Wine -----------------------------------------
+
+bool WineAvailable() {
+  return !std::string(DRVSETUP_WIN64_BUILD).empty();
+}
+
+void StopWine() {
+  if (g_prefix.empty())
+    return;
+  RunProcess({kWineServer, "-k"}, WineEnv());
+  RemoveTree(g_prefix);
+  g_prefix.clear();
+}
+
+WineRunner::WineRunner() : dir_(MakeTempDir("winerun")) {
+  StartWine();
+}
+
+WineRunner::~WineRunner() {
+  RemoveTree(dir_);
+}
+
+void WineRunner::Prepare(const std::string& script) {
+  RegDump({"delete", "HKEY_LOCAL_MACHINE\\Software\\morvelan"});
+  if (script.empty())
+    return;
+  std::string file = dir_ + "/prepare.reg";
+  WriteFile(file, Utf16Script(script));
+  Process p = RunProcess({kWine, "regedit", "/s", file}, WineEnv());
+  ASSERT_EQ(p.status, 0) << p.err;
+}
+
+Process WineRunner::RunProgram(const std::string& path, const std::string&,
+                               const std::string&) {
+  return RunProcess({kWine, path, "-ns", "-ne"}, WineEnv());
+}
+
+Process WineRunner::RegDump(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {kWine,
+                                   std::string(DRVSETUP_WIN64_BUILD) +
+                                       "/regdump.exe"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProcess(argv, WineEnv());
+}
+
+void WineRunner::Load() {
+  HostRegistryReset();
+  std::string file = dir_ + "/export.reg";
+  unlink(file.c_str());
+  RunProcess({kWine, "regedit", "/e", file,
+              "HKEY_LOCAL_MACHINE\\Software\\morvelan"},
+             WineEnv());
+  std::string bytes = ReadBinaryFile(file);
+  if (bytes.size() < 2)
+    return;  // no such key: nothing exported
+  std::u16string units = Utf16Units(bytes).substr(1);
+  // The export is a registry script in our dialect; read it back with the
+  // program's own importer.
+  char* text = WideToAnsi(reinterpret_cast<const WCHAR*>(units.c_str()));
+  ASSERT_NE(text, nullptr);
+  bool imported = ImportScript(text);
+  free(text);
+  ASSERT_TRUE(imported) << "Wine's export did not import";
+}
+
+std::string WineRunner::Dump(const std::vector<std::string>& keys) {
+  std::vector<std::string> args = {"dump"};
+  args.insert(args.end(), keys.begin(), keys.end());
+  Process p = RegDump(args);
+  EXPECT_EQ(p.status, 0) << p.err;
+  return CanonicalDump(p.out, keys);
+}
+
+std::string WineRunner::Image() const {
+  return std::string(DRVSETUP_WIN64_BUILD) + "/drvsetup_image.exe";
+}
+
+std::string WineRunner::Shipped() const {
+  return std::string(DRVSETUP_WIN64_BUILD) + "/drvsetup.exe";
+}

@@ -1,0 +1,92 @@
+// How the end-to-end tests reach a packed program and its registry: the
+// native program against a hive file of its own, or the 64-bit Windows
+// program under Wine with its real registry (one prefix and one server for
+// the whole test process).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tests/process_support.h"
+#include "tests/scenarios.h"
+
+class Runner {
+ public:
+  virtual ~Runner() = default;
+  /// A fresh registry holding what script (our dialect, ASCII) describes.
+  virtual void Prepare(const std::string& script) = 0;
+  /// Runs the program file at path. Under Wine every run is "-ns -ne" and
+  /// environment is not passed (Wine cannot switch family or library).
+  virtual Process RunProgram(const std::string& path, const std::string& args,
+                             const std::string& environment) = 0;
+  /// Loads the program's registry into the in-process stand-in.
+  virtual void Load() = 0;
+  /// The keys given (ROOT\path, as the registry dump takes them) and every
+  /// key below them, in a canonical text form: sorted by folded path, names
+  /// as stored, each value as hex(TYPE):bytes in folded-name order.
+  virtual std::string Dump(const std::vector<std::string>& keys) = 0;
+  /// The built program without its database, and the shipped one.
+  virtual std::string Image() const = 0;
+  virtual std::string Shipped() const = 0;
+  /// A folder of the runner's own, for program files.
+  virtual std::string Folder() const = 0;
+  /// Whether this is the Windows program under Wine.
+  virtual bool UnderWine() const = 0;
+
+  /// The shipped program or a variant of it for a payload kind.
+  Process Run(Payload payload, const std::string& args,
+              const std::string& environment);
+  /// A program file made of bytes, run as RunProgram does.
+  Process RunBytes(const std::string& bytes, const std::string& args,
+                   const std::string& environment = "");
+};
+
+class HostRunner : public Runner {
+ public:
+  HostRunner();
+  ~HostRunner() override;
+  void Prepare(const std::string& script) override;
+  Process RunProgram(const std::string& path, const std::string& args,
+                     const std::string& environment) override;
+  void Load() override;
+  std::string Dump(const std::vector<std::string>& keys) override;
+  std::string Image() const override;
+  std::string Shipped() const override;
+  std::string Folder() const override { return dir_; }
+  bool UnderWine() const override { return false; }
+  const std::string& hive() const { return hive_; }
+
+ private:
+  std::string dir_;
+  std::string hive_;
+};
+
+class WineRunner : public Runner {
+ public:
+  WineRunner();
+  ~WineRunner() override;
+  void Prepare(const std::string& script) override;
+  Process RunProgram(const std::string& path, const std::string& args,
+                     const std::string& environment) override;
+  void Load() override;
+  std::string Dump(const std::vector<std::string>& keys) override;
+  std::string Image() const override;
+  std::string Shipped() const override;
+  std::string Folder() const override { return dir_; }
+  bool UnderWine() const override { return true; }
+  /// Runs regdump with these arguments; its output.
+  Process RegDump(const std::vector<std::string>& args);
+
+ private:
+  std::string dir_;
+};
+
+/// Whether a win64 build was given, so that the Wine tests can run.
+bool WineAvailable();
+
+/// The canonical form of Runner::Dump, from the hive's text form.
+std::string CanonicalDump(const std::string& hiveText,
+                          const std::vector<std::string>& keys);
+
+/// Ends the Wine server and removes the prefix; call once at exit.
+void StopWine();
