@@ -1,15 +1,18 @@
 // gendb: writes the sample drive database, a registry script in the form the
 // setup program ships, with invented vendors, models and driver sets.
 //
-//   gendb OUTPUT
+//   gendb [--scale N] OUTPUT
 //
 // The output is fully determined by this file: the same program writes the
-// same bytes. Its shape (sizes, counts and the irregularities a real,
+// same bytes. --scale N writes a database of the same shape N times as large
+// (for benchmarks): the drive mappings, irregularities included, come N
+// times, each copy's drive names marked with its number. Its shape (sizes, counts and the irregularities a real,
 // hand-maintained database carries) is fixed by the constants below and
 // checked by the tests against data/drives.reg.
 
 
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <set>
@@ -293,7 +296,14 @@ std::string Render(const std::vector<Section>& sections, size_t* lines) {
   return bytes;
 }
 
-std::string Generate(size_t padding, size_t* lines) {
+// Copy r (from 2) of a mapping section: the drive name marked " #r".
+Section Copy(Section s, size_t r) {
+  size_t close = s.header.rfind(']');
+  s.header.insert(close, " #" + std::to_string(r));
+  return s;
+}
+
+std::string Generate(size_t padding, size_t* lines, size_t scale = 1) {
   std::vector<std::string> sets = SetNames();
   std::vector<Section> sections;
   sections.push_back(DatabaseSection());
@@ -306,14 +316,23 @@ std::string Generate(size_t padding, size_t* lines) {
   std::vector<Section> mappings =
       MappingSections(sets, kTotalValues - used, padding);
   sections.insert(sections.end(), mappings.begin(), mappings.end());
+  for (size_t r = 2; r <= scale; ++r)
+    for (size_t m = 1; m < mappings.size(); ++m)  // not MAPPINGS itself
+      sections.push_back(Copy(mappings[m], r));
   return Render(sections, lines);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::cerr << "usage: gendb OUTPUT\n";
+  size_t scale = 1;
+  if (argc == 4 && std::string(argv[1]) == "--scale") {
+    scale = std::strtoul(argv[2], nullptr, 10);
+    argv += 2;
+    argc -= 2;
+  }
+  if (argc != 2 || scale < 1) {
+    std::cerr << "usage: gendb [--scale N] OUTPUT\n";
     return 2;
   }
   // Lengthen the model names until the script has its size: each padding
@@ -335,5 +354,7 @@ int main(int argc, char** argv) {
               << "\n";
     return 1;
   }
+  if (scale > 1)
+    bytes = Generate(padding, &lines, scale);
   return WriteFileAtomically("gendb", argv[1], bytes) ? 0 : 1;
 }
