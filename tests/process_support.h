@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,17 +45,25 @@ struct Process {
   int status = -1;  // exit status, or -1 when killed or not started
   std::string err;
   std::string out;
+  double seconds = 0;    // wall time
+  long maxRssKb = 0;     // peak resident memory
 };
 
 // Runs argv with extra environment settings; stdin is /dev/null, stdout and
 // stderr are captured. A run that takes longer than timeoutSeconds is killed.
-inline Process RunProcess(const std::vector<std::string>& argv,
+// The peak memory comes from /usr/bin/time, when there: a child forked from
+// this (large) process would count this process's pages as its own.
+inline Process RunProcess(std::vector<std::string> argv,
                           const std::vector<std::string>& environment,
                           int timeoutSeconds = 300) {
   std::string dir = MakeTempDir("run");
   std::string errPath = dir + "/stderr", outPath = dir + "/stdout";
+  std::string rssPath = dir + "/rss";
+  if (access("/usr/bin/time", X_OK) == 0)
+    argv.insert(argv.begin(), {"/usr/bin/time", "-q", "-f", "%M", "-o", rssPath});
   pid_t pid = fork();
   if (pid == 0) {
+    setpgid(0, 0);  // so that a timeout kills the whole run
     int in = open("/dev/null", O_RDONLY);
     int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -72,19 +81,28 @@ inline Process RunProcess(const std::vector<std::string>& argv,
   }
   Process result;
   int status = 0;
+  struct timeval start, now;
+  gettimeofday(&start, nullptr);
   for (int waited = 0;; ++waited) {
     pid_t done = waitpid(pid, &status, WNOHANG);
     if (done == pid)
       break;
-    if (waited >= timeoutSeconds * 20) {
-      kill(pid, SIGKILL);
+    if (waited >= timeoutSeconds * 200) {
+      kill(-pid, SIGKILL);
       waitpid(pid, &status, 0);
       result.err = "killed after " + std::to_string(timeoutSeconds) + " s";
       RemoveTree(dir);
       return result;
     }
-    usleep(50000);
+    usleep(5000);
   }
+  gettimeofday(&now, nullptr);
+  result.seconds = static_cast<double>(now.tv_sec - start.tv_sec) +
+                   static_cast<double>(now.tv_usec - start.tv_usec) / 1e6;
+  std::string rss = ReadBinaryFile(rssPath);
+  size_t last = rss.find_last_of("0123456789");
+  if (last != std::string::npos)
+    result.maxRssKb = atol(rss.c_str() + rss.find_last_not_of("0123456789", last) + 1);
   if (WIFEXITED(status))
     result.status = WEXITSTATUS(status);
   result.err = ReadBinaryFile(errPath);

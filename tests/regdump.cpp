@@ -13,6 +13,8 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -103,6 +105,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: regdump dump|delete KEY... | set KEY NAME TYPE HEX\n");
     return 2;
   }
+  _setmode(_fileno(stdout), _O_BINARY);  // LF line ends, as the tests read
   std::string command = argv[1];
   if (command == "set" && argc == 6) {
     HKEY root, key;

@@ -1,0 +1,293 @@
+// Hostile payloads, end to end: one table, run by the native program and by
+// the Windows program under Wine. Each case ends with the outcome the rules
+// give, no crash and no hang, and no registry change beyond what the rules
+// allow; the time and peak memory of every run are printed.
+//
+// Where Wine's registry differs from the documented one, the table gives
+// each side its own outcome and says why. A file shorter than its trailer
+// cannot be started by either loader; the payload reader's own test covers
+// it.
+
+#include <stdio.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "payload/payload_io_host.h"
+#include "setup/message_box_host.h"
+#include "setup/setup_run.h"
+#include "tests/runners.h"
+
+namespace {
+
+const char kHostile[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan";
+const char kVersionSection[] =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n"
+    "\"DriverVersion\"=dword:00000047\r\n";
+const char kHeader[] = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\H";
+const char kDriver2[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2";
+const char kH[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\H";
+
+std::string Utf16(const std::string& ascii, bool mark = true) {
+  std::string bytes = mark ? "\xff\xfe" : "";
+  AppendUtf16(&bytes, ascii);
+  return bytes;
+}
+
+std::string Trailer(uint32_t size) {
+  std::string trailer;
+  for (int i = 0; i < 4; ++i)
+    trailer.push_back(static_cast<char>(size >> (8 * i)));
+  return trailer;
+}
+
+std::string Packed(const std::string& image, const std::string& script) {
+  return image + script + Trailer(static_cast<uint32_t>(script.size()));
+}
+
+std::string WithLength(const std::string& image, uint32_t length) {
+  return Packed(image, Utf16(kVersionSection))
+      .replace(image.size() + Utf16(kVersionSection).size(), 4,
+               Trailer(length));
+}
+
+std::string Levels(size_t count, const std::string& name) {
+  std::string path;
+  for (size_t i = 0; i < count; ++i)
+    path += "\\" + name;
+  return path;
+}
+
+// The outcome as the program's own logic gives it on a fresh stand-in.
+const int kByTheRules = 1000;
+
+struct Hostile {
+  const char* name;
+  std::string (*build)(const std::string& image);
+  int native;  // expected outcome, or kByTheRules
+  int wine;
+  const char* why;  // when the two differ
+  // What must hold afterwards: a key, a value in it ("" for the key alone),
+  // and what ValueSize finds; key "" when only the outcome's own rule
+  // applies.
+  const char* key;
+  const char* value;
+  const char* found;
+};
+
+const Hostile kCases[] = {
+    {"N = 0", [](const std::string& image) { return Packed(image, ""); },
+     -2, -2, nullptr, "", "", ""},
+    {"N = 1", [](const std::string& image) { return Packed(image, "\xff"); },
+     -2, -2, nullptr, "", "", ""},
+    {"N = 2", [](const std::string& image) { return Packed(image, "\xff\xfe"); },
+     -2, -2, nullptr, "", "", ""},
+    {"N = 3", [](const std::string& image) {
+       return Packed(image, "\xff\xfe[");
+     }, -2, -2, nullptr, "", "", ""},
+    {"N odd", [](const std::string& image) {
+       return Packed(image, Utf16(kVersionSection) + "\x41");
+     }, 0, 0, nullptr, kDriver2, "DriverVersion", "4"},
+    {"N + 4 is the file size", [](const std::string& image) {
+       std::string file = Packed(image, Utf16(kVersionSection));
+       return file.replace(file.size() - 4, 4,
+                           Trailer(static_cast<uint32_t>(file.size() - 4)));
+     }, kByTheRules, kByTheRules, nullptr, "", "", ""},
+    {"N + 4 one past the file size", [](const std::string& image) {
+       return WithLength(image, static_cast<uint32_t>(
+                                    image.size() + Utf16(kVersionSection).size() + 1));
+     }, -1, -1, nullptr, "", "", ""},
+    {"N = 2^31 - 4", [](const std::string& image) {
+       return WithLength(image, 0x7ffffffcu);
+     }, -1, -1, nullptr, "", "", ""},
+    {"N = 2^31", [](const std::string& image) {
+       return WithLength(image, 0x80000000u);
+     }, -1, -1, nullptr, "", "", ""},
+    {"N = 2^32 - 4", [](const std::string& image) {
+       return WithLength(image, 0xfffffffcu);
+     }, -1, -1, nullptr, "", "", ""},
+    {"N = 2^32 - 1", [](const std::string& image) {
+       return WithLength(image, 0xffffffffu);
+     }, -1, -1, nullptr, "", "", ""},
+    // The first unit is dropped whatever it holds: here the W of the first
+    // line, which nothing reads.
+    {"no byte-order mark", [](const std::string& image) {
+       return Packed(image, Utf16("Windows Registry Editor Version 5.00\r\n" +
+                                  std::string(kVersionSection), false));
+     }, 0, 0, nullptr, kDriver2, "DriverVersion", "4"},
+    {"big-endian mark", [](const std::string& image) {
+       std::string le = Utf16(kVersionSection), be;
+       for (size_t i = 0; i + 1 < le.size(); i += 2)
+         be += std::string{le[i + 1], le[i]};
+       return Packed(image, be);
+     }, -2, -2, nullptr, "", "", ""},
+    {"a NUL unit in the middle", [](const std::string& image) {
+       return Packed(image, Utf16(kVersionSection) + std::string(2, '\0') +
+                                Utf16(std::string(kHeader) +
+                                      "]\r\n\"after\"=\"x\"\r\n", false));
+     }, 0, 0, nullptr, kH, "", "no key"},
+    {"a 50 MB script", [](const std::string& image) {
+       std::string text = kVersionSection;
+       std::string comment = "; " + std::string(250, 'c') + "\r\n";
+       while (text.size() < 25u * 1000 * 1000)
+         text += comment;
+       return Packed(image, Utf16(text + kHeader + "]\r\n\"last\"=\"1\"\r\n"));
+     }, 0, 0, nullptr, kH, "last", "2"},
+    {"a single 10 MB line", [](const std::string& image) {
+       return Packed(image, Utf16(std::string(kVersionSection) + kHeader +
+                                  "]\r\n\"big\"=\"" +
+                                  std::string(5000000, 'x') + "\"\r\n"));
+     }, 0, 0, nullptr, kH, "big", "5000001"},
+    {"1,000,000 escapes in one value", [](const std::string& image) {
+       std::string escapes;
+       for (int i = 0; i < 1000000; ++i)
+         escapes += "\\\\";
+       return Packed(image, Utf16(std::string(kVersionSection) + kHeader +
+                                  "]\r\n\"esc\"=\"" + escapes + "\"\r\n"));
+     }, 0, 0, nullptr, kH, "esc", "1000001"},
+    // Outside the database, so that no later removal has to delete them
+    // (Wine deletes keys in time quadratic in their number).
+    {"200,000 sections", [](const std::string& image) {
+       std::string text = kVersionSection;
+       char name[16];
+       for (int i = 0; i < 200000; ++i) {
+         snprintf(name, sizeof(name), "%06d", i);
+         text += std::string("[HKEY_CURRENT_USER\\DRVSETUP-HOSTILE\\") + name +
+                 "]\r\n\"v\"=\"1\"\r\n";
+       }
+       return Packed(image, Utf16(text));
+     }, 0, 0, nullptr, "HKEY_CURRENT_USER\\DRVSETUP-HOSTILE\\199999", "v", "2"},
+    {"a key name of 255 characters", [](const std::string& image) {
+       return Packed(image, Utf16(std::string(kVersionSection) +
+                                  "[HKEY_CURRENT_USER\\" +
+                                  std::string(255, 'k') + "]\r\n"));
+     }, 0, 0, nullptr, "", "", ""},
+    {"a key name of 256 characters", [](const std::string& image) {
+       return Packed(image, Utf16(std::string(kVersionSection) +
+                                  "[HKEY_CURRENT_USER\\" +
+                                  std::string(256, 'k') + "]\r\n"));
+     }, 0, 0,
+     "Windows documents 255 as the limit; the stand-in follows Wine, which "
+     "takes 256", "", "", ""},
+    {"a key name of 257 characters", [](const std::string& image) {
+       return Packed(image, Utf16(std::string(kVersionSection) +
+                                  "[HKEY_CURRENT_USER\\" +
+                                  std::string(257, 'k') + "]\r\n"));
+     }, -3, -3, nullptr, "", "", ""},
+    {"a key path of 100,000 characters", [](const std::string& image) {
+       return Packed(image, Utf16(std::string(kVersionSection) + kHeader +
+                                  Levels(500, std::string(199, 'p')) +
+                                  "]\r\n"));
+     }, -3, -3,
+     "the stand-in refuses more than 32 new levels at once, as documented; "
+     "Wine refuses ANSI subkey paths over 260 characters", "", "", ""},
+    {"600 levels", [](const std::string& image) {
+       // Thirty levels a header, as far as the registry goes.
+       std::string text = kVersionSection, path = kHeader;
+       for (int i = 0; i < 20; ++i) {
+         path += Levels(30, "L");
+         text += path + "]\r\n";
+       }
+       return Packed(image, Utf16(text));
+     }, -3, -3,
+     "the stand-in stops at level 513, as documented; Wine stops where the "
+     "ANSI subkey path passes 260 characters", "", "", ""},
+    {"a new key directly under HKEY_LOCAL_MACHINE", [](const std::string& image) {
+       return Packed(image, Utf16(std::string(kVersionSection) +
+                                  "[HKEY_LOCAL_MACHINE\\DRVSETUP-HOSTILE]\r\n"));
+     }, -3, 0,
+     "documented to fail; Wine allows it", "", "", ""},
+    {"random bytes", [](const std::string& image) {
+       std::mt19937 random(20261208);
+       std::string bytes = image;
+       for (int i = 0; i < 65536; ++i)
+         bytes.push_back(static_cast<char>(random()));
+       return bytes;
+     }, kByTheRules, kByTheRules, nullptr, "", "", ""},
+    {"random script", [](const std::string& image) {
+       std::mt19937 random(8121962);
+       std::string script = "\xff\xfe";
+       for (int i = 0; i < 65536; ++i)
+         script.push_back(static_cast<char>(random()));
+       return Packed(image, script);
+     }, kByTheRules, kByTheRules, nullptr, "", "", ""},
+};
+
+int ByTheRules(const std::string& file) {
+  HostRegistryReset();
+  HostRegistryKeepJournal(false);
+  HostEchoMessageBoxes(false);
+  HostSetModuleImage("/hostile/drvsetup", file);
+  int outcome = SetupRun("-ns -ne");
+  HostClearModuleImage();
+  HostEchoMessageBoxes(true);
+  return outcome;
+}
+
+std::string ValueSize(Runner* runner, const Hostile& c) {
+  std::string dump = runner->Dump({c.key});
+  std::string key = std::string("[") + c.key + "]\n";
+  if (dump.compare(0, key.size(), key) != 0)
+    return "no key";
+  if (!*c.value)
+    return "key";
+  size_t line = dump.find("\"" + std::string(c.value) + "\"=");
+  size_t next = dump.find("\n[", 1);
+  if (line == std::string::npos || (next != std::string::npos && line > next))
+    return "no value";
+  size_t colon = dump.find("):", line) + 2;
+  size_t end = dump.find('\n', colon);
+  return std::to_string((end - colon + 1) / 3);  // "xx," per byte
+}
+
+void RunTable(Runner* runner) {
+  const std::string image = ReadBinaryFile(runner->Image());
+  for (const Hostile& c : kCases) {
+    SCOPED_TRACE(c.name);
+    runner->Prepare("");
+    std::string file = c.build(image);
+    int expected = runner->UnderWine() ? c.wine : c.native;
+    if (expected == kByTheRules)
+      expected = ByTheRules(file);
+    std::string before = runner->Dump({kHostile});
+    Process p = runner->RunBytes(file, "-ns -ne");
+    printf("  %-45s %s: exit %4d  %7.2f s  %7ld KB  (file %zu bytes)\n",
+           c.name, runner->UnderWine() ? "wine  " : "native", p.status,
+           p.seconds, p.maxRssKb, file.size());
+    fflush(stdout);
+    EXPECT_EQ(p.status, expected & 0xff) << p.err;
+    if (expected == -1 || expected == -2 || expected == 1) {
+      EXPECT_TRUE(runner->Dump({kHostile}) == before)
+          << "the registry changed";
+    } else if (expected == -3) {
+      EXPECT_EQ(runner->Dump({kHostile}).find("\"DriverVersion\"="),
+                std::string::npos)
+          << "a failed run left its version";
+    }
+    if (*c.key && expected == 0) {
+      EXPECT_EQ(ValueSize(runner, c), c.found);
+    }
+  }
+  if (runner->UnderWine()) {
+    static_cast<WineRunner*>(runner)->RegDump(
+        {"delete", "HKEY_LOCAL_MACHINE\\DRVSETUP-HOSTILE",
+         "HKEY_CURRENT_USER\\" + std::string(255, 'k'),
+         "HKEY_CURRENT_USER\\" + std::string(256, 'k')});
+  }
+  runner->Prepare("");
+}
+
+}  // namespace
+
+TEST(Hostile, NativeProgram) {
+  HostRunner runner;
+  RunTable(&runner);
+}
+
+TEST(Hostile, WindowsProgramUnderWine) {
+  if (!WineAvailable())
+    GTEST_SKIP() << "no win64 build given";
+  WineRunner runner;
+  RunTable(&runner);
+}
