@@ -6,6 +6,8 @@
 //   regdump delete KEY...           deletes each tree, if there
 //   regdump set KEY NAME TYPE HEX   sets a value, creating the key
 //
+// Operations may follow one another in one call, in the order given.
+//
 // KEY is ROOT\path with ROOT HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER or
 // HKEY_CLASSES_ROOT. The dump writes the hive's text form with every value
 // as hex(TYPE):bytes: a "[KEY\path]" line per key (the key as given, the
@@ -101,42 +103,44 @@ int Hex(char c) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    fprintf(stderr, "usage: regdump dump|delete KEY... | set KEY NAME TYPE HEX\n");
-    return 2;
-  }
   _setmode(_fileno(stdout), _O_BINARY);  // LF line ends, as the tests read
-  std::string command = argv[1];
-  if (command == "set" && argc == 6) {
+  // Operations run in order: "dump KEY", "delete KEY", "set KEY NAME TYPE
+  // HEX"; a word that names no operation repeats the last one.
+  std::string command;
+  for (int i = 1; i < argc; ++i) {
+    std::string word = argv[i];
+    if (word == "dump" || word == "delete" || word == "set") {
+      command = word;
+      continue;
+    }
     HKEY root, key;
     const char* path;
-    if (!SplitKey(argv[2], &root, &path) ||
-        RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS)
-      return 1;
-    std::vector<BYTE> data;
-    for (const char* p = argv[5]; p[0] && p[1]; p += 2)
-      data.push_back(static_cast<BYTE>(Hex(p[0]) * 16 + Hex(p[1])));
-    LONG rc = RegSetValueExA(key, argv[3], 0, strtoul(argv[4], nullptr, 10),
-                             data.data(), static_cast<DWORD>(data.size()));
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS ? 0 : 1;
-  }
-  for (int i = 2; i < argc; ++i) {
-    HKEY root, key;
-    const char* path;
-    if (!SplitKey(argv[i], &root, &path))
+    if (command.empty() || !SplitKey(argv[i], &root, &path)) {
+      fprintf(stderr, "regdump: cannot take %s\n", argv[i]);
       return 2;
-    if (command == "delete") {
+    }
+    if (command == "set") {
+      if (i + 3 >= argc)
+        return 2;
+      if (RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                          &key, nullptr) != ERROR_SUCCESS)
+        return 1;
+      std::vector<BYTE> data;
+      for (const char* p = argv[i + 3]; p[0] && p[1]; p += 2)
+        data.push_back(static_cast<BYTE>(Hex(p[0]) * 16 + Hex(p[1])));
+      LONG rc = RegSetValueExA(key, argv[i + 1], 0,
+                               strtoul(argv[i + 2], nullptr, 10), data.data(),
+                               static_cast<DWORD>(data.size()));
+      RegCloseKey(key);
+      if (rc != ERROR_SUCCESS)
+        return 1;
+      i += 3;
+    } else if (command == "delete") {
       RegDeleteTreeA(root, path);
       RegDeleteKeyA(root, path);
-    } else if (command == "dump") {
-      if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        Dump(key, argv[i]);
-        RegCloseKey(key);
-      }
-    } else {
-      return 2;
+    } else if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+      Dump(key, argv[i]);
+      RegCloseKey(key);
     }
   }
   return 0;

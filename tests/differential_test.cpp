@@ -1,0 +1,132 @@
+// Differential test against Wine's registry, an independent implementation:
+// seeded random scripts run through the native program and through the
+// Windows program under Wine, on a fresh registry and over an installed
+// older, equal, newer and string-typed DriverVersion. The exit codes and
+// the resulting trees (names with their case as created, types, data bytes)
+// must agree.
+//
+// CTest runs a fixed batch; DRVSETUP_DIFF_SCRIPTS and DRVSETUP_DIFF_SEED
+// choose another (scripts/differential.sh).
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include "payload/payload_io_host.h"
+#include "tests/runners.h"
+#include "tests/script_generator.h"
+
+namespace {
+
+const char* const kStates[] = {"fresh", "older", "equal", "newer", "string"};
+
+std::string StateScript(int state, uint32_t version) {
+  const std::string head = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n";
+  char number[16];
+  switch (state) {
+    case 1:
+      snprintf(number, sizeof(number), "%08x", version - 1);
+      return head + "\"DriverVersion\"=dword:" + number + "\r\n" +
+             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\OLD]\r\n"
+             "\"load1\"=\"Gone\"\r\n"
+             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\OTHER]\r\n"
+             "\"keep\"=\"yes\"\r\n";
+    case 2:
+    case 3:
+      snprintf(number, sizeof(number), "%08x", version + (state == 3));
+      return head + "\"DriverVersion\"=dword:" + number + "\r\n";
+    case 4:
+      snprintf(number, sizeof(number), "%u", version);
+      return head + "\"DriverVersion\"=\"" + number + "\"\r\n";
+  }
+  return "";
+}
+
+// The script as the program carries it: UTF-16LE of its Windows-1252 text.
+std::string Packed(const std::string& image, const std::string& ansi) {
+  std::string units = "\xff\xfe";
+  for (unsigned char c : ansi) {
+    char16_t unit = HostAnsiToWide(c);
+    units.push_back(static_cast<char>(unit & 0xff));
+    units.push_back(static_cast<char>(unit >> 8));
+  }
+  return PackedImage(units, image);
+}
+
+std::string Printable(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c == '\n' || (c >= 0x20 && c < 0x7f)) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      char code[8];
+      snprintf(code, sizeof(code), "\\x%02x", c);
+      out += code;
+    }
+  }
+  return out;
+}
+
+struct Result {
+  int status;
+  std::string tree;
+};
+
+Result RunOn(Runner* runner, const std::string& image,
+             const GeneratedScript& script, int state) {
+  std::vector<std::string> roots(std::begin(kGeneratedRoots),
+                                 std::end(kGeneratedRoots));
+  if (runner->UnderWine()) {
+    std::vector<std::string> args = {"delete"};
+    args.insert(args.end(), roots.begin(), roots.end());
+    static_cast<WineRunner*>(runner)->RegDump(args);
+  }
+  runner->Prepare(StateScript(state, script.version));
+  Process p = runner->RunBytes(Packed(image, script.text), "-ns -ne");
+  return Result{p.status, runner->Dump(roots)};
+}
+
+int Count(const char* variable, int fallback) {
+  const char* value = getenv(variable);
+  return value && *value ? atoi(value) : fallback;
+}
+
+}  // namespace
+
+TEST(Differential, AgainstWine) {
+  if (!WineAvailable())
+    GTEST_SKIP() << "no win64 build given";
+  const int scripts = Count("DRVSETUP_DIFF_SCRIPTS", 20);
+  const int firstSeed = Count("DRVSETUP_DIFF_SEED", 1);
+  HostRunner native;
+  WineRunner wine;
+  const std::string nativeImage = ReadBinaryFile(native.Image());
+  const std::string wineImage = ReadBinaryFile(wine.Image());
+  int runs = 0, disagreements = 0;
+  int outcomes[256] = {};
+  for (int seed = firstSeed; seed < firstSeed + scripts; ++seed) {
+    GeneratedScript script = GenerateScript(static_cast<uint32_t>(seed));
+    for (int state = 0; state < 5; ++state) {
+      Result a = RunOn(&native, nativeImage, script, state);
+      Result b = RunOn(&wine, wineImage, script, state);
+      ++runs;
+      ++outcomes[a.status & 0xff];
+      if (a.status == b.status && a.tree == b.tree)
+        continue;
+      ++disagreements;
+      ADD_FAILURE() << "seed " << seed << ", " << kStates[state]
+                    << " registry: native exit " << a.status << ", Wine exit "
+                    << b.status << "\nscript:\n" << Printable(script.text)
+                    << "\nnative tree:\n" << Printable(a.tree)
+                    << "\nWine tree:\n" << Printable(b.tree);
+      if (disagreements >= 5)
+        return;
+    }
+  }
+  printf("  %d runs (%d scripts from seed %d, 5 registries each): "
+         "%d agree; exits 0: %d, 1: %d, -2: %d, -3: %d\n",
+         runs, scripts, firstSeed, runs - disagreements, outcomes[0],
+         outcomes[1], outcomes[254], outcomes[253]);
+}
