@@ -85,27 +85,27 @@ void AppendKey(std::string* out, const Key* key, const std::string& path) {
 
 // Depth first, parents before children, with one path buffer that grows and
 // shrinks by one name at a time.
-void ExportTree(const Key* root, std::string* out) {
+void ExportTree(Key* root, std::string* out) {
   struct Frame {
-    const Key* key;
-    std::set<Key*, stand_in::ChildOrder>::const_iterator next;
+    const std::vector<Key*>* children;  // in order
+    size_t next;
     size_t pathSize;
   };
   std::string path = root->name;
   AppendKey(out, root, path);
-  std::vector<Frame> stack = {{root, root->children.begin(), path.size()}};
+  std::vector<Frame> stack = {{&root->children.Ordered(), 0, path.size()}};
   while (!stack.empty()) {
     Frame& top = stack.back();
-    if (top.next == top.key->children.end()) {
+    if (top.next == top.children->size()) {
       stack.pop_back();
       continue;
     }
-    const Key* child = *top.next++;
+    Key* child = (*top.children)[top.next++];
     path.resize(top.pathSize);
     path.push_back('\\');
     AppendEscaped(&path, child->name);
     AppendKey(out, child, path);
-    stack.push_back({child, child->children.begin(), path.size()});
+    stack.push_back({&child->children.Ordered(), 0, path.size()});
   }
 }
 

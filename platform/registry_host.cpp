@@ -16,6 +16,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+#include <memory>
 #include <unordered_set>
 
 #include "platform/registry.h"
@@ -25,10 +27,12 @@ using stand_in::Key;
 using stand_in::Name;
 using stand_in::Value;
 
-// A handle: the key it names and the access it was opened with.
+// A handle: the key it names and the access it was opened with. Handles
+// are recycled, never freed, so that a closed one is still safe to look at.
 struct HKEY__ {
   Key* key;
   REGSAM access;
+  bool open;
 };
 
 namespace stand_in {
@@ -40,7 +44,10 @@ const size_t kLinearValues = 8;  // keys with more values get an index
 
 Key* g_local_machine = nullptr;
 Key* g_current_user = nullptr;
-std::unordered_set<HKEY> g_handles;
+std::vector<std::unique_ptr<HKEY__>> g_handle_pool;  // every handle made
+std::vector<HKEY> g_free_handles;
+size_t g_open_handles = 0;
+std::vector<Name> g_path_parts;  // SplitPath's output, kept for its storage
 std::unordered_set<Key*> g_orphans;  // deleted keys that handles still name
 std::vector<std::string> g_journal;
 bool g_keep_journal = true;
@@ -82,8 +89,15 @@ uint32_t HashFolded(const char* data, size_t size) {
 }
 
 bool SameName(const std::string& stored, Name name) {
-  return CompareFolded(stored.data(), stored.size(), name.data, name.size) ==
-         0;
+  if (stored.size() != name.size)
+    return false;
+  for (size_t i = 0; i < name.size; ++i) {
+    if (stored[i] != name.data[i] &&
+        kFold.upper[static_cast<unsigned char>(stored[i])] !=
+            kFold.upper[static_cast<unsigned char>(name.data[i])])
+      return false;
+  }
+  return true;
 }
 
 void IndexValue(Key* key, uint32_t position) {
@@ -137,17 +151,11 @@ void Journal(const char* what, const Key* key) {
     g_journal.push_back(what + FullPath(key));
 }
 
-void ForgetChildrenCursor(Key* key) {
-  key->cursorValid = false;
-}
-
 // Takes key out of its parent's children and frees it (or leaves it to the
 // handles that still name it).
 void Unlink(Key* key) {
   Journal("delete ", key);
-  Key* parent = key->parent;
-  parent->children.erase(key);
-  ForgetChildrenCursor(parent);
+  key->parent->children.Remove(key);
   Release(key);
 }
 
@@ -176,9 +184,167 @@ Key* CurrentUser() {
   return g_current_user;
 }
 
+// ---- ChildTable --------------------------------------------------------------
+
+namespace {
+
+const size_t kLinearChildren = 8;  // tables with more children get an index
+
+bool Before(const Key* a, const Key* b) {
+  return CompareFolded(a->name.data(), a->name.size(), b->name.data(),
+                       b->name.size()) < 0;
+}
+
+}  // namespace
+
+Key* ChildTable::Find(Name name) const {
+  if (slots_.empty()) {
+    for (Key* key : keys_)
+      if (key && SameName(key->name, name))
+        return key;
+    return nullptr;
+  }
+  size_t mask = slots_.size() - 1;
+  for (size_t slot = HashFolded(name.data, name.size) & mask;;
+       slot = (slot + 1) & mask) {
+    uint32_t position = slots_[slot];
+    if (position == 0)
+      return nullptr;
+    Key* key = keys_[position - 1];
+    if (key && SameName(key->name, name))
+      return key;  // a removed child's slot is passed over
+  }
+}
+
+void ChildTable::Add(Key* child) {
+  child->position = static_cast<uint32_t>(keys_.size());
+  keys_.push_back(child);
+  ++live_;
+  cursorValid_ = false;
+  if (live_ <= kLinearChildren && slots_.empty())
+    return;
+  if ((used_ + 1) * 2 > slots_.size()) {
+    Reindex();
+    return;
+  }
+  size_t mask = slots_.size() - 1;
+  for (size_t slot = HashFolded(child->name.data(), child->name.size()) & mask;;
+       slot = (slot + 1) & mask) {
+    if (slots_[slot] == 0) {
+      slots_[slot] = child->position + 1;
+      ++used_;
+      return;
+    }
+  }
+}
+
+void ChildTable::Remove(Key* child) {
+  keys_[child->position] = nullptr;
+  --live_;
+  cursorValid_ = false;
+  if (keys_.size() - live_ > live_ + 64)
+    Compact();  // holes outnumber children: sweep them away
+}
+
+void ChildTable::Compact() {
+  size_t kept = 0, keptSorted = 0;
+  for (size_t i = 0; i < keys_.size(); ++i) {
+    if (!keys_[i])
+      continue;
+    if (i < sorted_)
+      ++keptSorted;
+    keys_[kept] = keys_[i];
+    keys_[kept]->position = static_cast<uint32_t>(kept);
+    ++kept;
+  }
+  keys_.resize(kept);
+  sorted_ = keptSorted;
+  first_ = 0;
+  cursorValid_ = false;
+  Reindex();
+}
+
+void ChildTable::Reindex() {
+  slots_.clear();
+  used_ = 0;
+  if (live_ <= kLinearChildren)
+    return;
+  size_t size = 16;
+  while (size < live_ * 4)
+    size *= 2;
+  slots_.assign(size, 0);
+  size_t mask = size - 1;
+  for (Key* key : keys_) {
+    if (!key)
+      continue;
+    for (size_t slot = HashFolded(key->name.data(), key->name.size()) & mask;;
+         slot = (slot + 1) & mask) {
+      if (slots_[slot] == 0) {
+        slots_[slot] = key->position + 1;
+        ++used_;
+        break;
+      }
+    }
+  }
+}
+
+void ChildTable::Order() {
+  if (sorted_ == keys_.size() && live_ == keys_.size())
+    return;
+  if (live_ != keys_.size())
+    Compact();
+  if (sorted_ < keys_.size()) {
+    auto middle = keys_.begin() + static_cast<std::ptrdiff_t>(sorted_);
+    std::sort(middle, keys_.end(), Before);
+    std::inplace_merge(keys_.begin(), middle, keys_.end(), Before);
+    for (size_t i = 0; i < keys_.size(); ++i)
+      keys_[i]->position = static_cast<uint32_t>(i);
+    sorted_ = keys_.size();
+    first_ = 0;
+    cursorValid_ = false;
+    Reindex();
+  }
+}
+
+Key* ChildTable::At(size_t index) {
+  if (index >= live_)
+    return nullptr;
+  if (sorted_ != keys_.size())
+    Order();
+  // Holes stay where children were removed since the table was last
+  // swept; step over them.
+  while (!keys_[first_])
+    ++first_;
+  if (!cursorValid_ || cursorIndex_ > index) {
+    cursorIndex_ = 0;
+    cursorPosition_ = first_;
+    cursorValid_ = true;
+  }
+  while (cursorIndex_ < index) {
+    ++cursorPosition_;
+    while (!keys_[cursorPosition_])
+      ++cursorPosition_;
+    ++cursorIndex_;
+  }
+  return keys_[cursorPosition_];
+}
+
+const std::vector<Key*>& ChildTable::Ordered() {
+  Order();
+  return keys_;
+}
+
+std::vector<Key*> ChildTable::TakeAll() {
+  std::vector<Key*> taken;
+  for (Key* key : keys_)
+    if (key)
+      taken.push_back(key);
+  *this = ChildTable();
+  return taken;
+}
+
 Key* FindChild(const Key* parent, Name name) {
-  auto at = parent->children.find(name);
-  return at == parent->children.end() ? nullptr : *at;
+  return parent->children.Find(name);
 }
 
 Key* AddChild(Key* parent, Name name) {
@@ -186,8 +352,7 @@ Key* AddChild(Key* parent, Name name) {
   key->name.assign(name.data, name.size);
   key->parent = parent;
   key->depth = parent->depth + 1;
-  parent->children.insert(key);
-  ForgetChildrenCursor(parent);
+  parent->children.Add(key);
   return key;
 }
 
@@ -221,6 +386,8 @@ void SetValue(Key* key, Name name, DWORD type, const void* data, size_t size) {
     value->data.assign(bytes, size);
     return;
   }
+  if (key->values.empty())
+    key->values.reserve(4);
   key->values.push_back(
       Value{std::string(name.data, name.size), std::string(bytes, size), type});
   if (key->values.size() > kLinearValues) {
@@ -244,19 +411,21 @@ void FreeTree(Key* root) {
   while (!pending.empty()) {
     Key* key = pending.back();
     pending.pop_back();
-    for (Key* child : key->children)
+    for (Key* child : key->children.TakeAll())
       pending.push_back(child);
-    key->children.clear();
     Release(key);
   }
 }
 
 void AdoptTree(Key* localMachine, Key* currentUser) {
-  for (HKEY handle : g_handles) {
-    handle->key->handles = 0;
-    delete handle;
+  g_free_handles.clear();
+  for (const std::unique_ptr<HKEY__>& handle : g_handle_pool) {
+    if (handle->open)
+      handle->key->handles = 0;
+    handle->open = false;
+    g_free_handles.push_back(handle.get());
   }
-  g_handles.clear();
+  g_open_handles = 0;
   for (Key* orphan : g_orphans)
     delete orphan;
   g_orphans.clear();
@@ -305,7 +474,7 @@ LONG ResolveHandle(HKEY handle, REGSAM required, Key** key,
   } else if (handle == HKEY_CLASSES_ROOT) {
     *key = ClassesRoot();
   } else {
-    if (g_handles.count(handle) == 0)
+    if (!handle->open)
       return ERROR_INVALID_HANDLE;
     *key = handle->key;
     granted = handle->access;
@@ -324,8 +493,10 @@ LONG ResolveHandle(HKEY handle, REGSAM required, Key** key,
 // Splits a subkey path into its names. Like Wine, trailing backslashes and
 // empty names between two backslashes are skipped, while a leading backslash
 // is refused.
-LONG SplitPath(const char* subKey, std::vector<Name>* parts) {
+LONG SplitPath(const char* subKey, std::vector<Name>** result) {
+  std::vector<Name>* parts = &g_path_parts;
   parts->clear();
+  *result = parts;
   if (!subKey)
     return ERROR_SUCCESS;
   if (subKey[0] == '\\')
@@ -355,9 +526,15 @@ Key* FindPath(Key* key, const std::vector<Name>& parts) {
 }
 
 HKEY NewHandle(Key* key, REGSAM access) {
-  HKEY handle = new HKEY__{key, access};
+  if (g_free_handles.empty()) {
+    g_handle_pool.push_back(std::make_unique<HKEY__>());
+    g_free_handles.push_back(g_handle_pool.back().get());
+  }
+  HKEY handle = g_free_handles.back();
+  g_free_handles.pop_back();
+  *handle = HKEY__{key, access, true};
   ++key->handles;
-  g_handles.insert(handle);
+  ++g_open_handles;
   return handle;
 }
 
@@ -370,8 +547,8 @@ Name NameOf(const char* name) {
 void Detach(Key* top) {
   Key* key = top;
   for (;;) {
-    if (!key->children.empty()) {
-      key = *key->children.rbegin();
+    if (!key->children.Empty()) {
+      key = key->children.At(key->children.Count() - 1);
       continue;
     }
     Key* parent = key->parent;
@@ -390,8 +567,8 @@ LONG DeleteTree(Key* top) {
   for (;;) {
     if (key->denied)
       return ERROR_ACCESS_DENIED;
-    if (!key->children.empty()) {
-      key = *key->children.begin();
+    if (!key->children.Empty()) {
+      key = key->children.At(0);
       continue;
     }
     Key* parent = key->parent;
@@ -413,11 +590,11 @@ LONG FindForDelete(HKEY handle, LPCSTR subKey, Key** target) {
   LONG rc = ResolveHandle(handle, 0, &base, nullptr);
   if (rc != ERROR_SUCCESS)
     return rc;
-  std::vector<Name> parts;
+  std::vector<Name>* parts;
   rc = SplitPath(subKey, &parts);
   if (rc != ERROR_SUCCESS)
     return rc;
-  *target = FindPath(base, parts);
+  *target = FindPath(base, *parts);
   if (!*target)
     return ERROR_FILE_NOT_FOUND;
   if ((*target)->denied || IsRoot(*target))
@@ -425,13 +602,17 @@ LONG FindForDelete(HKEY handle, LPCSTR subKey, Key** target) {
   return ERROR_SUCCESS;
 }
 
-void TraceCall(HostRegistryCall::Kind kind, const char* argument,
+void TraceCall(HostRegistryCall::Kind kind, HKEY handle, const char* argument,
                const Key* key, bool created, const std::string& stored,
-               LONG result) {
-  if (g_trace_calls)
-    g_calls.push_back(HostRegistryCall{kind, argument,
-                                       reinterpret_cast<uintptr_t>(key),
-                                       created, stored, result});
+               LONG result, DWORD type = 0, const BYTE* data = nullptr,
+               DWORD size = 0) {
+  if (!g_trace_calls)
+    return;
+  g_calls.push_back(HostRegistryCall{
+      kind, argument, reinterpret_cast<uintptr_t>(key), created, stored,
+      result, handle, type,
+      data ? std::string(reinterpret_cast<const char*>(data), size)
+           : std::string()});
 }
 
 }  // namespace
@@ -445,11 +626,11 @@ LONG RegOpenKeyExA(HKEY handle, LPCSTR subKey, DWORD, REGSAM access,
   LONG rc = ResolveHandle(handle, 0, &key, nullptr);
   if (rc != ERROR_SUCCESS)
     return rc;
-  std::vector<Name> parts;
+  std::vector<Name>* parts;
   rc = SplitPath(subKey, &parts);
   if (rc != ERROR_SUCCESS)
     return rc;
-  key = FindPath(key, parts);
+  key = FindPath(key, *parts);
   if (!key)
     return ERROR_FILE_NOT_FOUND;
   if (key->denied)
@@ -467,10 +648,11 @@ LONG CreateKey(HKEY handle, LPCSTR subKey, REGSAM access, PHKEY result,
   LONG rc = ResolveHandle(handle, 0, &base, &granted);
   if (rc != ERROR_SUCCESS)
     return rc;
-  std::vector<Name> parts;
-  rc = SplitPath(subKey, &parts);
+  std::vector<Name>* path;
+  rc = SplitPath(subKey, &path);
   if (rc != ERROR_SUCCESS)
     return rc;
+  const std::vector<Name>& parts = *path;
 
   Key* key = base;
   size_t existing = 0;
@@ -518,9 +700,9 @@ LONG RegCreateKeyExA(HKEY handle, LPCSTR subKey, DWORD, LPSTR, DWORD,
   LONG rc = CreateKey(handle, subKey, access, result, &made, &key);
   if (disposition && rc == ERROR_SUCCESS)
     *disposition = made;
-  TraceCall(HostRegistryCall::kCreateKey, subKey, key,
-            made == REG_CREATED_NEW_KEY, key ? FullPath(key) : std::string(),
-            rc);
+  TraceCall(HostRegistryCall::kCreateKey, handle, subKey, key,
+            made == REG_CREATED_NEW_KEY,
+            key && g_trace_calls ? FullPath(key) : std::string(), rc);
   return rc;
 }
 
@@ -561,15 +743,16 @@ LONG RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD, DWORD type,
   if (rc == ERROR_SUCCESS && !data && dataSize)
     rc = ERROR_INVALID_PARAMETER;
   if (rc != ERROR_SUCCESS) {
-    TraceCall(HostRegistryCall::kSetValue, valueName, key, false,
-              std::string(), rc);
+    TraceCall(HostRegistryCall::kSetValue, handle, valueName, key, false,
+              std::string(), rc, type, data, data ? dataSize : 0);
     return rc;
   }
   bool created = FindValue(key, name) == nullptr;
   SetValue(key, name, type, data, dataSize);
   MarkChanged();
-  TraceCall(HostRegistryCall::kSetValue, valueName, key, created,
-            g_trace_calls ? FindValue(key, name)->name : std::string(), rc);
+  TraceCall(HostRegistryCall::kSetValue, handle, valueName, key, created,
+            g_trace_calls ? FindValue(key, name)->name : std::string(), rc,
+            type, data, dataSize);
   return ERROR_SUCCESS;
 }
 
@@ -579,17 +762,10 @@ LONG RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LPDWORD nameSize,
   LONG rc = ResolveHandle(handle, KEY_ENUMERATE_SUB_KEYS, &key, nullptr);
   if (rc != ERROR_SUCCESS)
     return rc;
-  if (index >= key->children.size())
+  Key* child = key->children.At(index);
+  if (!child)
     return ERROR_NO_MORE_ITEMS;
-  // Walk from the last position asked for when that is on the way.
-  if (!key->cursorValid || key->cursorIndex > index) {
-    key->cursor = key->children.begin();
-    key->cursorIndex = 0;
-    key->cursorValid = true;
-  }
-  for (; key->cursorIndex < index; ++key->cursorIndex)
-    ++key->cursor;
-  const std::string& childName = (*key->cursor)->name;
+  const std::string& childName = child->name;
   if (childName.size() + 1 > *nameSize)
     return ERROR_MORE_DATA;  // buffer and size untouched, as Wine
   memcpy(name, childName.c_str(), childName.size() + 1);
@@ -606,7 +782,7 @@ LONG RegDeleteKeyA(HKEY handle, LPCSTR subKey) {
     return rc;
   // The NT family only deletes a key without subkeys (Wine answers access
   // denied otherwise); the non-NT family takes the whole subtree.
-  if (g_platform_id == VER_PLATFORM_WIN32_NT && !target->children.empty())
+  if (g_platform_id == VER_PLATFORM_WIN32_NT && !target->children.Empty())
     return ERROR_ACCESS_DENIED;
   Detach(target);
   MarkChanged();
@@ -631,10 +807,12 @@ LONG RegCloseKey(HKEY handle) {
   if (handle == HKEY_LOCAL_MACHINE || handle == HKEY_CURRENT_USER ||
       handle == HKEY_CLASSES_ROOT)
     return ERROR_SUCCESS;
-  if (g_handles.erase(handle) == 0)
+  if (!handle->open)
     return ERROR_INVALID_HANDLE;
   Key* key = handle->key;
-  delete handle;
+  handle->open = false;
+  g_free_handles.push_back(handle);
+  --g_open_handles;
   if (--key->handles == 0 && key->deleted) {
     g_orphans.erase(key);
     delete key;
@@ -690,7 +868,7 @@ void HostRegistrySetUnavailable(bool unavailable) {
 }
 
 size_t HostRegistryOpenHandles() {
-  return g_handles.size();
+  return g_open_handles;
 }
 
 void HostRegistryKeepJournal(bool keep) {
@@ -735,7 +913,7 @@ bool HostRegistryCount(HKEY root, const char* path, size_t* keys,
     pending.pop_back();
     ++*keys;
     *values += key->values.size();
-    for (const Key* child : key->children)
+    for (const Key* child : const_cast<Key*>(key)->children.Ordered())
       pending.push_back(child);
   }
   RegCloseKey(handle);

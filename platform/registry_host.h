@@ -44,6 +44,9 @@ struct HostRegistryCall {
   std::string stored;    // the key's full path, or the value's name, as the
                          // registry keeps it (its first spelling)
   LONG result;
+  HKEY handle;           // the handle passed: a root, for the importer
+  DWORD type;            // a value's type and data, as passed
+  std::string data;
 };
 
 /// Starts (or stops) recording every create and set call; either empties

@@ -6,7 +6,6 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include <set>
 #include <string>
 #include <vector>
 
@@ -32,12 +31,41 @@ struct Name {
 
 struct Key;
 
-// Orders a key's children by folded name: the registry's enumeration order.
-struct ChildOrder {
-  using is_transparent = void;
-  bool operator()(const Key* a, const Key* b) const;
-  bool operator()(const Key* a, Name b) const;
-  bool operator()(Name a, const Key* b) const;
+// A key's children: found by folded name through a hash index, and listed
+// in folded-name order, the registry's enumeration order. New children are
+// appended and sorted only when order is next asked for; removed ones leave
+// holes that are swept away in bulk. So importing, enumerating one by one
+// and deleting a whole tree all stay linear.
+class ChildTable {
+ public:
+  Key* Find(Name name) const;
+  void Add(Key* child);
+  void Remove(Key* child);
+  size_t Count() const { return live_; }
+  bool Empty() const { return live_ == 0; }
+  /// The index-th child in order, or null past the end; asking for index
+  /// i + 1 after i, or for 0 again after removing the first, costs nothing.
+  Key* At(size_t index);
+  /// Every child in order.
+  const std::vector<Key*>& Ordered();
+  /// Takes every child out, in no particular order.
+  std::vector<Key*> TakeAll();
+
+ private:
+  void Order();
+  void Compact();
+  void Reindex();
+
+  std::vector<Key*> keys_;       // [0, sorted_) in order, then newer ones;
+                                 // null where a child was removed
+  std::vector<uint32_t> slots_;  // position + 1, or 0; empty for few keys
+  size_t sorted_ = 0;
+  size_t live_ = 0;
+  size_t used_ = 0;              // slots taken, stale ones included
+  size_t first_ = 0;             // no child before this position
+  size_t cursorIndex_ = 0;       // the child last asked for by index,
+  size_t cursorPosition_ = 0;    // and where it stands
+  bool cursorValid_ = false;
 };
 
 struct Value {
@@ -49,32 +77,17 @@ struct Value {
 struct Key {
   std::string name;  // as first created
   Key* parent = nullptr;
-  std::set<Key*, ChildOrder> children;  // owned
-  std::vector<Value> values;            // in creation order
+  ChildTable children;        // owned
+  std::vector<Value> values;  // in creation order
   // With many values, an open-addressed index of folded names: slot holds
   // position + 1, or 0 when empty.
   std::vector<uint32_t> valueSlots;
-  uint32_t depth = 0;    // levels below its root
-  uint32_t handles = 0;  // open handles that name it
+  uint32_t position = 0;  // in the parent's table
+  uint32_t depth = 0;     // levels below its root
+  uint32_t handles = 0;   // open handles that name it
   bool deleted = false;
   bool denied = false;
-  // Where the last enumeration stood, so that asking for index i + 1 after i
-  // costs nothing; reset whenever the children change.
-  size_t cursorIndex = 0;
-  std::set<Key*, ChildOrder>::iterator cursor;
-  bool cursorValid = false;
 };
-
-inline bool ChildOrder::operator()(const Key* a, const Key* b) const {
-  return CompareFolded(a->name.data(), a->name.size(), b->name.data(),
-                       b->name.size()) < 0;
-}
-inline bool ChildOrder::operator()(const Key* a, Name b) const {
-  return CompareFolded(a->name.data(), a->name.size(), b.data, b.size) < 0;
-}
-inline bool ChildOrder::operator()(Name a, const Key* b) const {
-  return CompareFolded(a.data, a.size, b->name.data(), b->name.size()) < 0;
-}
 
 Key* LocalMachine();
 Key* CurrentUser();

@@ -1,5 +1,7 @@
 #include "script/script_scan.h"
 
+#include <string.h>
+
 namespace {
 
 bool IsBlank(char c) {
@@ -33,11 +35,8 @@ const char* SkipToTokenEnd(const char* p) {
 }
 
 const char* NextLine(const char* p) {
-  while (*p != '\0') {
-    if (*p++ == '\n')
-      return p;
-  }
-  return p;
+  const char* end = strchr(p, '\n');  // the C library scans fastest
+  return end ? end + 1 : p + strlen(p);
 }
 
 bool IsHexDigit(char c) {
@@ -53,7 +52,8 @@ const char* AccumulateHex(const char* p, uint32_t* value) {
 
 bool MatchKeyword(const char* p, const char* keyword) {
   for (; *keyword != '\0'; ++p, ++keyword) {
-    if (*p == '\0' || FoldCase(*p) != FoldCase(*keyword))
+    // The end of the text folds to nothing that a keyword holds.
+    if (*p != *keyword && FoldCase(*p) != FoldCase(*keyword))
       return false;
   }
   return true;

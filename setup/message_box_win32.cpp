@@ -2,6 +2,19 @@
 
 #include "setup/message_box.h"
 
+namespace {
+typedef int(WINAPI* MessageBoxFunction)(HWND, LPCSTR, LPCSTR, UINT);
+}
+
 void ShowMessageBox(const char* text, const char* title, unsigned int style) {
-  MessageBoxA(nullptr, text, title, style);
+  // USER32 is loaded only when a box is shown: its initialisation costs more
+  // than the rest of a run's start-up, and a silent run needs nothing of it.
+  // The library stays loaded until the process ends.
+  HMODULE library = LoadLibraryA("user32.dll");
+  if (!library)
+    return;
+  MessageBoxFunction messageBox = reinterpret_cast<MessageBoxFunction>(
+      reinterpret_cast<void*>(GetProcAddress(library, "MessageBoxA")));
+  if (messageBox)
+    messageBox(nullptr, text, title, style);
 }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks a built Windows program (before packing) as the loader and a
 # reviewer see it:
-#   - imports only from KERNEL32, ADVAPI32, USER32 and msvcrt, nothing from
-#     shlwapi, and each imported function on the reviewed allow-list;
+#   - imports only from KERNEL32, ADVAPI32 and msvcrt, nothing from USER32
+#     or shlwapi (both are loaded at run time, when needed), and each
+#     imported function on the reviewed allow-list;
 #   - windowed (GUI) subsystem, subsystem and OS version 4.0;
 #   - resources: icon group 101 with a 32x32 and a 16x16 16-colour image,
 #     nothing else (no dialogs, menus, string tables or version block);
@@ -23,13 +24,14 @@ imports=$(echo "$headers" | awk '
 [ -n "$imports" ] || fail "no imports found"
 for dll in $(echo "$imports" | cut -d'!' -f1 | sort -u); do
   case "$dll" in
-    KERNEL32.DLL|ADVAPI32.DLL|USER32.DLL|MSVCRT.DLL) ;;
+    KERNEL32.DLL|ADVAPI32.DLL|MSVCRT.DLL) ;;
     *) fail "imports from $dll" ;;
   esac
 done
 unlisted=$(comm -23 <(echo "$imports" | sort -u) <(grep -v '^#' "$allowlist" | sort -u))
 [ -z "$unlisted" ] || fail "imports not on the allow-list: $(echo $unlisted)"
 echo "$imports" | grep -qi 'SHDeleteKey' && fail "SHDeleteKeyA imported statically"
+echo "$imports" | grep -qi 'MessageBox' && fail "MessageBoxA imported statically"
 
 field() { echo "$headers" | awk -v name="$1" '$1 == name { print $2; exit }'; }
 [ "$(field Subsystem)" = "00000002" ] || fail "subsystem is $(field Subsystem), not Windows GUI"

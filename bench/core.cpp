@@ -1,0 +1,76 @@
+// core: the program's core on the host, without file I/O: probing the
+// version and importing the script into a fresh in-memory registry.
+//
+//   core SCRIPT [REPETITIONS]
+//
+// Prints the median time of the core and its time per script byte. With
+// REPETITIONS 1, under callgrind --toggle-collect=RunCore, the instructions
+// counted are exactly the core's.
+
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "payload/payload.h"
+#include "payload/payload_io_host.h"
+#include "platform/registry_host.h"
+#include "script/script_import.h"
+#include "script/script_scan.h"
+
+// Not inlined, so that callgrind can count exactly what it runs.
+extern "C" __attribute__((noinline)) bool RunCore(char* text) {
+  return ProbeEmbeddedVersion(text) && ImportScript(text);
+}
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    fprintf(stderr, "usage: core SCRIPT [REPETITIONS]\n");
+    return 2;
+  }
+  int repetitions = argc > 2 ? atoi(argv[2]) : 15;
+  std::ifstream in(argv[1], std::ios::binary);
+  std::string script((std::istreambuf_iterator<char>(in)),
+                     std::istreambuf_iterator<char>());
+  std::string image = "MZ" + script;
+  for (int i = 0; i < 4; ++i)
+    image.push_back(static_cast<char>(script.size() >> (8 * i)));
+  HostSetModuleImage("/bench/drvsetup", image);
+  GetModulePath();
+  if (!ReadPayload()) {
+    fprintf(stderr, "core: cannot read %s\n", argv[1]);
+    return 1;
+  }
+  const std::string text = ScriptText;
+  FreeRunBuffers();
+  HostRegistryKeepJournal(false);
+
+  std::vector<double> times;
+  std::vector<char> work(text.size() + 1);
+  for (int r = 0; r < repetitions; ++r) {
+    HostRegistryReset();
+    memcpy(work.data(), text.c_str(), text.size() + 1);
+    timespec start, end;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    bool ok = RunCore(work.data());
+    clock_gettime(CLOCK_MONOTONIC, &end);
+    if (!ok) {
+      fprintf(stderr, "core: %s does not install\n", argv[1]);
+      return 1;
+    }
+    times.push_back((end.tv_sec - start.tv_sec) * 1e9 +
+                    (end.tv_nsec - start.tv_nsec));
+  }
+  std::sort(times.begin(), times.end());
+  double median = times[times.size() / 2];
+  printf("%zu script bytes: core %.0f ns median of %d, %.2f ns/byte\n",
+         script.size(), median, repetitions, median / script.size());
+  return 0;
+}

@@ -1,0 +1,86 @@
+// floortable: the registry calls that importing a script makes, as a table
+// for the floor program (bench/windows/floor.c), which replays them with no
+// parsing at all.
+//
+//   floortable SCRIPT TABLE
+//
+// The script (UTF-16LE, as packed) is decoded and imported by the program's
+// own code on the registry stand-in, which records each RegCreateKeyExA and
+// RegSetValueExA. The table holds, in call order:
+//   'K' root(1 byte: 0 HKLM, 1 HKCU, 2 HKCR) length(4) subkey(length, NUL
+//       included)                          create a key, closing the last
+//   'V' length(4) name(length, NUL included) type(4) size(4) data(size)
+//   'E'                                    the end
+
+#include <stdint.h>
+
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+
+#include "payload/payload.h"
+#include "payload/payload_io_host.h"
+#include "platform/registry_host.h"
+#include "script/script_import.h"
+
+namespace {
+
+void Put32(std::string* out, uint32_t value) {
+  for (int i = 0; i < 4; ++i)
+    out->push_back(static_cast<char>(value >> (8 * i)));
+}
+
+void PutString(std::string* out, const char* text) {
+  std::string s = text;
+  Put32(out, static_cast<uint32_t>(s.size() + 1));
+  out->append(s);
+  out->push_back('\0');
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::cerr << "usage: floortable SCRIPT TABLE\n";
+    return 2;
+  }
+  std::ifstream in(argv[1], std::ios::binary);
+  std::string script((std::istreambuf_iterator<char>(in)),
+                     std::istreambuf_iterator<char>());
+  std::string image = "MZ" + script;
+  Put32(&image, static_cast<uint32_t>(script.size()));
+  HostSetModuleImage("/bench/drvsetup", image);
+  GetModulePath();
+  if (!ReadPayload()) {
+    std::cerr << "floortable: cannot read " << argv[1] << "\n";
+    return 1;
+  }
+  HostRegistryKeepJournal(false);
+  HostRegistryTraceCalls(true);
+  if (!ImportScript(ScriptText)) {
+    std::cerr << "floortable: " << argv[1] << " does not import\n";
+    return 1;
+  }
+  std::string table;
+  for (const HostRegistryCall& call : HostRegistryCalls()) {
+    if (call.kind == HostRegistryCall::kCreateKey) {
+      table.push_back('K');
+      table.push_back(call.handle == HKEY_LOCAL_MACHINE   ? 0
+                      : call.handle == HKEY_CURRENT_USER ? 1
+                                                          : 2);
+      PutString(&table, call.argument);
+    } else {
+      table.push_back('V');
+      PutString(&table, call.argument);
+      Put32(&table, call.type);
+      Put32(&table, static_cast<uint32_t>(call.data.size()));
+      table += call.data;
+    }
+  }
+  table.push_back('E');
+  FreeRunBuffers();
+  std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
+  out.write(table.data(), static_cast<std::streamsize>(table.size()));
+  return out ? 0 : 1;
+}
