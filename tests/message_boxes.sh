@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Shows each kind of message box of the Windows program under Wine on a
 # virtual display, as a person would see it: finds the box by its title,
-# saves a screenshot, presses Return on it and checks the exit code.
+# saves a screenshot, presses Return on it and checks the exit code. Checks
+# with Wine's loader trace that USER32 is loaded only by a run that shows a
+# box: a silent run ("-ns -ne") never loads it.
 # usage: message_boxes.sh WIN64_BUILD OUTPUT_DIR   (run under xvfb-run)
 set -euo pipefail
 build=$1 out=$2
@@ -21,11 +23,31 @@ cp "$build/drvsetup_image.exe" "$corrupt"
 printf '\360\377\377\177' >> "$corrupt"
 
 failures=0
+
+# The libraries that the program itself loaded, from Wine's loader trace on
+# standard error (FILE), by the thread that loaded the program.
+libraries() {
+  local thread
+  thread=$(grep -m1 -i 'loaddll.*Loaded.*drvsetup' "$1" | cut -d: -f1)
+  grep "^$thread:trace:loaddll" "$1" | sed 's/.*Loaded L"//; s/".*//; s/.*\\//' |
+    tr 'A-Z' 'a-z'
+}
+trace="$WINEPREFIX/loaddll.txt"
+WINEDEBUG=+loaddll "$wine" "$build/drvsetup.exe" -ns -ne 2>"$trace" || true
+silent=$(libraries "$trace")
+if [ -z "$silent" ] || grep -qx user32.dll <<<"$silent"; then
+  echo "FAIL a silent run loaded: $(echo $silent)"
+  failures=$((failures + 1))
+else
+  echo "ok a silent run loads only: $(echo $silent)"
+fi
+"$wine" reg delete 'HKLM\Software\morvelan' /f >/dev/null 2>&1 || true
+
 # name, program, expected status, option...
 show() {
   local name=$1 program=$2 expected=$3
   shift 3
-  "$wine" "$program" "$@" &
+  WINEDEBUG=+loaddll "$wine" "$program" "$@" 2>"$trace" &
   local pid=$! window=""
   for _ in $(seq 1 300); do
     window=$(xdotool search --name "^$title\$" 2>/dev/null | head -1 || true)
@@ -45,6 +67,9 @@ show() {
   wait "$pid" || status=$?
   if [ "$status" -ne "$expected" ]; then
     echo "FAIL $name: exit status $status, expected $expected"
+    failures=$((failures + 1))
+  elif ! libraries "$trace" | grep -qx user32.dll; then
+    echo "FAIL $name: the box came without USER32 in the loader trace"
     failures=$((failures + 1))
   else
     echo "ok $name: box shown, dismissed, exit status $status ($out/$name.png)"
