@@ -199,22 +199,31 @@ void ClosePayloadFile(PayloadFile handle) {
 int ConvertWideToAnsi(const WCHAR* wide, char* ansi, int capacity) {
   if (g_failing_conversion > 0 && --g_failing_conversion == 0)
     return 0;
-  std::string out;
+  // One pass to count (a surrogate pair is one character, and none is in
+  // the code page), a second to convert straight into the buffer.
+  size_t needed = 1;  // the terminator
+  for (const WCHAR* p = wide; *p; ++p, ++needed) {
+    if (*p >= 0xD800 && *p <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF)
+      ++p;
+  }
+  if (needed > 0x7fffffff)
+    return 0;
+  if (!ansi)
+    return static_cast<int>(needed);
+  if (static_cast<size_t>(capacity) < needed)
+    return 0;  // ERROR_INSUFFICIENT_BUFFER
+  char* out = ansi;
   for (const WCHAR* p = wide;; ++p) {
     uint32_t unit = *p;
+    if (unit < 0x80) {
+      *out++ = static_cast<char>(unit);
+      if (unit == 0)
+        break;
+      continue;
+    }
     if (unit >= 0xD800 && unit <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF)
-      ++p;  // a surrogate pair is one character, and none is in the code page
-    out.push_back(ToCp1252(unit));
-    if (unit == 0)
-      break;
+      ++p;
+    *out++ = ToCp1252(unit);
   }
-  if (out.size() > 0x7fffffff)
-    return 0;
-  int needed = static_cast<int>(out.size());
-  if (!ansi)
-    return needed;
-  if (capacity < needed)
-    return 0;  // ERROR_INSUFFICIENT_BUFFER
-  memcpy(ansi, out.data(), out.size());
-  return needed;
+  return static_cast<int>(needed);
 }

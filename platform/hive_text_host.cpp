@@ -120,27 +120,42 @@ int HexValue(char c) {
 }
 
 // Reads escaped text from line[*pos] up to (not including) one of the stop
-// characters, which must come before the line's end.
-bool ReadEscaped(const char* line, size_t size, size_t* pos,
-                 const char* stops, std::string* out) {
-  out->clear();
-  while (*pos < size && !strchr(stops, line[*pos])) {
-    char c = line[*pos];
-    if (c == '%') {
-      if (*pos + 2 >= size)
-        return false;
-      int hi = HexValue(line[*pos + 1]);
-      int lo = HexValue(line[*pos + 2]);
-      if (hi < 0 || lo < 0)
-        return false;
-      out->push_back(static_cast<char>(hi * 16 + lo));
-      *pos += 3;
-    } else {
-      out->push_back(c);
-      ++*pos;
-    }
+// characters, which must come before the line's end. Plain runs are copied
+// whole.
+struct Stops {
+  bool at[256] = {};
+  explicit Stops(const char* stops) {
+    for (const char* s = stops; *s; ++s)
+      at[static_cast<unsigned char>(*s)] = true;
+    at[static_cast<unsigned char>('%')] = true;
   }
-  return *pos < size;
+};
+const Stops kQuote("\"");
+const Stops kNameEnd("\\]");
+
+bool ReadEscaped(const char* line, size_t size, size_t* pos,
+                 const Stops& stops, std::string* out) {
+  out->clear();
+  const bool* stopAt = stops.at;
+  size_t p = *pos;
+  for (;;) {
+    size_t run = p;
+    while (p < size && !stopAt[static_cast<unsigned char>(line[p])])
+      ++p;
+    out->append(line + run, p - run);
+    if (p >= size || line[p] != '%')
+      break;
+    if (p + 2 >= size)
+      return false;
+    int hi = HexValue(line[p + 1]);
+    int lo = HexValue(line[p + 2]);
+    if (hi < 0 || lo < 0)
+      return false;
+    out->push_back(static_cast<char>(hi * 16 + lo));
+    p += 3;
+  }
+  *pos = p;
+  return p < size && line[p] != '%';
 }
 
 bool ParseHexBytes(const char* text, size_t size, std::string* out) {
@@ -168,7 +183,7 @@ bool ParseValue(const char* line, size_t size, Value* value,
                 std::string* error) {
   size_t pos = 1;
   *error = "malformed value";
-  if (!ReadEscaped(line, size, &pos, "\"", &value->name))
+  if (!ReadEscaped(line, size, &pos, kQuote, &value->name))
     return false;
   if (value->name.size() > stand_in::kMaxValueNameLength) {
     *error = "value name longer than " +
@@ -181,7 +196,7 @@ bool ParseValue(const char* line, size_t size, Value* value,
   size_t restSize = size - pos - 2;
   if (restSize > 0 && rest[0] == '"') {
     size_t p = 1;
-    if (!ReadEscaped(rest, restSize, &p, "\"", &value->data) ||
+    if (!ReadEscaped(rest, restSize, &p, kQuote, &value->data) ||
         p + 1 != restSize)
       return false;
     value->type = REG_SZ;
@@ -231,7 +246,7 @@ Key* MakePath(const char* line, size_t size, Key* localMachine,
   *error = "malformed key path";
   size_t pos = 1;
   std::string name;
-  if (!ReadEscaped(line, size, &pos, "\\]", &name) || name.empty())
+  if (!ReadEscaped(line, size, &pos, kNameEnd, &name) || name.empty())
     return nullptr;
   Key* key;
   if (name == "HKEY_LOCAL_MACHINE") {
@@ -244,7 +259,7 @@ Key* MakePath(const char* line, size_t size, Key* localMachine,
   }
   while (line[pos] == '\\') {
     ++pos;
-    if (!ReadEscaped(line, size, &pos, "\\]", &name) || name.empty())
+    if (!ReadEscaped(line, size, &pos, kNameEnd, &name) || name.empty())
       return nullptr;
     if (name.size() > stand_in::kMaxKeyNameLength) {
       *error = "key name longer than " +
@@ -307,8 +322,7 @@ bool HostRegistryImport(const std::string& text, std::string* error) {
         ok = false;
       }
       if (ok)
-        stand_in::SetValue(key, name, value.type, value.data.data(),
-                           value.data.size());
+        stand_in::AddValue(key, std::move(value));
     } else {
       what = key ? "not a key or a value" : "value before any key";
       ok = false;

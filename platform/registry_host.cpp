@@ -386,10 +386,14 @@ void SetValue(Key* key, Name name, DWORD type, const void* data, size_t size) {
     value->data.assign(bytes, size);
     return;
   }
+  AddValue(key, Value{std::string(name.data, name.size),
+                      std::string(bytes, size), type});
+}
+
+void AddValue(Key* key, Value&& value) {
   if (key->values.empty())
     key->values.reserve(4);
-  key->values.push_back(
-      Value{std::string(name.data, name.size), std::string(bytes, size), type});
+  key->values.push_back(std::move(value));
   if (key->values.size() > kLinearValues) {
     if (key->valueSlots.size() < key->values.size() * 2)
       RebuildValueIndex(key);

@@ -101,6 +101,8 @@ Key* AddChild(Key* parent, Name name);
 Value* FindValue(Key* key, Name name);
 /// Creates or replaces a value; a new one keeps this spelling of its name.
 void SetValue(Key* key, Name name, DWORD type, const void* data, size_t size);
+/// Adds a value that the key does not hold yet.
+void AddValue(Key* key, Value&& value);
 
 /// Replaces the whole tree by a fresh machine's or by an empty one (only the
 /// two roots); every handle is forgotten.
