@@ -65,12 +65,13 @@ int main(int argc, char** argv) {
       fprintf(stderr, "core: %s does not install\n", argv[1]);
       return 1;
     }
-    times.push_back((end.tv_sec - start.tv_sec) * 1e9 +
-                    (end.tv_nsec - start.tv_nsec));
+    times.push_back(static_cast<double>(end.tv_sec - start.tv_sec) * 1e9 +
+                    static_cast<double>(end.tv_nsec - start.tv_nsec));
   }
   std::sort(times.begin(), times.end());
   double median = times[times.size() / 2];
   printf("%zu script bytes: core %.0f ns median of %d, %.2f ns/byte\n",
-         script.size(), median, repetitions, median / script.size());
+         script.size(), median, repetitions,
+         median / static_cast<double>(script.size()));
   return 0;
 }

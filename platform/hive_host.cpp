@@ -33,6 +33,9 @@ bool ReadWholeFile(const std::string& path, std::string* text, bool* missing,
     return false;
   }
   text->clear();
+  struct stat info;
+  if (fstat(fd, &info) == 0 && info.st_size > 0)
+    text->reserve(static_cast<size_t>(info.st_size));
   char buffer[65536];
   for (;;) {
     ssize_t n = read(fd, buffer, sizeof(buffer));
@@ -148,8 +151,8 @@ bool HostHiveSave(std::string* error) {
     *error = SystemError(temporary);
     return false;
   }
-  std::string header = "; drvsetup registry hive\n";
-  if (!WriteAll(fd, header + text) || fsync(fd) != 0) {
+  const std::string header = "; drvsetup registry hive\n";
+  if (!WriteAll(fd, header) || !WriteAll(fd, text) || fsync(fd) != 0) {
     *error = SystemError(temporary);
     close(fd);
     unlink(temporary.c_str());

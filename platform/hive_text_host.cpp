@@ -285,10 +285,16 @@ Key* MakePath(const char* line, size_t size, Key* localMachine,
 
 }  // namespace
 
+namespace {
+size_t g_size_hint = 0;  // the size of the text last loaded or written
+}
+
 std::string HostRegistryExport() {
   std::string out;
+  out.reserve(g_size_hint + g_size_hint / 8 + 4096);
   ExportTree(stand_in::LocalMachine(), &out);
   ExportTree(stand_in::CurrentUser(), &out);
+  g_size_hint = out.size();
   return out;
 }
 
@@ -344,5 +350,6 @@ bool HostRegistryImport(const std::string& text, std::string* error) {
     return false;
   }
   stand_in::AdoptTree(localMachine, currentUser);
+  g_size_hint = text.size();
   return true;
 }

@@ -1,0 +1,450 @@
+// harness: measures the setup program against its peers and the floor, on
+// the host and under Wine, and prints the figures, the targets and a chart.
+// bench/run.sh prepares its inputs and calls it; see there.
+//
+//   harness WORK SCALES REPETITIONS [UPDATE_SCALES]
+//
+// WORK holds, for each scale S of SCALES (comma-separated): db-S.reg,
+// db-old-S.reg, del-S.reg, drvsetup-S (native), drvsetup-S.exe and
+// drvsetup-old-S.exe (win64), floor-S.tbl; and core, floor.exe, empty.exe,
+// remove.exe, delete-only.reg. It writes WORK/results.md and
+// WORK/results.svg.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string g_work;
+std::string g_prefix;
+const char kWine[] = "/usr/lib/wine/wine64";
+const char kServer[] = "/usr/lib/wine/wineserver";
+
+double Now() {
+  timeval now;
+  gettimeofday(&now, nullptr);
+  return static_cast<double>(now.tv_sec) +
+         static_cast<double>(now.tv_usec) / 1e6;
+}
+
+// Runs argv in folder, output to /dev/null (or captured); the exit status.
+int Run(const std::vector<std::string>& argv, const std::string& folder = "",
+        std::string* output = nullptr) {
+  std::string capture = g_work + "/output.txt";
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (!folder.empty() && chdir(folder.c_str()) != 0)
+      _exit(126);
+    int null = open("/dev/null", O_RDWR);
+    int out = output ? open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)
+                     : null;
+    dup2(null, 0);
+    dup2(out, 1);
+    dup2(output ? out : null, 2);
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+      args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (output) {
+    std::ifstream in(capture);
+    output->assign(std::istreambuf_iterator<char>(in),
+                   std::istreambuf_iterator<char>());
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+double Timed(const std::vector<std::string>& argv, int* status,
+             const std::string& folder = "") {
+  double start = Now();
+  *status = Run(argv, folder);
+  return Now() - start;
+}
+
+double Median(std::vector<double> values) {
+  if (values.empty())
+    return 0;
+  std::sort(values.begin(), values.end());
+  size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+size_t FileSize(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 ? static_cast<size_t>(info.st_size)
+                                        : 0;
+}
+
+std::string Fixed(double value, int digits) {
+  char text[32];
+  snprintf(text, sizeof(text), "%.*f", digits, value);
+  return text;
+}
+
+// ---- Wine ---------------------------------------------------------------------
+
+const char* const kHiveFiles[] = {"system.reg", "user.reg", "userdef.reg"};
+
+void Shell(const std::string& command) {
+  if (system(command.c_str()) != 0)
+    fprintf(stderr, "harness: failed: %s\n", command.c_str());
+}
+
+void StartServer() {
+  Run({kServer, "-p"});
+  int status;
+  Timed({kWine, g_work + "/empty.exe"}, &status, g_work);  // services up
+}
+
+// Saves the registry as it stands under a name (the server stops to write
+// it, then starts again).
+void Snapshot(const std::string& name) {
+  Run({kServer, "-k"});
+  Run({kServer, "-w"});
+  for (const char* file : kHiveFiles)
+    Shell("cp '" + g_prefix + "/" + file + "' '" + g_work + "/" + name + "-" +
+          file + "'");
+  StartServer();
+}
+
+// Brings a saved registry back. The server is killed outright, so that it
+// saves nothing: deleting a large tree through the registry itself takes
+// Wine longer than any run measured here.
+void Restore(const std::string& name) {
+  Run({kServer, "-k9"});
+  Run({kServer, "-w"});
+  for (const char* file : kHiveFiles)
+    Shell("cp '" + g_work + "/" + name + "-" + file + "' '" + g_prefix + "/" +
+          file + "'");
+  StartServer();
+}
+
+struct Contender {
+  std::string name;
+  std::vector<std::string> argv;
+  std::string state;  // the snapshot each run starts from, or "" for none
+};
+
+// Alternates the contenders, each repetition in turn; medians in seconds.
+std::map<std::string, double> Race(const std::vector<Contender>& contenders,
+                                   int repetitions) {
+  std::map<std::string, std::vector<double>> times;
+  for (int r = 0; r < repetitions; ++r) {
+    for (const Contender& c : contenders) {
+      if (!c.state.empty())
+        Restore(c.state);
+      int status;
+      double t = Timed(c.argv, &status, g_work);
+      if (status != 0)
+        fprintf(stderr, "harness: %s exited with %d\n", c.name.c_str(), status);
+      times[c.name].push_back(t);
+    }
+    fprintf(stderr, ".");
+  }
+  fprintf(stderr, "\n");
+  std::map<std::string, double> medians;
+  for (const auto& t : times)
+    medians[t.first] = Median(t.second);
+  return medians;
+}
+
+// ---- Output -------------------------------------------------------------------
+
+struct Figures {
+  size_t scriptBytes = 0;
+  double coreNs = 0, coreIrPerByte = 0;
+  double nativeFirst = 0, nativeSecond = 0;
+  long nativeRss = 0;
+  std::map<std::string, double> install, update;
+};
+
+std::string Svg(const std::vector<int>& scales,
+                const std::map<int, Figures>& figures) {
+  const char* const series[] = {"ours", "regedit /s", "reg import", "floor"};
+  const char* const colours[] = {"#d62728", "#1f77b4", "#2ca02c", "#7f7f7f"};
+  double top = 0;
+  for (int s : scales)
+    for (const char* name : series)
+      if (figures.at(s).install.count(name))
+        top = std::max(top, figures.at(s).install.at(name));
+  if (top <= 0)
+    return "";
+  const double w = 640, h = 400, left = 70, bottom = 50, right = 150, up = 30;
+  auto x = [&](size_t i) {
+    return left + (w - left - right) * (scales.size() > 1
+                                            ? static_cast<double>(i) /
+                                                  static_cast<double>(scales.size() - 1)
+                                            : 0.5);
+  };
+  auto y = [&](double seconds) {
+    return h - bottom - (h - bottom - up) * seconds / top;
+  };
+  std::ostringstream svg;
+  svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << w
+      << "\" height=\"" << h << "\" font-family=\"sans-serif\" font-size=\"12\">\n"
+      << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
+      << "<text x=\"" << w / 2 << "\" y=\"18\" text-anchor=\"middle\">"
+      << "First install under Wine: median wall time against database size"
+      << "</text>\n"
+      << "<line x1=\"" << left << "\" y1=\"" << h - bottom << "\" x2=\""
+      << w - right << "\" y2=\"" << h - bottom << "\" stroke=\"black\"/>\n"
+      << "<line x1=\"" << left << "\" y1=\"" << up << "\" x2=\"" << left
+      << "\" y2=\"" << h - bottom << "\" stroke=\"black\"/>\n";
+  for (int t = 0; t <= 4; ++t) {
+    double value = top * t / 4;
+    svg << "<text x=\"" << left - 6 << "\" y=\"" << y(value) + 4
+        << "\" text-anchor=\"end\">" << Fixed(value, value < 10 ? 2 : 0)
+        << " s</text>\n";
+  }
+  for (size_t i = 0; i < scales.size(); ++i)
+    svg << "<text x=\"" << x(i) << "\" y=\"" << h - bottom + 18
+        << "\" text-anchor=\"middle\">" << scales[i] << "x ("
+        << figures.at(scales[i]).scriptBytes / 1000 << " kB)</text>\n";
+  for (int k = 0; k < 4; ++k) {
+    std::ostringstream points;
+    for (size_t i = 0; i < scales.size(); ++i)
+      if (figures.at(scales[i]).install.count(series[k]))
+        points << x(i) << "," << y(figures.at(scales[i]).install.at(series[k]))
+               << " ";
+    svg << "<polyline fill=\"none\" stroke=\"" << colours[k]
+        << "\" stroke-width=\"2\" points=\"" << points.str() << "\"/>\n"
+        << "<text x=\"" << w - right + 10 << "\" y=\"" << up + 20 + 18 * k
+        << "\" fill=\"" << colours[k] << "\">" << series[k] << "</text>\n";
+  }
+  svg << "</svg>\n";
+  return svg.str();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 4) {
+    fprintf(stderr, "usage: harness WORK SCALES REPETITIONS [UPDATE_SCALES]\n");
+    return 2;
+  }
+  g_work = argv[1];
+  std::vector<int> scales, updateScales;
+  for (std::string s : {std::string(argv[2]), std::string(argc > 4 ? argv[4] : "")}) {
+    std::vector<int>& list = scales.empty() ? scales : updateScales;
+    std::stringstream in(s);
+    std::string item;
+    while (std::getline(in, item, ','))
+      if (!item.empty())
+        list.push_back(atoi(item.c_str()));
+  }
+  const int repetitions = atoi(argv[3]);
+  std::map<int, Figures> figures;
+
+  // ---- Host -----------------------------------------------------------------
+  for (int s : scales) {
+    Figures& f = figures[s];
+    std::string db = g_work + "/db-" + std::to_string(s) + ".reg";
+    f.scriptBytes = FileSize(db);
+    std::string out;
+    Run({g_work + "/core", db, "11"}, "", &out);
+    const char* ns = strstr(out.c_str(), "core ");
+    f.coreNs = ns ? atof(ns + 5) : 0;
+    Run({"valgrind", "--tool=callgrind", "--toggle-collect=RunCore",
+         "--callgrind-out-file=" + g_work + "/callgrind.out",
+         g_work + "/core", db, "1"},
+        "", &out);
+    const char* collected = strstr(out.c_str(), "Collected : ");
+    if (collected)
+      f.coreIrPerByte = atof(collected + 12) / static_cast<double>(f.scriptBytes);
+
+    std::string program = g_work + "/drvsetup-" + std::to_string(s);
+    std::string hive = g_work + "/bench.hive";
+    setenv("DRVSETUP_HIVE", hive.c_str(), 1);
+    std::vector<double> first, second;
+    for (int r = 0; r < std::max(repetitions, 15); ++r) {
+      unlink(hive.c_str());
+      int status;
+      first.push_back(Timed({program, "-ns", "-ne"}, &status));
+      second.push_back(Timed({program, "-ns", "-ne"}, &status));
+    }
+    f.nativeFirst = Median(first);
+    f.nativeSecond = Median(second);
+    unlink(hive.c_str());
+    Run({"/usr/bin/time", "-f", "%M", "-o", g_work + "/rss.txt", program, "-ns",
+         "-ne"});
+    std::ifstream rss(g_work + "/rss.txt");
+    rss >> f.nativeRss;
+    unlink(hive.c_str());
+    fprintf(stderr, "host %dx done\n", s);
+  }
+
+  // ---- Wine -----------------------------------------------------------------
+  const bool wine = getenv("BENCH_NO_WINE") == nullptr;
+  if (wine) {
+    char pattern[] = "/tmp/drvsetup-bench-XXXXXX";
+    g_prefix = mkdtemp(pattern);
+    setenv("WINEPREFIX", g_prefix.c_str(), 1);
+    setenv("WINEDEBUG", "-all", 1);
+    setenv("DISPLAY", "", 1);
+    Run({kServer, "-p"});
+    Run({kWine, "wineboot", "-i"});
+    Snapshot("clean");
+    for (int s : scales) {
+      std::string n = std::to_string(s);
+      std::string db = g_work + "/db-" + n + ".reg";
+      Shell("cp '" + g_work + "/floor-" + n + ".tbl' '" + g_work +
+            "/floor.tbl'");
+      std::vector<Contender> first = {
+          {"ours", {kWine, g_work + "/drvsetup-" + n + ".exe", "-ns", "-ne"}, "clean"},
+          {"regedit /s", {kWine, "regedit", "/s", db}, "clean"},
+          {"reg import", {kWine, "reg", "import", db}, "clean"},
+          {"floor", {kWine, g_work + "/floor.exe"}, "clean"},
+          {"empty", {kWine, g_work + "/empty.exe"}, ""},
+      };
+      fprintf(stderr, "wine %dx first install ", s);
+      figures[s].install = Race(first, repetitions);
+      if (std::find(updateScales.begin(), updateScales.end(), s) ==
+          updateScales.end())
+        continue;
+      Restore("clean");
+      int status;
+      Timed({kWine, g_work + "/drvsetup-old-" + n + ".exe", "-ns", "-ne"},
+            &status, g_work);
+      Snapshot("old");
+      std::vector<Contender> update = {
+          {"ours", {kWine, g_work + "/drvsetup-" + n + ".exe", "-ns", "-ne"}, "old"},
+          {"regedit /s", {kWine, "regedit", "/s", g_work + "/del-" + n + ".reg"}, "old"},
+          {"our removal", {kWine, g_work + "/remove.exe"}, "old"},
+          {"regedit's removal",
+           {kWine, "regedit", "/s", g_work + "/delete-only.reg"}, "old"},
+      };
+      fprintf(stderr, "wine %dx update ", s);
+      figures[s].update = Race(update, repetitions);
+    }
+    Run({kServer, "-k9"});
+    Shell("rm -rf '" + g_prefix + "'");
+  }
+
+  // ---- Report ---------------------------------------------------------------
+  std::ostringstream md;
+  md << "| size | script bytes | core ns/byte | core instructions/byte | "
+        "native first install | native second run | native peak memory |\n"
+     << "|---|---|---|---|---|---|---|\n";
+  for (int s : scales) {
+    const Figures& f = figures[s];
+    md << "| " << s << "x | " << f.scriptBytes << " | "
+       << Fixed(f.coreNs / static_cast<double>(f.scriptBytes), 2) << " | "
+       << Fixed(f.coreIrPerByte, 1) << " | " << Fixed(f.nativeFirst * 1000, 1)
+       << " ms | " << Fixed(f.nativeSecond * 1000, 1) << " ms | "
+       << Fixed(static_cast<double>(f.nativeRss) / 1024, 1) << " MB |\n";
+  }
+  if (wine) {
+    md << "\nUnder Wine (medians of " << repetitions
+       << ", wall time of the whole process):\n\n"
+       << "| size | ours | regedit /s | reg import | floor | empty program | "
+          "ours / floor | ours / regedit |\n|---|---|---|---|---|---|---|---|\n";
+    for (int s : scales) {
+      const auto& i = figures[s].install;
+      md << "| " << s << "x | " << Fixed(i.at("ours") * 1000, 0) << " ms | "
+         << Fixed(i.at("regedit /s") * 1000, 0) << " ms | "
+         << Fixed(i.at("reg import") * 1000, 0) << " ms | "
+         << Fixed(i.at("floor") * 1000, 0) << " ms | "
+         << Fixed(i.at("empty") * 1000, 0) << " ms | "
+         << Fixed(i.at("ours") / i.at("floor"), 3) << " | "
+         << Fixed(i.at("ours") / i.at("regedit /s"), 3) << " |\n";
+    }
+    bool any = false;
+    for (int s : scales) {
+      const auto& u = figures[s].update;
+      if (u.empty())
+        continue;
+      if (!any)
+        md << "\nUpdate over an older database, under Wine:\n\n"
+           << "| size | ours | regedit /s with [-DRIVER2] | our removal "
+              "(SHDeleteKeyA) | regedit's removal | ours without removal | "
+              "regedit without removal |\n|---|---|---|---|---|---|---|\n";
+      any = true;
+      double empty = figures[s].install.at("empty");
+      double ours = u.at("ours") - (u.at("our removal") - empty);
+      double theirs = u.at("regedit /s") - (u.at("regedit's removal") - empty);
+      md << "| " << s << "x | " << Fixed(u.at("ours") * 1000, 0) << " ms | "
+         << Fixed(u.at("regedit /s") * 1000, 0) << " ms | "
+         << Fixed((u.at("our removal") - empty) * 1000, 0) << " ms | "
+         << Fixed((u.at("regedit's removal") - empty) * 1000, 0) << " ms | "
+         << Fixed(ours * 1000, 0) << " ms | " << Fixed(theirs * 1000, 0)
+         << " ms |\n";
+    }
+  }
+
+  // Targets, met or by how much not.
+  std::ostringstream targets;
+  auto target = [&](const std::string& what, double value, double limit,
+                    const std::string& unit) {
+    targets << "- " << what << ": " << Fixed(value, 3) << unit << " (target "
+            << Fixed(limit, 3) << unit << ") "
+            << (value <= limit ? "met"
+                               : "missed by " + Fixed((value / limit - 1) * 100, 1) + "%")
+            << "\n";
+  };
+  for (int s : scales) {
+    const Figures& f = figures[s];
+    target(std::to_string(s) + "x core instructions per script byte",
+           f.coreIrPerByte, 20, "");
+
+    if (wine)
+      target(std::to_string(s) + "x first install / floor",
+             f.install.at("ours") / f.install.at("floor"), 1.03, "");
+    if (wine && !f.update.empty()) {
+      double empty = f.install.at("empty");
+      target(std::to_string(s) + "x update without removal / regedit's",
+             (f.update.at("ours") - f.update.at("our removal") + empty) /
+                 (f.update.at("regedit /s") - f.update.at("regedit's removal") + empty),
+             1.0, "");
+    }
+  }
+  const Figures& small = figures[scales.front()];
+  const Figures& large = figures[scales.back()];
+  if (scales.size() > 1)
+    target("native peak memory per payload byte, beyond a constant "
+           "(smallest to largest)",
+           static_cast<double>(large.nativeRss - small.nativeRss) * 1024 /
+               static_cast<double>(large.scriptBytes - small.scriptBytes),
+           3, "");
+  target("core time per byte, largest / smallest",
+         (large.coreNs / static_cast<double>(large.scriptBytes)) /
+             (small.coreNs / static_cast<double>(small.scriptBytes)),
+         1.2, "");
+  target("core instructions per byte, largest / smallest",
+         large.coreIrPerByte / small.coreIrPerByte, 1.2, "");
+  if (wine)
+    target("first install time per byte under Wine, largest / smallest",
+           (large.install.at("ours") / static_cast<double>(large.scriptBytes)) /
+               (small.install.at("ours") / static_cast<double>(small.scriptBytes)),
+           1.2, "");
+  target("native first install, " + std::to_string(scales.front()) + "x",
+         small.nativeFirst * 1000, 10, " ms");
+  target("native second run, " + std::to_string(scales.front()) + "x",
+         small.nativeSecond * 1000, 5, " ms");
+  md << "\nTargets:\n\n" << targets.str();
+
+  printf("%s", md.str().c_str());
+  std::ofstream(g_work + "/results.md") << md.str();
+  if (wine)
+    std::ofstream(g_work + "/results.svg") << Svg(scales, figures);
+  return 0;
+}
