@@ -35,6 +35,8 @@ for program in floor empty remove; do
   x86_64-w64-mingw32-gcc -O2 -Wall -nostdlib -e Start -mwindows \
     -o "$work/$program.exe" "bench/windows/$program.c" -lkernel32 -ladvapi32
 done
+x86_64-w64-mingw32-gcc -O2 -Wall -mwindows -static -o "$work/empty_crt.exe" \
+  bench/windows/empty_crt.c
 cp build/host/bench/bench_core "$work/core"
 
 utf16() { iconv -f UTF-8 -t UTF-16LE; }
