@@ -39,12 +39,7 @@ int main(int argc, char** argv) {
   std::ifstream in(argv[1], std::ios::binary);
   std::string script((std::istreambuf_iterator<char>(in)),
                      std::istreambuf_iterator<char>());
-  std::string image = "MZ" + script;
-  for (int i = 0; i < 4; ++i)
-    image.push_back(static_cast<char>(script.size() >> (8 * i)));
-  HostSetModuleImage("/bench/drvsetup", image);
-  GetModulePath();
-  if (!ReadPayload()) {
+  if (!HostReadScript(script)) {
     fprintf(stderr, "core: cannot read %s\n", argv[1]);
     return 1;
   }

@@ -48,11 +48,7 @@ int main(int argc, char** argv) {
   std::ifstream in(argv[1], std::ios::binary);
   std::string script((std::istreambuf_iterator<char>(in)),
                      std::istreambuf_iterator<char>());
-  std::string image = "MZ" + script;
-  Put32(&image, static_cast<uint32_t>(script.size()));
-  HostSetModuleImage("/bench/drvsetup", image);
-  GetModulePath();
-  if (!ReadPayload()) {
+  if (!HostReadScript(script)) {
     std::cerr << "floortable: cannot read " << argv[1] << "\n";
     return 1;
   }

@@ -103,16 +103,12 @@ int main(int argc, char** argv) {
   std::ifstream in(argv[1], std::ios::binary);
   std::string shipped((std::istreambuf_iterator<char>(in)),
                       std::istreambuf_iterator<char>());
-  HostSetModuleImage("/seeds/drvsetup",
-                     "MZ" + shipped + Trailer(static_cast<uint32_t>(shipped.size())));
-  GetModulePath();
-  if (shipped.empty() || !ReadPayload()) {
+  if (shipped.empty() || !HostReadScript(shipped)) {
     std::cerr << "make_seeds: cannot read " << argv[1] << "\n";
     return 1;
   }
   const std::string text = ScriptText;
   FreeRunBuffers();
-  HostClearModuleImage();
 
   const std::string dir = argv[2];
   for (const char* name : {"", "/options", "/run", "/import", "/hive"})

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "payload/payload.h"
 #include "payload/payload_io.h"
 #include "payload/payload_io_host.h"
 
@@ -118,6 +119,19 @@ void HostSetModuleImage(const std::string& path, const std::string& image) {
   g_has_image = true;
   g_image_path = path;
   g_image = image;
+}
+
+bool HostReadScript(const std::string& script) {
+  std::string image = "MZ" + script;
+  for (int i = 0; i < 4; ++i)
+    image.push_back(static_cast<char>(script.size() >> (8 * i)));
+  HostSetModuleImage("/host/drvsetup", image);
+  GetModulePath();
+  bool ok = ReadPayload();
+  HostClearModuleImage();
+  if (!ok)
+    FreeRunBuffers();
+  return ok;
 }
 
 void HostFailConversion(int call) {

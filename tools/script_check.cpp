@@ -17,7 +17,6 @@
 
 namespace {
 
-const char kImagePath[] = "/drvdb/check/drvsetup";
 const uint32_t kMaxScriptBytes = 0xffffffffu - 8;
 
 // ---- The file as written -----------------------------------------------------
@@ -376,17 +375,7 @@ namespace {
 
 // Runs the payload stage on the script packed into an in-memory program.
 bool DecodeAsTheProgram(const SourceScript& script) {
-  uint32_t size = static_cast<uint32_t>(script.shipped.size());
-  std::string image = "MZ" + script.shipped;
-  for (int i = 0; i < 4; ++i)
-    image.push_back(static_cast<char>(size >> (8 * i)));
-  HostSetModuleImage(kImagePath, image);
-  GetModulePath();
-  bool ok = ReadPayload();
-  HostClearModuleImage();
-  if (!ok)
-    FreeRunBuffers();
-  return ok;
+  return HostReadScript(script.shipped);
 }
 
 }  // namespace
