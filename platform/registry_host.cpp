@@ -552,7 +552,7 @@ void Detach(Key* top) {
   Key* key = top;
   for (;;) {
     if (!key->children.Empty()) {
-      key = key->children.At(key->children.Count() - 1);
+      key = key->children.At(0);
       continue;
     }
     Key* parent = key->parent;
