@@ -5,7 +5,13 @@
 set(DRVSETUP_DATABASE "${CMAKE_SOURCE_DIR}/data/drives.reg" CACHE FILEPATH
     "Registry script packed into the shipped program")
 
-if(CMAKE_CROSSCOMPILING)
+set(DRVSETUP_HOST_DRVDB "" CACHE FILEPATH
+    "A native drvdb to pack with in a cross build (else one is built)")
+
+if(CMAKE_CROSSCOMPILING AND DRVSETUP_HOST_DRVDB)
+  set(packer "${DRVSETUP_HOST_DRVDB}")
+  set(packer_target "")
+elseif(CMAKE_CROSSCOMPILING)
   # drvdb runs on the build machine and uses the program's code on the
   # registry stand-in, so it comes from a native build of this project.
   include(ExternalProject)
@@ -32,6 +38,7 @@ add_custom_command(
   COMMAND "${packer}" pack --quiet "$<TARGET_FILE:drvsetup_image>"
           "${DRVSETUP_DATABASE}" "${packed}"
   DEPENDS drvsetup_image ${packer_target} "${DRVSETUP_DATABASE}"
+          ${DRVSETUP_HOST_DRVDB}
   COMMENT "Packing the drive database into drvsetup${CMAKE_EXECUTABLE_SUFFIX}"
   VERBATIM)
 add_custom_target(drvsetup_packed ALL DEPENDS "${packed}")

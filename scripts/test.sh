@@ -16,13 +16,15 @@ install_i386_wine ||
   echo "32-bit Wine could not be installed: the 32-bit program's run will be skipped"
 
 werror=-DDRVSETUP_WERROR=ON
-for preset in win32 win64; do
-  cmake --preset "$preset" "$werror" >/dev/null
-  cmake --build --preset "$preset"
-done
+# The native drvdb first: the Windows builds pack with it.
 cmake --preset host "$werror" \
   -DDRVSETUP_WIN32_BUILD="$PWD/build/win32" \
   -DDRVSETUP_WIN64_BUILD="$PWD/build/win64" >/dev/null
+cmake --build --preset host --target drvdb
+for preset in win32 win64; do
+  cmake --preset "$preset" "$werror" -DDRVSETUP_HOST_DRVDB="$PWD/build/host/drvdb" >/dev/null
+  cmake --build --preset "$preset"
+done
 cmake --build --preset host
 ctest --preset host
 

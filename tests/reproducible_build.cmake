@@ -7,6 +7,7 @@ foreach(n 1 2)
     COMMAND "${CMAKE_COMMAND}" -S "${SOURCE}" -B "${dir}"
             -DCMAKE_TOOLCHAIN_FILE=${SOURCE}/cmake/toolchain-i686-w64-mingw32.cmake
             -DCMAKE_BUILD_TYPE=MinSizeRel -DDRVSETUP_TESTS=OFF
+            -DDRVSETUP_HOST_DRVDB=${DRVDB}
     OUTPUT_QUIET RESULT_VARIABLE result)
   if(NOT result EQUAL 0)
     message(FATAL_ERROR "configure ${n} failed")
