@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -179,68 +180,125 @@ struct Figures {
   std::map<std::string, double> install, update;
 };
 
+// The chart: median time of a first install against script size, both on
+// logarithmic scales, for ours, the peers and the floor.
 std::string Svg(const std::vector<int>& scales,
                 const std::map<int, Figures>& figures) {
   const char* const series[] = {"ours", "regedit /s", "reg import", "floor"};
-  const char* const colours[] = {"#d62728", "#1f77b4", "#2ca02c", "#7f7f7f"};
-  double top = 0;
-  for (int s : scales)
+  const char* const colours[] = {"#d62728", "#1f77b4", "#2ca02c", "#555555"};
+  const char* const dashes[] = {"none", "6,3", "2,3", "10,4"};
+  double lowX = 1e300, highX = 0, lowY = 1e300, highY = 0;
+  for (int s : scales) {
+    lowX = std::min(lowX, static_cast<double>(figures.at(s).scriptBytes));
+    highX = std::max(highX, static_cast<double>(figures.at(s).scriptBytes));
     for (const char* name : series)
-      if (figures.at(s).install.count(name))
-        top = std::max(top, figures.at(s).install.at(name));
-  if (top <= 0)
+      if (figures.at(s).install.count(name)) {
+        lowY = std::min(lowY, figures.at(s).install.at(name));
+        highY = std::max(highY, figures.at(s).install.at(name));
+      }
+  }
+  if (highY <= 0 || highX <= lowX)
     return "";
-  const double w = 640, h = 400, left = 70, bottom = 50, right = 150, up = 30;
-  auto x = [&](size_t i) {
-    return left + (w - left - right) * (scales.size() > 1
-                                            ? static_cast<double>(i) /
-                                                  static_cast<double>(scales.size() - 1)
-                                            : 0.5);
+  lowY = std::pow(10, std::floor(std::log10(lowY)));
+  highY = std::pow(10, std::ceil(std::log10(highY)));
+  const double w = 640, h = 400, left = 70, bottom = 50, right = 150, up = 40;
+  auto x = [&](double bytes) {
+    return left + (w - left - right) * std::log10(bytes / lowX) /
+                      std::log10(highX / lowX);
   };
   auto y = [&](double seconds) {
-    return h - bottom - (h - bottom - up) * seconds / top;
+    return h - bottom - (h - bottom - up) * std::log10(seconds / lowY) /
+                            std::log10(highY / lowY);
   };
   std::ostringstream svg;
   svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << w
       << "\" height=\"" << h << "\" font-family=\"sans-serif\" font-size=\"12\">\n"
       << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
-      << "<text x=\"" << w / 2 << "\" y=\"18\" text-anchor=\"middle\">"
-      << "First install under Wine: median wall time against database size"
-      << "</text>\n"
-      << "<line x1=\"" << left << "\" y1=\"" << h - bottom << "\" x2=\""
-      << w - right << "\" y2=\"" << h - bottom << "\" stroke=\"black\"/>\n"
-      << "<line x1=\"" << left << "\" y1=\"" << up << "\" x2=\"" << left
-      << "\" y2=\"" << h - bottom << "\" stroke=\"black\"/>\n";
-  for (int t = 0; t <= 4; ++t) {
-    double value = top * t / 4;
-    svg << "<text x=\"" << left - 6 << "\" y=\"" << y(value) + 4
-        << "\" text-anchor=\"end\">" << Fixed(value, value < 10 ? 2 : 0)
-        << " s</text>\n";
+      << "<text x=\"" << w / 2 << "\" y=\"20\" text-anchor=\"middle\">"
+      << "First install under Wine: median time against script size "
+      << "(both scales logarithmic)</text>\n";
+  for (double t = lowY; t <= highY * 1.001; t *= 10) {
+    svg << "<line x1=\"" << left << "\" y1=\"" << y(t) << "\" x2=\""
+        << w - right << "\" y2=\"" << y(t) << "\" stroke=\"#dddddd\"/>\n"
+        << "<text x=\"" << left - 6 << "\" y=\"" << y(t) + 4
+        << "\" text-anchor=\"end\">" << (t < 1 ? Fixed(t * 1000, 0) + " ms"
+                                             : Fixed(t, 0) + " s")
+        << "</text>\n";
   }
-  for (size_t i = 0; i < scales.size(); ++i)
-    svg << "<text x=\"" << x(i) << "\" y=\"" << h - bottom + 18
-        << "\" text-anchor=\"middle\">" << scales[i] << "x ("
-        << figures.at(scales[i]).scriptBytes / 1000 << " kB)</text>\n";
+  for (int s : scales) {
+    double bytes = static_cast<double>(figures.at(s).scriptBytes);
+    svg << "<line x1=\"" << x(bytes) << "\" y1=\"" << up << "\" x2=\""
+        << x(bytes) << "\" y2=\"" << h - bottom << "\" stroke=\"#dddddd\"/>\n"
+        << "<text x=\"" << x(bytes) << "\" y=\"" << h - bottom + 18
+        << "\" text-anchor=\"middle\">" << s << "x, "
+        << Fixed(bytes / 1e6, bytes < 1e6 ? 2 : 1) << " MB</text>\n";
+  }
   for (int k = 0; k < 4; ++k) {
     std::ostringstream points;
-    for (size_t i = 0; i < scales.size(); ++i)
-      if (figures.at(scales[i]).install.count(series[k]))
-        points << x(i) << "," << y(figures.at(scales[i]).install.at(series[k]))
-               << " ";
+    for (int s : scales)
+      if (figures.at(s).install.count(series[k]))
+        points << x(static_cast<double>(figures.at(s).scriptBytes)) << ","
+               << y(figures.at(s).install.at(series[k])) << " ";
+    double ly = up + 20 + 20 * k;
     svg << "<polyline fill=\"none\" stroke=\"" << colours[k]
-        << "\" stroke-width=\"2\" points=\"" << points.str() << "\"/>\n"
-        << "<text x=\"" << w - right + 10 << "\" y=\"" << up + 20 + 18 * k
-        << "\" fill=\"" << colours[k] << "\">" << series[k] << "</text>\n";
+        << "\" stroke-width=\"2\" stroke-dasharray=\"" << dashes[k]
+        << "\" points=\"" << points.str() << "\"/>\n"
+        << "<line x1=\"" << w - right + 10 << "\" y1=\"" << ly - 4 << "\" x2=\""
+        << w - right + 40 << "\" y2=\"" << ly - 4 << "\" stroke=\"" << colours[k]
+        << "\" stroke-width=\"2\" stroke-dasharray=\"" << dashes[k] << "\"/>\n"
+        << "<text x=\"" << w - right + 46 << "\" y=\"" << ly << "\">"
+        << series[k] << "</text>\n";
   }
   svg << "</svg>\n";
   return svg.str();
 }
 
+// The figures that the chart needs, one line per scale and contender, so
+// that the chart can be drawn again without measuring again.
+void SaveFigures(const std::string& path, const std::vector<int>& scales,
+                 const std::map<int, Figures>& figures) {
+  std::ofstream out(path);
+  for (int s : scales)
+    for (const auto& i : figures.at(s).install)
+      out << s << "\t" << figures.at(s).scriptBytes << "\t" << i.first << "\t"
+          << i.second << "\n";
+}
+
+std::map<int, Figures> LoadFigures(const std::string& path,
+                                   std::vector<int>* scales) {
+  std::map<int, Figures> figures;
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::stringstream fields(line);
+    std::string scale, bytes, name, seconds;
+    std::getline(fields, scale, '\t');
+    std::getline(fields, bytes, '\t');
+    std::getline(fields, name, '\t');
+    std::getline(fields, seconds, '\t');
+    int s = atoi(scale.c_str());
+    if (!figures.count(s))
+      scales->push_back(s);
+    figures[s].scriptBytes = strtoul(bytes.c_str(), nullptr, 10);
+    figures[s].install[name] = atof(seconds.c_str());
+  }
+  return figures;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--chart") {
+    // Draws the chart again from the figures of the last measurement.
+    g_work = argv[2];
+    std::vector<int> scales;
+    std::map<int, Figures> figures = LoadFigures(g_work + "/results.tsv", &scales);
+    std::ofstream(g_work + "/results.svg") << Svg(scales, figures);
+    return scales.empty() ? 1 : 0;
+  }
   if (argc < 4) {
-    fprintf(stderr, "usage: harness WORK SCALES REPETITIONS [UPDATE_SCALES]\n");
+    fprintf(stderr, "usage: harness WORK SCALES REPETITIONS [UPDATE_SCALES]\n"
+                    "       harness --chart WORK\n");
     return 2;
   }
   g_work = argv[1];
@@ -449,7 +507,9 @@ int main(int argc, char** argv) {
 
   printf("%s", md.str().c_str());
   std::ofstream(g_work + "/results.md") << md.str();
-  if (wine)
+  if (wine) {
+    SaveFigures(g_work + "/results.tsv", scales, figures);
     std::ofstream(g_work + "/results.svg") << Svg(scales, figures);
+  }
   return 0;
 }
