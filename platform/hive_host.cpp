@@ -54,19 +54,6 @@ bool ReadWholeFile(const std::string& path, std::string* text, bool* missing,
   return true;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 std::string DirectoryOf(const std::string& path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos)
@@ -143,7 +130,6 @@ bool HostHiveSave(std::string* error) {
     *error = g_path + ": not saved, it could not be read";
     return false;
   }
-  std::string text = HostRegistryExport();
   std::string temporary = g_path + ".tmp";  // the lock keeps it ours
   int fd = open(temporary.c_str(),
                 O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -151,8 +137,7 @@ bool HostHiveSave(std::string* error) {
     *error = SystemError(temporary);
     return false;
   }
-  const std::string header = "; drvsetup registry hive\n";
-  if (!WriteAll(fd, header) || !WriteAll(fd, text) || fsync(fd) != 0) {
+  if (!HostRegistryWrite(fd, "; drvsetup registry hive\n") || fsync(fd) != 0) {
     *error = SystemError(temporary);
     close(fd);
     unlink(temporary.c_str());

@@ -13,7 +13,9 @@
 //
 // Both directions work without recursion and in time linear in the text.
 
+#include <errno.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -83,9 +85,27 @@ void AppendKey(std::string* out, const Key* key, const std::string& path) {
     AppendValue(out, value);
 }
 
+// Hands the text to a file as it grows, when there is one, so that the
+// whole text is never held at once. False when the file refuses it.
+bool Flush(std::string* out, int fd, bool all) {
+  if (fd < 0 || (!all && out->size() < (1u << 20)))
+    return true;
+  size_t done = 0;
+  while (done < out->size()) {
+    ssize_t n = write(fd, out->data() + done, out->size() - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return false;
+    done += static_cast<size_t>(n);
+  }
+  out->clear();
+  return true;
+}
+
 // Depth first, parents before children, with one path buffer that grows and
 // shrinks by one name at a time.
-void ExportTree(Key* root, std::string* out) {
+bool ExportTree(Key* root, std::string* out, int fd) {
   struct Frame {
     const std::vector<Key*>* children;  // in order
     size_t next;
@@ -105,8 +125,11 @@ void ExportTree(Key* root, std::string* out) {
     path.push_back('\\');
     AppendEscaped(&path, child->name);
     AppendKey(out, child, path);
+    if (!Flush(out, fd, false))
+      return false;
     stack.push_back({&child->children.Ordered(), 0, path.size()});
   }
+  return true;
 }
 
 int HexValue(char c) {
@@ -292,10 +315,18 @@ size_t g_size_hint = 0;  // the size of the text last loaded or written
 std::string HostRegistryExport() {
   std::string out;
   out.reserve(g_size_hint + g_size_hint / 8 + 4096);
-  ExportTree(stand_in::LocalMachine(), &out);
-  ExportTree(stand_in::CurrentUser(), &out);
+  ExportTree(stand_in::LocalMachine(), &out, -1);
+  ExportTree(stand_in::CurrentUser(), &out, -1);
   g_size_hint = out.size();
   return out;
+}
+
+bool HostRegistryWrite(int fd, const std::string& header) {
+  std::string out = header;
+  out.reserve((1u << 20) + 65536);
+  return ExportTree(stand_in::LocalMachine(), &out, fd) &&
+         ExportTree(stand_in::CurrentUser(), &out, fd) &&
+         Flush(&out, fd, true);
 }
 
 bool HostRegistryImport(const std::string& text, std::string* error) {

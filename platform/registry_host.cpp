@@ -391,8 +391,6 @@ void SetValue(Key* key, Name name, DWORD type, const void* data, size_t size) {
 }
 
 void AddValue(Key* key, Value&& value) {
-  if (key->values.empty())
-    key->values.reserve(4);
   key->values.push_back(std::move(value));
   if (key->values.size() > kLinearValues) {
     if (key->valueSlots.size() < key->values.size() * 2)

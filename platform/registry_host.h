@@ -70,6 +70,10 @@ bool HostRegistryCount(HKEY root, const char* path, size_t* keys,
 /// of its full path, parents before children, each followed by its values.
 std::string HostRegistryExport();
 
+/// Writes header and then the same text to a file, a megabyte at a time.
+/// False when a write fails.
+bool HostRegistryWrite(int fd, const std::string& header);
+
 /// Replaces the whole registry with the one described by text in the hive's
 /// text form. Refuses what the registry itself would refuse (a key more than
 /// 512 levels deep, a key name over 256 characters, a value name over 16,383)
