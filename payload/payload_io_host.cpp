@@ -213,31 +213,39 @@ void ClosePayloadFile(PayloadFile handle) {
 int ConvertWideToAnsi(const WCHAR* wide, char* ansi, int capacity) {
   if (g_failing_conversion > 0 && --g_failing_conversion == 0)
     return 0;
-  // One pass to count (a surrogate pair is one character, and none is in
-  // the code page), a second to convert straight into the buffer.
-  size_t needed = 1;  // the terminator
-  for (const WCHAR* p = wide; *p; ++p, ++needed) {
-    if (*p >= 0xD800 && *p <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF)
-      ++p;
+  // A surrogate pair is one character, and none is in the code page.
+  auto isPair = [](const WCHAR* p) {
+    return *p >= 0xD800 && *p <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF;
+  };
+  if (!ansi) {
+    size_t needed = 1;  // the terminator
+    for (const WCHAR* p = wide;; ++p) {
+      WCHAR c = *p;
+      if (c < 0xD800) {
+        if (c == 0)
+          break;
+      } else if (isPair(p)) {
+        ++p;
+      }
+      ++needed;
+    }
+    return needed > 0x7fffffff ? 0 : static_cast<int>(needed);
   }
-  if (needed > 0x7fffffff)
-    return 0;
-  if (!ansi)
-    return static_cast<int>(needed);
-  if (static_cast<size_t>(capacity) < needed)
-    return 0;  // ERROR_INSUFFICIENT_BUFFER
+  // Converts straight into the buffer, in one pass; a buffer too small is
+  // a failure, as the platform's (ERROR_INSUFFICIENT_BUFFER).
   char* out = ansi;
-  for (const WCHAR* p = wide;; ++p) {
+  char* const end = ansi + (capacity > 0 ? capacity : 0);
+  for (const WCHAR* p = wide; out < end; ++p) {
     uint32_t unit = *p;
     if (unit < 0x80) {
       *out++ = static_cast<char>(unit);
       if (unit == 0)
-        break;
+        return static_cast<int>(out - ansi);
       continue;
     }
-    if (unit >= 0xD800 && unit <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF)
+    if (isPair(p))
       ++p;
     *out++ = ToCp1252(unit);
   }
-  return static_cast<int>(needed);
+  return 0;
 }

@@ -282,14 +282,29 @@ Key* MakePath(const char* line, size_t size, Key* localMachine,
   }
   while (line[pos] == '\\') {
     ++pos;
-    if (!ReadEscaped(line, size, &pos, kNameEnd, &name) || name.empty())
+    // A name without escapes is used where it stands; one with them is
+    // unescaped first.
+    size_t end = pos;
+    while (end < size && line[end] != '\\' && line[end] != ']' &&
+           line[end] != '%')
+      ++end;
+    Name part{line + pos, end - pos};
+    if (end < size && line[end] == '%') {
+      if (!ReadEscaped(line, size, &pos, kNameEnd, &name))
+        return nullptr;
+      part = Name{name.data(), name.size()};
+    } else if (end >= size) {
       return nullptr;
-    if (name.size() > stand_in::kMaxKeyNameLength) {
+    } else {
+      pos = end;
+    }
+    if (part.size == 0)
+      return nullptr;
+    if (part.size > stand_in::kMaxKeyNameLength) {
       *error = "key name longer than " +
                std::to_string(stand_in::kMaxKeyNameLength) + " characters";
       return nullptr;
     }
-    Name part{name.data(), name.size()};
     Key* child = stand_in::FindChild(key, part);
     if (!child) {
       if (key->depth + 1 > stand_in::kMaxDepth) {
