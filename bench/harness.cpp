@@ -34,6 +34,7 @@ namespace {
 
 std::string g_work;
 std::string g_prefix;
+std::vector<std::string> g_failed;  // failed runs, left out of the medians
 const char kWine[] = "/usr/lib/wine/wine64";
 const char kServer[] = "/usr/lib/wine/wineserver";
 
@@ -147,8 +148,10 @@ struct Contender {
   std::string state;  // the snapshot each run starts from, or "" for none
 };
 
-// Alternates the contenders, each repetition in turn; medians in seconds.
-std::map<std::string, double> Race(const std::vector<Contender>& contenders,
+// Alternates the contenders, each repetition in turn; medians in seconds of
+// the runs that succeeded (a failed run is reported, not counted).
+std::map<std::string, double> Race(const std::string& what,
+                                   const std::vector<Contender>& contenders,
                                    int repetitions) {
   std::map<std::string, std::vector<double>> times;
   for (int r = 0; r < repetitions; ++r) {
@@ -157,8 +160,12 @@ std::map<std::string, double> Race(const std::vector<Contender>& contenders,
         Restore(c.state);
       int status;
       double t = Timed(c.argv, &status, g_work);
-      if (status != 0)
+      if (status != 0) {
         fprintf(stderr, "harness: %s exited with %d\n", c.name.c_str(), status);
+        g_failed.push_back(what + ", " + c.name + ": exit status " +
+                           std::to_string(status));
+        continue;
+      }
       times[c.name].push_back(t);
     }
     fprintf(stderr, ".");
@@ -379,7 +386,7 @@ int main(int argc, char** argv) {
           {"empty with msvcrt", {kWine, g_work + "/empty_crt.exe"}, ""},
       };
       fprintf(stderr, "wine %dx first install ", s);
-      figures[s].install = Race(first, repetitions);
+      figures[s].install = Race(n + "x first install", first, repetitions);
       if (std::find(updateScales.begin(), updateScales.end(), s) ==
           updateScales.end())
         continue;
@@ -396,7 +403,7 @@ int main(int argc, char** argv) {
            {kWine, "regedit", "/s", g_work + "/delete-only.reg"}, "old"},
       };
       fprintf(stderr, "wine %dx update ", s);
-      figures[s].update = Race(update, repetitions);
+      figures[s].update = Race(n + "x update", update, repetitions);
     }
     Run({kServer, "-k"});
     Run({kServer, "-w"});
@@ -456,6 +463,12 @@ int main(int argc, char** argv) {
          << Fixed(ours * 1000, 0) << " ms | " << Fixed(theirs * 1000, 0)
          << " ms |\n";
     }
+  }
+
+  if (!g_failed.empty()) {
+    md << "\nFailed runs, left out of the medians:\n\n";
+    for (const std::string& f : g_failed)
+      md << "- " << f << "\n";
   }
 
   // Targets, met or by how much not.
