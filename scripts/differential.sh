@@ -3,13 +3,33 @@
 # scripts: each through the native program and the Windows program under
 # Wine, on five registries (fresh, and an older, equal, newer and
 # string-typed DriverVersion installed). Needs the builds of scripts/test.sh.
-# usage: scripts/differential.sh SCRIPTS [FIRST_SEED]
+# JOBS shards run side by side, each with its own Wine prefix and server.
+# usage: scripts/differential.sh SCRIPTS [FIRST_SEED] [JOBS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ -x build/host/tests/process_tests ] && [ -f build/win64/regdump.exe ] || {
   echo "build first: bash scripts/test.sh" >&2
   exit 2
 }
-DRVSETUP_DIFF_SCRIPTS=${1:?usage: scripts/differential.sh SCRIPTS [FIRST_SEED]} \
-DRVSETUP_DIFF_SEED=${2:-1} \
-  exec build/host/tests/process_tests --gtest_filter=Differential.AgainstWine
+scripts=${1:?usage: scripts/differential.sh SCRIPTS [FIRST_SEED] [JOBS]}
+seed=${2:-1} jobs=${3:-1}
+logs=$(mktemp -d)
+trap 'rm -rf "$logs"' EXIT
+pids=()
+for ((j = 0; j < jobs; ++j)); do
+  # Shard j takes an equal share of the seeds, the first ones the remainder.
+  count=$((scripts / jobs + (j < scripts % jobs)))
+  [ "$count" -gt 0 ] || continue
+  DRVSETUP_DIFF_SCRIPTS=$count DRVSETUP_DIFF_SEED=$seed \
+    build/host/tests/process_tests --gtest_filter=Differential.AgainstWine \
+    >"$logs/$j" 2>&1 &
+  pids+=($!)
+  seed=$((seed + count))
+done
+failed=0
+for ((j = 0; j < ${#pids[@]}; ++j)); do
+  wait "${pids[j]}" || failed=1
+  grep -E '^  [0-9]+ runs|Failure|seed [0-9]+' "$logs/$j" || cat "$logs/$j"
+done
+[ "$failed" = 0 ] && echo "all shards agree" || echo "DISAGREEMENT: see above"
+exit $failed

@@ -22,26 +22,76 @@ namespace {
 
 const char* const kStates[] = {"fresh", "older", "equal", "newer", "string"};
 
-std::string StateScript(int state, uint32_t version) {
-  const std::string head = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n";
-  char number[16];
+// The values installed before a run, key by key, in order.
+struct StateValue {
+  std::string key;  // below HKEY_LOCAL_MACHINE\SOFTWARE\morvelan
+  std::string name;
+  bool dword;
+  uint32_t number;  // the dword, or the number a string value spells
+};
+
+std::vector<StateValue> StateValues(int state, uint32_t version) {
   switch (state) {
     case 1:
-      snprintf(number, sizeof(number), "%08x", version - 1);
-      return head + "\"DriverVersion\"=dword:" + number + "\r\n" +
-             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\OLD]\r\n"
-             "\"load1\"=\"Gone\"\r\n"
-             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\OTHER]\r\n"
-             "\"keep\"=\"yes\"\r\n";
+      return {{"DRIVER2", "DriverVersion", true, version - 1},
+              {"DRIVER2\\OLD", "load1", false, 0},
+              {"OTHER", "keep", false, 1}};
     case 2:
     case 3:
-      snprintf(number, sizeof(number), "%08x", version + (state == 3));
-      return head + "\"DriverVersion\"=dword:" + number + "\r\n";
+      return {{"DRIVER2", "DriverVersion", true, version + (state == 3)}};
     case 4:
-      snprintf(number, sizeof(number), "%u", version);
-      return head + "\"DriverVersion\"=\"" + number + "\"\r\n";
+      return {{"DRIVER2", "DriverVersion", false, version}};
   }
-  return "";
+  return {};
+}
+
+std::string StringData(const StateValue& v) {
+  if (v.key == "DRIVER2")
+    return std::to_string(v.number);
+  return v.number ? "yes" : "Gone";
+}
+
+// The state as a script, for the native program's registry.
+std::string StateScript(int state, uint32_t version) {
+  std::string script, key;
+  for (const StateValue& v : StateValues(state, version)) {
+    if (v.key != key)
+      script += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\" + v.key + "]\r\n";
+    key = v.key;
+    char number[16];
+    snprintf(number, sizeof(number), "%08x", v.number);
+    script += "\"" + v.name + "\"=" +
+              (v.dword ? "dword:" + std::string(number)
+                       : "\"" + StringData(v) + "\"") +
+              "\r\n";
+  }
+  return script;
+}
+
+// The state as regdump's operations for Wine's registry: clear the roots the
+// scripts write, then set each value; one process instead of three.
+std::vector<std::string> StateOperations(int state, uint32_t version) {
+  std::vector<std::string> ops = {"delete"};
+  ops.insert(ops.end(), std::begin(kGeneratedRoots), std::end(kGeneratedRoots));
+  for (const StateValue& v : StateValues(state, version)) {
+    std::string bytes;
+    if (v.dword) {
+      for (int i = 0; i < 4; ++i)
+        bytes.push_back(static_cast<char>(v.number >> (8 * i)));
+    } else {
+      bytes = StringData(v);
+      bytes.push_back('\0');
+    }
+    std::string hex;
+    for (unsigned char c : bytes) {
+      char pair[3];
+      snprintf(pair, sizeof(pair), "%02x", c);
+      hex += pair;
+    }
+    ops.insert(ops.end(), {"set", "HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\" + v.key,
+                           v.name, v.dword ? "4" : "1", hex});
+  }
+  return ops;
 }
 
 // The script as the program carries it: UTF-16LE of its Windows-1252 text.
@@ -79,11 +129,12 @@ Result RunOn(Runner* runner, const std::string& image,
   std::vector<std::string> roots(std::begin(kGeneratedRoots),
                                  std::end(kGeneratedRoots));
   if (runner->UnderWine()) {
-    std::vector<std::string> args = {"delete"};
-    args.insert(args.end(), roots.begin(), roots.end());
-    static_cast<WineRunner*>(runner)->RegDump(args);
+    Process p = static_cast<WineRunner*>(runner)->RegDump(
+        StateOperations(state, script.version));
+    EXPECT_EQ(p.status, 0) << p.err;
+  } else {
+    runner->Prepare(StateScript(state, script.version));
   }
-  runner->Prepare(StateScript(state, script.version));
   Process p = runner->RunBytes(Packed(image, script.text), "-ns -ne");
   return Result{p.status, runner->Dump(roots)};
 }
