@@ -13,8 +13,8 @@ cd "$(dirname "$0")/.."
 }
 scripts=${1:?usage: scripts/differential.sh SCRIPTS [FIRST_SEED] [JOBS]}
 seed=${2:-1} jobs=${3:-1}
-logs=$(mktemp -d)
-trap 'rm -rf "$logs"' EXIT
+logs=build/differential
+rm -rf "$logs" && mkdir -p "$logs"
 pids=()
 for ((j = 0; j < jobs; ++j)); do
   # Shard j takes an equal share of the seeds, the first ones the remainder.
@@ -31,5 +31,6 @@ for ((j = 0; j < ${#pids[@]}; ++j)); do
   wait "${pids[j]}" || failed=1
   grep -E '^  [0-9]+ runs|Failure|seed [0-9]+' "$logs/$j" || cat "$logs/$j"
 done
-[ "$failed" = 0 ] && echo "all shards agree" || echo "DISAGREEMENT: see above"
+[ "$failed" = 0 ] && echo "all shards agree" ||
+  echo "DISAGREEMENT: the whole story is in $logs/"
 exit $failed

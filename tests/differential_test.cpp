@@ -122,6 +122,7 @@ std::string Printable(const std::string& text) {
 struct Result {
   int status;
   std::string tree;
+  std::string err;  // the program's standard error
 };
 
 Result RunOn(Runner* runner, const std::string& image,
@@ -136,7 +137,7 @@ Result RunOn(Runner* runner, const std::string& image,
     runner->Prepare(StateScript(state, script.version));
   }
   Process p = runner->RunBytes(Packed(image, script.text), "-ns -ne");
-  return Result{p.status, runner->Dump(roots)};
+  return Result{p.status, runner->Dump(roots), p.err};
 }
 
 int Count(const char* variable, int fallback) {
@@ -171,7 +172,8 @@ TEST(Differential, AgainstWine) {
                     << " registry: native exit " << a.status << ", Wine exit "
                     << b.status << "\nscript:\n" << Printable(script.text)
                     << "\nnative tree:\n" << Printable(a.tree)
-                    << "\nWine tree:\n" << Printable(b.tree);
+                    << "\nWine tree:\n" << Printable(b.tree)
+                    << "\nWine's standard error:\n" << b.err;
       if (disagreements >= 5)
         return;
     }
