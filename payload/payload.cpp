@@ -46,13 +46,14 @@ uint32_t ReadLittleEndian32(const unsigned char* bytes) {
          static_cast<uint32_t>(bytes[3]) << 24;
 }
 
-// Decodes the raw script: the first code unit (the byte-order mark) is
-// dropped whatever it holds, and a last odd byte is ignored.
-WCHAR* DecodeUtf16(const unsigned char* raw, uint32_t size) {
+// Decodes the raw script in its own buffer, which must hold at least two
+// bytes: the first code unit (the byte-order mark) is dropped whatever it
+// holds, and a last odd byte is ignored. Each unit moves two bytes down, so
+// it is read before it is overwritten, and the payload is never held twice.
+WCHAR* DecodeUtf16InPlace(unsigned char* raw, uint32_t size) {
+  static_assert(sizeof(WCHAR) == 2, "a code unit takes the place of one");
   size_t count = size >= 2 ? size / 2 - 1 : 0;
-  WCHAR* wide = static_cast<WCHAR*>(malloc((count + 1) * sizeof(WCHAR)));
-  if (!wide)
-    return nullptr;
+  WCHAR* wide = reinterpret_cast<WCHAR*>(raw);
   for (size_t i = 0; i < count; ++i) {
     const unsigned char* unit = raw + 2 + 2 * i;
     wide[i] = static_cast<WCHAR>(unit[0] | unit[1] << 8);
@@ -76,17 +77,15 @@ bool ReadScript(PayloadFile file) {
   if (!SeekPayloadFile(file, static_cast<int64_t>(trailerAt - size), false,
                        &position))
     return false;
-  unsigned char* raw = static_cast<unsigned char*>(malloc(size ? size : 1));
+  unsigned char* raw = static_cast<unsigned char*>(malloc(size >= 2 ? size : 2));
   if (!raw)
     return false;
-  WCHAR* wide = nullptr;
-  if (ReadPayloadFile(file, raw, size))
-    wide = DecodeUtf16(raw, size);
-  free(raw);
-  if (!wide)
+  if (!ReadPayloadFile(file, raw, size)) {
+    free(raw);
     return false;
-  char* text = WideToAnsi(wide);
-  free(wide);
+  }
+  char* text = WideToAnsi(DecodeUtf16InPlace(raw, size));
+  free(raw);
   if (!text)
     return false;
   free(ScriptText);
