@@ -118,11 +118,17 @@ void StartServer() {
   Timed({kWine, g_work + "/empty.exe"}, &status, g_work);  // services up
 }
 
+// Stops the server the gentle way, which saves the registry and also ends
+// the prefix's own processes (a killed server leaves them running).
+void StopServer() {
+  Run({kServer, "-k"});
+  Run({kServer, "-w"});
+}
+
 // Saves the registry as it stands under a name (the server stops to write
 // it, then starts again).
 void Snapshot(const std::string& name) {
-  Run({kServer, "-k"});
-  Run({kServer, "-w"});
+  StopServer();
   for (const char* file : kHiveFiles)
     Shell("cp '" + g_prefix + "/" + file + "' '" + g_work + "/" + name + "-" +
           file + "'");
@@ -131,11 +137,9 @@ void Snapshot(const std::string& name) {
 
 // Brings a saved registry back, under a server started afresh: deleting a
 // large tree through the registry itself takes Wine longer than any run
-// measured here. The server is stopped the gentle way, which also ends the
-// prefix's own processes (a killed server leaves them running).
+// measured here.
 void Restore(const std::string& name) {
-  Run({kServer, "-k"});
-  Run({kServer, "-w"});
+  StopServer();
   for (const char* file : kHiveFiles)
     Shell("cp '" + g_work + "/" + name + "-" + file + "' '" + g_prefix + "/" +
           file + "'");
@@ -406,8 +410,7 @@ int main(int argc, char** argv) {
       fprintf(stderr, "wine %dx update ", s);
       figures[s].update = Race(n + "x update", update, repetitions);
     }
-    Run({kServer, "-k"});
-    Run({kServer, "-w"});
+    StopServer();
     Shell("rm -rf '" + g_prefix + "'");
   }
 

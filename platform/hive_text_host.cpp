@@ -285,8 +285,7 @@ Key* MakePath(const char* line, size_t size, Key* localMachine,
     // A name without escapes is used where it stands; one with them is
     // unescaped first.
     size_t end = pos;
-    while (end < size && line[end] != '\\' && line[end] != ']' &&
-           line[end] != '%')
+    while (end < size && !kNameEnd.at[static_cast<unsigned char>(line[end])])
       ++end;
     Name part{line + pos, end - pos};
     if (end < size && line[end] == '%') {

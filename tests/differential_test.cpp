@@ -27,28 +27,23 @@ struct StateValue {
   std::string key;  // below HKEY_LOCAL_MACHINE\SOFTWARE\morvelan
   std::string name;
   bool dword;
-  uint32_t number;  // the dword, or the number a string value spells
+  uint32_t number;   // a dword's value
+  std::string text;  // a string's value
 };
 
 std::vector<StateValue> StateValues(int state, uint32_t version) {
   switch (state) {
     case 1:
-      return {{"DRIVER2", "DriverVersion", true, version - 1},
-              {"DRIVER2\\OLD", "load1", false, 0},
-              {"OTHER", "keep", false, 1}};
+      return {{"DRIVER2", "DriverVersion", true, version - 1, ""},
+              {"DRIVER2\\OLD", "load1", false, 0, "Gone"},
+              {"OTHER", "keep", false, 0, "yes"}};
     case 2:
     case 3:
-      return {{"DRIVER2", "DriverVersion", true, version + (state == 3)}};
+      return {{"DRIVER2", "DriverVersion", true, version + (state == 3), ""}};
     case 4:
-      return {{"DRIVER2", "DriverVersion", false, version}};
+      return {{"DRIVER2", "DriverVersion", false, 0, std::to_string(version)}};
   }
   return {};
-}
-
-std::string StringData(const StateValue& v) {
-  if (v.key == "DRIVER2")
-    return std::to_string(v.number);
-  return v.number ? "yes" : "Gone";
 }
 
 // The state as a script, for the native program's registry.
@@ -62,7 +57,7 @@ std::string StateScript(int state, uint32_t version) {
     snprintf(number, sizeof(number), "%08x", v.number);
     script += "\"" + v.name + "\"=" +
               (v.dword ? "dword:" + std::string(number)
-                       : "\"" + StringData(v) + "\"") +
+                       : "\"" + v.text + "\"") +
               "\r\n";
   }
   return script;
@@ -79,7 +74,7 @@ std::vector<std::string> StateOperations(int state, uint32_t version) {
       for (int i = 0; i < 4; ++i)
         bytes.push_back(static_cast<char>(v.number >> (8 * i)));
     } else {
-      bytes = StringData(v);
+      bytes = v.text;
       bytes.push_back('\0');
     }
     std::string hex;
