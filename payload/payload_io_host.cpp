@@ -122,7 +122,9 @@ void HostSetModuleImage(const std::string& path, const std::string& image) {
 }
 
 bool HostReadScript(const std::string& script) {
-  std::string image = "MZ" + script;
+  // Not a PE image: nothing before the script can be taken for a
+  // certificate table.
+  std::string image = "image " + script;
   for (int i = 0; i < 4; ++i)
     image.push_back(static_cast<char>(script.size() >> (8 * i)));
   HostSetModuleImage("/host/drvsetup", image);

@@ -7,6 +7,7 @@
 
 #include "payload/payload_io_host.h"
 #include "tests/test_support.h"
+#include "tools/executable.h"
 
 namespace {
 
@@ -62,6 +63,60 @@ TEST(Payload, Containers) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(ReadFromImage(c.image), c.text);
   }
+}
+
+// A signed program's certificate table follows the payload; the container
+// ends where a non-empty table that ends at the end of the file begins, and
+// at the end of the file otherwise.
+TEST(Payload, CertificateTable) {
+  const std::string script = "\xff\xfe" + std::string("a\0b\0", 4);
+  // The table's last bytes, read as a length, point before the file.
+  const std::string table = "certificate\xf0\xff\xff\x7f";
+  const uint32_t tableSize = static_cast<uint32_t>(table.size());
+  struct Case {
+    const char* what;
+    bool pe32plus;
+    // The entry, from the table's start and size (null: left empty).
+    uint32_t (*at)(uint32_t start);
+    uint32_t (*size)(uint32_t tableSize);
+    std::string text;
+  };
+  auto start = [](uint32_t at) { return at; };
+  auto whole = [](uint32_t size) { return size; };
+  const Case cases[] = {
+      {"signed", false, start, whole, "ab"},
+      {"signed, PE32+", true, start, whole, "ab"},
+      {"no entry", false, nullptr, nullptr, "FAIL"},
+      {"entry past the end", false, start,
+       [](uint32_t size) { return size + 1; }, "FAIL"},
+      {"table ends before the end", false, start,
+       [](uint32_t size) { return size - 1; }, "FAIL"},
+      {"table starts past the end", false,
+       [](uint32_t at) { return at + 100; }, whole, "FAIL"},
+      {"offset and size overflow", false,
+       [](uint32_t) { return 0xffffff00u; },
+       [](uint32_t) -> uint32_t { return 0; }, "FAIL"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string file = PackProgram(MinimalPeHeaders(c.pe32plus), script, false);
+    const uint32_t at = static_cast<uint32_t>(file.size());
+    file += table;
+    if (c.at) {
+      uint32_t size = c.size(tableSize);
+      if (size == 0)  // wraps round to the file's size in 32 bits
+        size = static_cast<uint32_t>(file.size()) - c.at(at);
+      ASSERT_TRUE(SetCertificateEntry(&file, c.at(at), size));
+    }
+    EXPECT_EQ(ReadFromImage(file), c.text);
+  }
+  // Fewer than five directories: there is no certificate entry.
+  std::string file = PackProgram(MinimalPeHeaders(false), script, false);
+  const uint32_t at = static_cast<uint32_t>(file.size());
+  file += table;
+  ASSERT_TRUE(SetCertificateEntry(&file, at, tableSize));
+  file[0x40 + 24 + 92] = 4;
+  EXPECT_EQ(ReadFromImage(file), "FAIL");
 }
 
 TEST(Payload, MissingFileFails) {

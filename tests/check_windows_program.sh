@@ -6,11 +6,12 @@
 #     imported function on the reviewed allow-list;
 #   - windowed (GUI) subsystem, subsystem and OS version 4.0;
 #   - resources: icon group 101 with a 32x32 and a 16x16 16-colour image,
-#     nothing else (no dialogs, menus, string tables or version block);
+#     the application manifest (id 1) byte for byte as committed, nothing
+#     else (no dialogs, menus, string tables or version block);
 #   - nothing appended after the last section.
-# usage: check_windows_program.sh OBJDUMP IMAGE ALLOWLIST
+# usage: check_windows_program.sh OBJDUMP IMAGE ALLOWLIST MANIFEST
 set -euo pipefail
-objdump=$1 image=$2 allowlist=$3
+objdump=$1 image=$2 allowlist=$3 manifest=$4
 headers=$("$objdump" -p "$image")
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -46,7 +47,8 @@ done
 # and the two icon images' sizes.
 resources=$(echo "$headers" | sed -n '/Resource Directory section/,/Resources start/p')
 types=$(echo "$resources" | awk '/^0[0-9a-f]+   Entry: ID:/ { print $4 }' | tr -d ',' | sort | tr '\n' ' ')
-[ "$types" = "0x000003 0x00000e " ] || fail "resource types are [$types], not icons and one icon group"
+[ "$types" = "0x000003 0x00000e 0x000018 " ] ||
+  fail "resource types are [$types], not icons, one icon group and a manifest"
 echo "$resources" | awk '
   /^0[0-9a-f]+   Entry: ID:/ { type = $4 }
   /^0[0-9a-f]+     Entry: ID:/ { if (type == "0x00000e,") print $4 }' | grep -qx '0x000065,' ||
@@ -56,6 +58,24 @@ sizes=$(echo "$resources" | awk '
   /Leaf:/ { if (type == "0x000003,") print $6 }' | tr -d ',' | sort | tr '\n' ' ')
 # 40-byte header, 16-colour palette, 4-bit pixels and the 1-bit mask.
 [ "$sizes" = "0x000128 0x0002e8 " ] || fail "icon images of sizes [$sizes], not 16x16 and 32x32 in 16 colours"
+
+# The manifest: resource type 24, id 1, its bytes where the resource
+# directory's leaf says (an address relative to the image base, in .rsrc).
+leaf=$(echo "$resources" | awk '
+  /^0[0-9a-f]+   Entry: ID:/ { type = $4 }
+  /^0[0-9a-f]+     Entry: ID:/ { if (type == "0x000018,") id = $4 }
+  /Leaf:/ { if (type == "0x000018,") print id, $4, $6 }' | tr -d ',')
+read -r manifest_id manifest_rva manifest_size <<<"$leaf"
+[ "$manifest_id" = "0x000001" ] || fail "the manifest's id is ${manifest_id:-missing}, not 1"
+rsrc=$("$objdump" -h "$image" | awk '$2 == ".rsrc" { print $4, $6 }')
+read -r rsrc_vma rsrc_offset <<<"$rsrc"
+base=$((16#$(field ImageBase)))
+offset=$((16#${manifest_rva#0x} + base - 16#$rsrc_vma + 16#$rsrc_offset))
+if ! cmp -s <(tail -c +$((offset + 1)) "$image" | head -c $((16#${manifest_size#0x}))) "$manifest"; then
+  fail "the manifest resource differs from $manifest"
+fi
+grep -q 'level="requireAdministrator"' "$manifest" ||
+  fail "the manifest does not ask for administrator rights"
 
 # The file ends where its last section's raw data ends.
 alignment=$((16#$(field FileAlignment)))
@@ -70,4 +90,4 @@ actual=$(stat -c %s "$image")
 if [ "$failures" -gt 0 ]; then
   exit 1
 fi
-echo "ok: $(echo "$imports" | wc -l) imports on the allow-list, GUI 4.0, icon group 101, nothing appended"
+echo "ok: $(echo "$imports" | wc -l) imports on the allow-list, GUI 4.0, icon group 101, the manifest, nothing appended"

@@ -42,6 +42,8 @@ enum Exit {
   kExitImageCarriesData = 12,
   kExitNotNewer = 13,
   kExitNotText = 14,        // a script that is neither UTF-16LE nor UTF-8
+  kExitSigned = 15,         // IMAGE is signed: packing would break it
+  kExitSignedUnaligned = 16,  // signed after a payload it cannot find
 };
 
 const char kUsage[] =
@@ -107,7 +109,9 @@ const char kHelp[] =
     "    7  empty file                 8  not an executable (PE or ELF)\n"
     "    9  no payload or trailer      10 the trailer's length does not fit\n"
     "    11 no byte-order mark         12 IMAGE already carries a payload\n"
-    "    13 not newer than OLD         14 a script that is not text\n";
+    "    13 not newer than OLD         14 a script that is not text\n"
+    "    15 IMAGE is signed (sign after packing)\n"
+    "    16 signed after a payload the program cannot find (unaligned)\n";
 
 int Usage() {
   std::cerr << kUsage;
@@ -160,6 +164,8 @@ int PayloadStatus(const AppendedPayload& payload) {
       return kExitLengthPastFile;
     case AppendedPayload::kNoByteOrderMark:
       return kExitNoByteOrderMark;
+    case AppendedPayload::kSignedUnaligned:
+      return kExitSignedUnaligned;
   }
   return kExitFailed;
 }
@@ -377,11 +383,22 @@ int Pack(const std::vector<std::string>& args) {
   std::string image;
   if (int status = ReadInput(imagePath, &image))
     return status;
-  ImageKind kind;
   uint64_t end;
-  if (!FindImageEnd(image, &kind, &end))
+  bool isPe;
+  if (!FindImageEnd(image, &end, &isPe))
     return Fail(kExitNotExecutable,
                 imagePath + ": not an executable: no PE or ELF image");
+  // A signature covers every byte before its table: packing after signing
+  // breaks it, and so does swapping a signed program's payload.
+  if (FindCertificateTable(image).state != CertificateTable::kNone)
+    return Fail(kExitSigned,
+                imagePath +
+                    (replace && end < image.size()
+                         ? ": is signed: a new payload would break its "
+                           "signature; replace the payload in the unsigned "
+                           "program, then sign again"
+                         : ": is signed: pack the unsigned image, then sign "
+                           "the packed program"));
   if (end < image.size()) {
     if (!replace)
       return Fail(kExitImageCarriesData,
@@ -423,10 +440,8 @@ int Pack(const std::vector<std::string>& args) {
                       "\"already up-to-date\"");
   }
 
-  uint32_t size = static_cast<uint32_t>(script.shipped.size());
-  std::string packed = image + script.shipped;
-  for (int i = 0; i < 4; ++i)
-    packed.push_back(static_cast<char>(size >> (8 * i)));
+  // Windows programs are aligned for signing.
+  std::string packed = PackProgram(image, script.shipped, isPe);
   if (!WriteFileAtomically("drvdb", out, packed, imagePath.c_str()))
     return kExitUnwritable;
   return kExitOk;
@@ -446,7 +461,14 @@ int Info(const std::vector<std::string>& args) {
     return Fail(kExitNotText, args[0] + ": " + error);
   CheckReport report = CheckScript(script);
   std::cout << args[0] << ": payload reads\n"
-            << "  image ends at:   " << payload.imageEnd << "\n"
+            << "  image ends at:   " << payload.imageEnd << "\n";
+  if (payload.table.state == CertificateTable::kAtEnd)
+    std::cout << "  signed:          certificate table at "
+              << payload.table.at << " (" << payload.table.size
+              << " bytes); the payload lies before it\n";
+  else
+    std::cout << "  signed:          no\n";
+  std::cout
             << "  script bytes:    " << payload.length << "\n"
             << "  version:         "
             << (report.hasVersion ? std::to_string(report.version) : "none")
@@ -500,10 +522,9 @@ int LoadEither(const std::string& path, SourceScript* script) {
   std::string file;
   if (int status = ReadInput(path, &file))
     return status;
-  ImageKind kind;
   uint64_t end;
   std::string bytes = file;
-  if (FindImageEnd(file, &kind, &end)) {
+  if (FindImageEnd(file, &end)) {
     AppendedPayload payload;
     if (int status = ReadProgram(path, &payload))
       return status;

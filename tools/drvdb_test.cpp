@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/process_support.h"
+#include "tools/executable.h"
 #include "tools/script_check.h"
 
 namespace {
@@ -236,6 +237,22 @@ TEST(Drvdb, RefusalsAndBadInputs) {
   far.replace(far.size() - 4, 4, std::string("\xf0\xff\xff\x7f", 4));
   WriteFile(folder / "far", far);
   WriteFile(folder / "no-bom", PackedImage(script.substr(2), image));
+  // Signed programs, as a signing tool leaves them: padded with zeros to a
+  // multiple of eight, then the certificate table, which the entry names.
+  auto sign = [](std::string file) {
+    file.resize((file.size() + 7) / 8 * 8, '\0');
+    const uint32_t at = static_cast<uint32_t>(file.size());
+    file += "certificate table";
+    SetCertificateEntry(&file, at, 17);
+    return file;
+  };
+  const std::string pe = MinimalPeHeaders(false);
+  std::string unaligned = PackProgram(pe, script, false);
+  if (unaligned.size() % 8 == 0)
+    unaligned = PackProgram(pe, script + std::string("\r\0\n\0", 4), false);
+  WriteFile(folder / "signed", sign(PackProgram(pe, script, true)));
+  WriteFile(folder / "signed-image", sign(pe));
+  WriteFile(folder / "signed-unaligned", sign(unaligned));
   mkdir((folder / "dir").c_str(), 0755);
   const std::string nowhere = folder / "missing-dir/out";
 
@@ -253,6 +270,8 @@ TEST(Drvdb, RefusalsAndBadInputs) {
       {{"info", folder / "truncated"}, 10, "length"},
       {{"info", folder / "far"}, 10, "reaches past the start of the file"},
       {{"info", folder / "no-bom"}, 11, "byte-order mark"},
+      {{"info", folder / "signed-unaligned"}, 16,
+       "signed after a payload that the program cannot find"},
       {{"extract", folder / "far", folder / "out"}, 10, "length"},
       {{"extract", folder / "packed", nowhere}, 6, "cannot write"},
       {{"check", folder / "binary.reg"}, 14, "neither UTF-16LE"},
@@ -263,6 +282,11 @@ TEST(Drvdb, RefusalsAndBadInputs) {
       {{"pack", "--newer-than", folder / "packed", folder / "image",
         folder / "good.reg", folder / "out"},
        13, "not greater than"},
+      {{"pack", folder / "signed-image", folder / "good.reg", folder / "out"},
+       15, "is signed: pack the unsigned image, then sign"},
+      {{"pack", "--replace", folder / "signed", folder / "good.reg",
+        folder / "out"},
+       15, "replace the payload in the unsigned program, then sign again"},
       {{"pack", folder / "text", folder / "good.reg", folder / "out"}, 8,
        "not an executable"},
       {{"pack", folder / "image", folder / "good.reg", nowhere}, 6,
@@ -296,6 +320,14 @@ TEST(Drvdb, RefusalsAndBadInputs) {
             image.size() + script.size() + 4);
   EXPECT_NE(Tool({"info", folder / "swapped"}).out.find("version:         72"),
             std::string::npos);
+
+  // A signed program reads, before its table.
+  Process info = Tool({"info", folder / "signed"});
+  EXPECT_EQ(info.status, 0) << info.err;
+  EXPECT_NE(info.out.find("certificate table at"), std::string::npos)
+      << info.out;
+  ASSERT_EQ(Tool({"extract", folder / "signed", folder / "out.reg"}).status, 0);
+  EXPECT_TRUE(ReadBinaryFile(folder / "out.reg") == script);
 
   Process help = Tool({"--help"});
   EXPECT_EQ(help.status, 0);

@@ -44,15 +44,6 @@ bool PeImageEnd(const std::string& file, uint64_t* end) {
       return false;
     furthest = std::max(furthest, strings + Read(file, strings, 4));
   }
-  // The certificate table (data directory 4) lies after the sections.
-  uint64_t magic = Read(file, optional, 2);
-  uint64_t directories = optional + (magic == 0x20b ? 112 : 96);
-  if (directories + 5 * 8 <= table) {
-    uint64_t at = Read(file, directories + 4 * 8, 4);
-    uint64_t size = Read(file, directories + 4 * 8 + 4, 4);
-    if (at && size)
-      furthest = std::max(furthest, at + size);
-  }
   if (furthest > file.size())
     return false;
   *end = furthest;
@@ -99,33 +90,88 @@ bool ElfImageEnd(const std::string& file, uint64_t* end) {
 
 }  // namespace
 
-bool FindImageEnd(const std::string& file, ImageKind* kind, uint64_t* end) {
-  if (file.compare(0, 2, "MZ") == 0 && PeImageEnd(file, end)) {
-    *kind = ImageKind::kPe;
-    return true;
-  }
-  if (ElfImageEnd(file, end)) {
-    *kind = ImageKind::kElf;
-    return true;
-  }
-  *kind = ImageKind::kUnknown;
-  return false;
+bool FindImageEnd(const std::string& file, uint64_t* end, bool* isPe) {
+  bool pe = file.compare(0, 2, "MZ") == 0 && PeImageEnd(file, end);
+  if (isPe)
+    *isPe = pe;
+  return pe || ElfImageEnd(file, end);
 }
 
-AppendedPayload ReadAppendedPayload(const std::string& file) {
-  AppendedPayload payload;
+namespace {
+
+// Where a PE file's certificate-table entry stands, as the program finds it
+// (field by field, with the same checks); false when it has none.
+bool CertificateEntry(const std::string& file, uint64_t* entry) {
+  if (file.size() < 64 || file.compare(0, 2, "MZ") != 0)
+    return false;
+  uint64_t pe = Read(file, 0x3c, 4);
+  if (!Fits(file, pe, 26) || file.compare(pe, 4, std::string("PE\0\0", 4)))
+    return false;
+  uint64_t optionalSize = Read(file, pe + 20, 2);
+  uint64_t magic = Read(file, pe + 24, 2);
+  if (magic != 0x10b && magic != 0x20b)
+    return false;
+  uint64_t counted = magic == 0x20b ? 108 : 92;  // PE32+ or PE32
+  uint64_t security = counted + 4 + 4 * 8;
+  if (optionalSize < security + 8 || !Fits(file, pe + 24, security + 8) ||
+      Read(file, pe + 24 + counted, 4) < 5)
+    return false;
+  *entry = pe + 24 + security;
+  return true;
+}
+
+void Write(std::string* file, uint64_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i)
+    (*file)[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+}  // namespace
+
+CertificateTable FindCertificateTable(const std::string& file) {
+  CertificateTable table;
+  uint64_t entry;
+  if (!CertificateEntry(file, &entry))
+    return table;
+  table.at = Read(file, entry, 4);
+  table.size = Read(file, entry + 4, 4);
+  if (table.size != 0)
+    table.state = table.at + table.size == file.size()
+                      ? CertificateTable::kAtEnd
+                      : CertificateTable::kDamaged;
+  return table;
+}
+
+bool SetCertificateEntry(std::string* file, uint32_t at, uint32_t size) {
+  uint64_t entry;
+  if (!CertificateEntry(*file, &entry))
+    return false;
+  Write(file, entry, at);
+  Write(file, entry + 4, size);
+  return true;
+}
+
+std::string MinimalPeHeaders(bool pe32plus) {
+  const uint32_t pe = 0x40, optionalSize = pe32plus ? 240 : 224;
+  std::string file(pe + 24 + optionalSize, '\0');
+  file[0] = 'M';
+  file[1] = 'Z';
+  Write(&file, 0x3c, pe);
+  file.replace(pe, 4, std::string("PE\0\0", 4));
+  Write(&file, pe + 20, optionalSize);            // and no sections
+  Write(&file, pe + 24, pe32plus ? 0x20b : 0x10b);  // with the 16 directories
+  Write(&file, pe + 24 + (pe32plus ? 108 : 92), 16);
+  return file;
+}
+
+namespace {
+
+// The container read from the end of view, as the program reads it.
+void ReadContainer(const std::string& view, AppendedPayload* payload) {
   auto fail = [&](AppendedPayload::Problem problem, std::string why) {
-    payload.problem = problem;
-    payload.why = std::move(why);
-    return payload;
+    payload->problem = problem;
+    payload->why = std::move(why);
   };
-  if (file.empty())
-    return fail(AppendedPayload::kEmpty, "empty file");
-  ImageKind kind;
-  if (!FindImageEnd(file, &kind, &payload.imageEnd))
-    return fail(AppendedPayload::kNotExecutable,
-                "not an executable: no PE or ELF image");
-  uint64_t after = file.size() - payload.imageEnd;
+  uint64_t after = view.size() - payload->imageEnd;
   if (after == 0)
     return fail(AppendedPayload::kNoTrailer,
                 "no payload: nothing follows the image");
@@ -133,24 +179,88 @@ AppendedPayload ReadAppendedPayload(const std::string& file) {
     return fail(AppendedPayload::kNoTrailer,
                 "no trailer: only " + std::to_string(after) +
                     " byte(s) follow the image, fewer than its four");
-  payload.length = static_cast<uint32_t>(Read(file, file.size() - 4, 4));
-  if (payload.length > file.size() - 4)
+  payload->length = static_cast<uint32_t>(Read(view, view.size() - 4, 4));
+  if (payload->length > view.size() - 4)
     return fail(AppendedPayload::kLengthPastFile,
-                "the trailer's length " + std::to_string(payload.length) +
+                "the trailer's length " + std::to_string(payload->length) +
                     " reaches past the start of the file");
-  if (payload.length > after - 4)
+  if (payload->length > after - 4)
     return fail(AppendedPayload::kLengthPastFile,
-                "the trailer's length " + std::to_string(payload.length) +
+                "the trailer's length " + std::to_string(payload->length) +
                     " reaches back into the image: only " +
                     std::to_string(after - 4) +
                     " bytes lie between the image and the trailer");
-  payload.script = file.substr(file.size() - 4 - payload.length,
-                               payload.length);
-  if (payload.script.size() < 2 ||
-      static_cast<unsigned char>(payload.script[0]) != 0xff ||
-      static_cast<unsigned char>(payload.script[1]) != 0xfe)
+  payload->script =
+      view.substr(view.size() - 4 - payload->length, payload->length);
+  if (payload->script.size() < 2 ||
+      static_cast<unsigned char>(payload->script[0]) != 0xff ||
+      static_cast<unsigned char>(payload->script[1]) != 0xfe)
     return fail(AppendedPayload::kNoByteOrderMark,
                 "the script does not begin with the UTF-16LE byte-order "
                 "mark: the program would lose its first character");
+}
+
+}  // namespace
+
+AppendedPayload ReadAppendedPayload(const std::string& file) {
+  AppendedPayload payload;
+  if (file.empty()) {
+    payload.problem = AppendedPayload::kEmpty;
+    payload.why = "empty file";
+    return payload;
+  }
+  if (!FindImageEnd(file, &payload.imageEnd)) {
+    payload.problem = AppendedPayload::kNotExecutable;
+    payload.why = "not an executable: no PE or ELF image";
+    return payload;
+  }
+  payload.table = FindCertificateTable(file);
+  bool isSigned = payload.table.state == CertificateTable::kAtEnd;
+  uint64_t end = isSigned ? payload.table.at : file.size();
+  if (end < payload.imageEnd) {
+    payload.problem = AppendedPayload::kNotExecutable;
+    payload.why = "the certificate table starts inside the image";
+    return payload;
+  }
+  std::string view = file.substr(0, end);
+  ReadContainer(view, &payload);
+  if (!isSigned || payload.problem == AppendedPayload::kNone)
+    return payload;
+  // A signing tool pads the file with zeros to a multiple of eight before
+  // its table; after a program packed without alignment, those zeros stand
+  // where the program reads its trailer.
+  size_t zeros = 0;
+  while (zeros < 7 && end - zeros > payload.imageEnd &&
+         view[end - zeros - 1] == '\0')
+    ++zeros;
+  for (size_t pad = 1; pad <= zeros; ++pad) {
+    AppendedPayload hidden;
+    hidden.imageEnd = payload.imageEnd;
+    ReadContainer(view.substr(0, end - pad), &hidden);
+    if (hidden.problem == AppendedPayload::kNone) {
+      payload.problem = AppendedPayload::kSignedUnaligned;
+      payload.why = "signed after a payload that the program cannot find: " +
+                    std::to_string(pad) +
+                    " zero byte(s) of the signing tool's padding follow its "
+                    "trailer, before the certificate table at " +
+                    std::to_string(end) +
+                    "; pack the unsigned image with drvdb pack, which "
+                    "aligns the file, and sign again";
+      return payload;
+    }
+  }
+  payload.why += " (before the certificate table at " + std::to_string(end) +
+                 ")";
   return payload;
+}
+
+std::string PackProgram(const std::string& image, const std::string& script,
+                        bool alignForSigning) {
+  uint64_t unaligned = image.size() + script.size() + 4;
+  size_t zeros = alignForSigning ? (8 - unaligned % 8) % 8 : 0;
+  uint32_t size = static_cast<uint32_t>(script.size());
+  std::string packed = image + std::string(zeros, '\0') + script;
+  for (int i = 0; i < 4; ++i)
+    packed.push_back(static_cast<char>(size >> (8 * i)));
+  return packed;
 }

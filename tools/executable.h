@@ -1,17 +1,28 @@
 // The setup program's file as the packing tools see it: where its image
-// ends (from its PE or ELF headers) and what is appended after it.
+// ends (from its PE or ELF headers), whether it is signed, and what is
+// appended after the image.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-enum class ImageKind { kUnknown, kPe, kElf };
+/// The end of an executable's image: the furthest byte that its headers
+/// account for (sections, segments, section headers, symbols), the
+/// certificate table of a signed program not included. False for a file
+/// that is not a PE or ELF executable, or whose headers point outside it.
+/// isPe tells which of the two it is.
+bool FindImageEnd(const std::string& file, uint64_t* end, bool* isPe = nullptr);
 
-/// The kind of executable and the end of its image: the furthest byte that
-/// its headers account for (sections, segments, section headers, symbols,
-/// certificates). False for a file that is not a PE or ELF executable, or
-/// whose headers point outside it.
-bool FindImageEnd(const std::string& file, ImageKind* kind, uint64_t* end);
+/// A PE file's certificate table (data directory 4, whose address is a file
+/// offset). The program reads its payload before the table when the table
+/// is non-empty and ends exactly at the end of the file (kAtEnd); any other
+/// non-empty entry (kDamaged) it ignores, reading from the file's end.
+struct CertificateTable {
+  enum State { kNone, kAtEnd, kDamaged } state = kNone;
+  uint64_t at = 0;
+  uint64_t size = 0;
+};
+CertificateTable FindCertificateTable(const std::string& file);
 
 /// The appended payload as the program reads it, and why it does not read.
 struct AppendedPayload {
@@ -22,11 +33,30 @@ struct AppendedPayload {
     kNoTrailer,        // nothing, or less than four bytes, after the image
     kLengthPastFile,   // the trailer's length does not fit
     kNoByteOrderMark,  // the script does not begin with FF FE
+    kSignedUnaligned,  // a signing tool's padding hides the trailer
   } problem = kNone;
-  std::string why;         // one line, for a problem
-  uint64_t imageEnd = 0;   // where the image ends
-  uint32_t length = 0;     // the trailer's length
-  std::string script;      // the script's bytes, when the length fits
+  std::string why;           // one line, for a problem
+  uint64_t imageEnd = 0;     // where the image ends
+  CertificateTable table;    // kAtEnd: the container ends where it starts
+  uint32_t length = 0;       // the trailer's length
+  std::string script;        // the script's bytes, when the length fits
 };
 
 AppendedPayload ReadAppendedPayload(const std::string& file);
+
+/// A packed program: image, then zeros when aligned, then the script and its
+/// length in four bytes. alignForSigning makes the file's length a multiple
+/// of eight, so that a signing tool appends its certificate table without
+/// padding the file first (padding would end up where the program reads its
+/// trailer). The zeros stand between the image and the script, where the
+/// program never looks, so the script's bytes are exactly as given.
+std::string PackProgram(const std::string& image, const std::string& script,
+                        bool alignForSigning);
+
+/// Sets a PE file's certificate-table entry; false when the file has no
+/// such entry. For tests that damage a signed program's entry.
+bool SetCertificateEntry(std::string* file, uint32_t at, uint32_t size);
+
+/// The smallest PE headers that carry a certificate-table entry (an empty
+/// one; no sections), PE32 or PE32+: a stand-in image for tests and fuzzers.
+std::string MinimalPeHeaders(bool pe32plus);
