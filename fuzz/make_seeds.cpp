@@ -127,8 +127,16 @@ int main(int argc, char** argv) {
   for (const std::string& script : scripts) {
     Write(dir + "/import", n, script);
     std::string payload = Utf16(version + script);
+    const std::string container =
+        payload + Trailer(static_cast<uint32_t>(payload.size()));
     Write(dir + "/run", n, std::string(1, static_cast<char>(n % 32)) + "MZ" +
-                               payload + Trailer(static_cast<uint32_t>(payload.size())));
+                               container);
+    // Signed: the container, then a table of 8 bytes that the entry names
+    // whole (and, every fourth seed, damaged in one of three ways).
+    const char shape = static_cast<char>((n % 4) << 6 | 7);
+    Write(dir + "/run", 10000 + n,
+          std::string(1, static_cast<char>(32 | n % 32 | (n % 2) << 6)) +
+              shape + container + "signed!!");
     ++n;
   }
 

@@ -1,7 +1,7 @@
 // The whole run on arbitrary executable bytes, through the host file seam.
 // The first byte picks the machine (no database, an older one or a newer
-// one; NT or not; shell library or not) and whether "-v" is given; the rest
-// is the program's file. After each run:
+// one; NT or not; shell library or not), whether "-v" is given and whether
+// the file is a signed one; the rest is the program's file. After each run:
 //   - the outcome is one of the five, and no key is left open;
 //   - the run's three buffers are freed;
 //   - on 1, -1 and -2, and with "-v", the registry is untouched;
@@ -19,6 +19,7 @@
 #include "platform/registry.h"
 #include "setup/message_box_host.h"
 #include "setup/setup_run.h"
+#include "tools/executable.h"
 
 namespace {
 
@@ -87,6 +88,37 @@ std::string Escaped(const std::string& path) {
   return HostFoldName(out);
 }
 
+// With bit 32 of the mode, the file is PE headers (PE32+ with bit 64), then
+// the bytes after the next one, whose last bytes a certificate entry names
+// as the table: the next byte gives the table's size and whether the entry
+// is whole (the program reads before the table) or damaged in one of the
+// ways that make it read from the file's end.
+std::string ProgramFile(const uint8_t* data, size_t size, unsigned mode) {
+  if (!(mode & 32) || size < 2)
+    return std::string(reinterpret_cast<const char*>(data), size);
+  std::string file = MinimalPeHeaders(mode & 64);
+  file.append(reinterpret_cast<const char*>(data) + 1, size - 1);
+  const unsigned shape = data[0];
+  uint32_t tableSize = 1 + shape % 64;
+  if (tableSize > size - 1)
+    return file;  // no room for a table: the entry stays empty
+  uint32_t at = static_cast<uint32_t>(file.size()) - tableSize;
+  switch (shape >> 6) {
+    case 1:  // reaches past the end
+      ++tableSize;
+      break;
+    case 2:  // ends before the end
+      --tableSize;
+      break;
+    case 3:  // wraps round to the file's end in 32 bits
+      tableSize += 0x80000000u;
+      at += 0x80000000u;
+      break;
+  }
+  FUZZ_CHECK(SetCertificateEntry(&file, at, tableSize));
+  return file;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -104,8 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   HostSetShellLibraryPresent(!(mode & 8));
   const bool version = mode & 16;
   HostSetModuleImage("/fuzz/drvsetup.exe",
-                     std::string(reinterpret_cast<const char*>(data) + 1,
-                                 size - 1));
+                     ProgramFile(data + 1, size - 1, mode));
   const std::map<std::string, std::string> before = Keys();
   const uint64_t generation = HostRegistryGeneration();
   HostRegistryKeepJournal(true);

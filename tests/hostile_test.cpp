@@ -214,17 +214,6 @@ const Hostile kCases[] = {
      }, kByTheRules, kByTheRules, nullptr, "", "", ""},
 };
 
-int ByTheRules(const std::string& file) {
-  HostRegistryReset();
-  HostRegistryKeepJournal(false);
-  HostEchoMessageBoxes(false);
-  HostSetModuleImage("/hostile/drvsetup", file);
-  int outcome = SetupRun("-ns -ne");
-  HostClearModuleImage();
-  HostEchoMessageBoxes(true);
-  return outcome;
-}
-
 std::string ValueSize(Runner* runner, const Hostile& c) {
   std::string dump = runner->Dump({c.key});
   std::string key = std::string("[") + c.key + "]\n";
@@ -249,7 +238,7 @@ void RunTable(Runner* runner) {
     std::string file = c.build(image);
     int expected = runner->UnderWine() ? c.wine : c.native;
     if (expected == kByTheRules)
-      expected = ByTheRules(file);
+      expected = OutcomeByTheRules(file);
     std::string before = runner->Dump({kHostile});
     Process p = runner->RunBytes(file, "-ns -ne");
     printf("  %-45s %s: exit %4d  %7.2f s  %7ld KB  (file %zu bytes)\n",

@@ -6,8 +6,11 @@
 #include <map>
 
 #include "payload/payload.h"
+#include "payload/payload_io_host.h"
 #include "platform/registry_host.h"
 #include "script/script_import.h"
+#include "setup/message_box_host.h"
+#include "setup/setup_run.h"
 
 namespace {
 
@@ -140,6 +143,17 @@ std::string CanonicalDump(const std::string& hiveText,
       out += value.second + "\n";
   }
   return out;
+}
+
+int OutcomeByTheRules(const std::string& file) {
+  HostRegistryReset();
+  HostRegistryKeepJournal(false);
+  HostEchoMessageBoxes(false);
+  HostSetModuleImage("/rules/drvsetup", file);
+  int outcome = SetupRun("-ns -ne");
+  HostClearModuleImage();
+  HostEchoMessageBoxes(true);
+  return outcome;
 }
 
 Process Runner::Run(Payload payload, const std::string& args,

@@ -81,6 +81,10 @@ class WineRunner : public Runner {
   std::string dir_;
 };
 
+/// The outcome that the program's own logic gives file, run in this process
+/// on a fresh stand-in registry.
+int OutcomeByTheRules(const std::string& file);
+
 /// Whether a win64 build was given, so that the Wine tests can run.
 bool WineAvailable();
 

@@ -1,0 +1,136 @@
+// Signed programs under Wine: packed by drvdb, signed by a signing tool with
+// a certificate made here, verified, and run with Wine's real registry.
+
+#include <unistd.h>
+
+#include <string>
+
+#include "tests/runners.h"
+#include "tools/executable.h"
+
+namespace {
+
+const char kMorvelan[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan";
+
+bool Have(const char* command) {
+  return RunProcess({"sh", "-c", std::string("command -v ") + command}, {})
+             .status == 0;
+}
+
+// A throwaway code-signing certificate and the signing tool's two commands.
+class Signer {
+ public:
+  explicit Signer(const std::string& dir)
+      : key_(dir + "/key.pem"), cert_(dir + "/cert.pem") {
+    Process made = RunProcess(
+        {"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+         key_, "-out", cert_, "-days", "2", "-subj", "/CN=drvsetup test"},
+        {});
+    EXPECT_EQ(made.status, 0) << made.err;
+  }
+  Process Sign(const std::string& in, const std::string& out) const {
+    unlink(out.c_str());
+    return RunProcess({"osslsigncode", "sign", "-certs", cert_, "-key", key_,
+                       "-in", in, "-out", out},
+                      {});
+  }
+  Process Verify(const std::string& file) const {
+    return RunProcess(
+        {"osslsigncode", "verify", "-CAfile", cert_, "-in", file}, {});
+  }
+
+ private:
+  std::string key_, cert_;
+};
+
+// A small database whose script is `extra` bytes longer than the shortest:
+// every second byte a character more, an odd byte (which the program
+// ignores) for odd lengths.
+std::string ScriptOfLength(int extra) {
+  std::string text =
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n"
+      "\"DriverVersion\"=dword:00000047\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\MAPPINGS\\HL-DT-ST]\r\n"
+      "\"load1\"=\"MMC-Writer" + std::string(extra / 2, 'x') + "\"\r\n";
+  std::string bytes = EncodeUtf16Script(text);
+  if (extra % 2)
+    bytes.push_back('\x41');
+  return bytes;
+}
+
+}  // namespace
+
+// For every length modulo eight: the signed program verifies, installs (0),
+// then finds itself current (1), and writes the unsigned program's tree.
+// The sample database alone happens to pack to a multiple of eight.
+TEST(UnderWine, SignedProgramsInstallLikeUnsignedOnes) {
+  if (!WineAvailable())
+    GTEST_SKIP() << "no win64 build given";
+  if (!Have("osslsigncode") || !Have("openssl"))
+    GTEST_SKIP() << "osslsigncode or openssl is not installed";
+  WineRunner runner;
+  const std::string dir = runner.Folder();
+  Signer signer(dir);
+  const std::string unsignedExe = dir + "/unsigned.exe";
+  const std::string signedExe = dir + "/signed.exe";
+  for (int extra = 0; extra < 8; ++extra) {
+    SCOPED_TRACE("script of " + std::to_string(extra) + " more bytes");
+    WriteFile(dir + "/db.reg", ScriptOfLength(extra));
+    Process pack = RunProcess({DRVDB_PROGRAM, "pack", "--quiet",
+                               runner.Image(), dir + "/db.reg", unsignedExe},
+                              {});
+    ASSERT_EQ(pack.status, 0) << pack.err;
+    const std::string packed = ReadBinaryFile(unsignedExe);
+
+    runner.Prepare("");
+    EXPECT_EQ(runner.RunProgram(unsignedExe, "", "").status, 0);
+    const std::string expected = runner.Dump({kMorvelan});
+
+    Process sign = signer.Sign(unsignedExe, signedExe);
+    ASSERT_EQ(sign.status, 0) << sign.err;
+    Process verify = signer.Verify(signedExe);
+    EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
+    // No padding before the table, and the payload exactly as packed.
+    const std::string signedBytes = ReadBinaryFile(signedExe);
+    EXPECT_EQ(FindCertificateTable(signedBytes).at, packed.size());
+    const size_t imageSize = ReadBinaryFile(runner.Image()).size();
+    EXPECT_EQ(signedBytes.compare(imageSize, packed.size() - imageSize, packed,
+                                  imageSize, packed.size() - imageSize),
+              0);
+
+    runner.Prepare("");
+    EXPECT_EQ(runner.RunProgram(signedExe, "", "").status, 0);
+    EXPECT_EQ(runner.Dump({kMorvelan}), expected);
+    EXPECT_EQ(runner.RunProgram(signedExe, "", "").status, 1);
+  }
+
+  // A damaged entry: the program reads from the file's real end, where the
+  // table's last bytes stand as its length, and changes nothing.
+  const std::string good = ReadBinaryFile(signedExe);
+  const CertificateTable table = FindCertificateTable(good);
+  const uint32_t at = static_cast<uint32_t>(table.at);
+  const uint32_t size = static_cast<uint32_t>(table.size);
+  const uint32_t fileSize = static_cast<uint32_t>(good.size());
+  struct Damage {
+    const char* what;
+    uint32_t at, size;
+  };
+  const Damage damages[] = {
+      {"no entry", 0, 0},
+      {"an entry past the end", at, size + 8},
+      {"a table that ends before the end", at, size - 8},
+      {"an offset and size that overflow", 0xfffffff0u, fileSize + 0x10},
+  };
+  for (const Damage& d : damages) {
+    SCOPED_TRACE(d.what);
+    std::string file = good;
+    ASSERT_TRUE(SetCertificateEntry(&file, d.at, d.size));
+    const int expected = OutcomeByTheRules(file);
+    EXPECT_TRUE(expected == -1 || expected == -2) << expected;
+    runner.Prepare("");
+    const std::string before = runner.Dump({kMorvelan});
+    EXPECT_EQ(runner.RunBytes(file, "").status, expected & 0xff);
+    EXPECT_EQ(runner.Dump({kMorvelan}), before) << "the registry changed";
+  }
+}
