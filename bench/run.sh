@@ -8,7 +8,8 @@
 #   - under Wine, in one fresh prefix with one persistent server: a first
 #     install by our win64 program, by regedit /s and by reg import of the
 #     same script, by the floor (exactly the import's registry calls,
-#     replayed from a table: bench/windows/floor.c) and an empty program;
+#     replayed from a table: bench/windows/floor.c) and an empty program,
+#     with and without the setup program's application manifest;
 #     and an update over an older database by ours and by regedit /s with a
 #     deletion header, with each one's removal measured apart.
 # The contenders alternate, each repetition in turn; every run starts from
@@ -37,6 +38,12 @@ for program in floor empty remove; do
 done
 x86_64-w64-mingw32-gcc -O2 -Wall -mwindows -static -o "$work/empty_crt.exe" \
   bench/windows/empty_crt.c
+# The empty program again, with the setup program's application manifest:
+# what the manifest costs at start-up.
+echo '1 24 "setup/drvsetup.manifest"' > "$work/manifest.rc"
+x86_64-w64-mingw32-windres "$work/manifest.rc" -O coff -o "$work/manifest.o"
+x86_64-w64-mingw32-gcc -O2 -Wall -nostdlib -e Start -mwindows \
+  -o "$work/empty_manifest.exe" bench/windows/empty.c "$work/manifest.o" -lkernel32
 cp build/host/bench/bench_core "$work/core"
 
 utf16() { iconv -f UTF-8 -t UTF-16LE; }

@@ -11,7 +11,8 @@ cd "$(dirname "$0")/.."
 . scripts/packages.sh
 install_missing g++ cmake make libgtest-dev clang libclang-rt-14-dev \
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 \
-  binutils-mingw-w64-x86-64 wine wine64 xvfb xauth xdotool imagemagick
+  binutils-mingw-w64-x86-64 wine wine64 xvfb xauth xdotool imagemagick \
+  osslsigncode openssl
 install_i386_wine ||
   echo "32-bit Wine could not be installed: the 32-bit program's run will be skipped"
 

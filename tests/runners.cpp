@@ -267,11 +267,15 @@ Process WineRunner::RunProgram(const std::string& path, const std::string&,
 }
 
 Process WineRunner::RegDump(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {kWine,
-                                   std::string(DRVSETUP_WIN64_BUILD) +
-                                       "/regdump.exe"};
+  std::vector<std::string> argv = {std::string(DRVSETUP_WIN64_BUILD) +
+                                   "/regdump.exe"};
   argv.insert(argv.end(), args.begin(), args.end());
-  return RunProcess(argv, WineEnv());
+  return Wine(argv);
+}
+
+Process WineRunner::Wine(std::vector<std::string> args) {
+  args.insert(args.begin(), kWine);
+  return RunProcess(args, WineEnv());
 }
 
 void WineRunner::Load() {

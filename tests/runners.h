@@ -76,6 +76,8 @@ class WineRunner : public Runner {
   bool UnderWine() const override { return true; }
   /// Runs regdump with these arguments; its output.
   Process RegDump(const std::vector<std::string>& args);
+  /// Runs a Windows program (a path or one of Wine's own) with arguments.
+  Process Wine(std::vector<std::string> args);
 
  private:
   std::string dir_;

@@ -1,8 +1,11 @@
-// Signed programs under Wine: packed by drvdb, signed by a signing tool with
-// a certificate made here, verified, and run with Wine's real registry.
+// A release as administrators deploy it, under Wine: signed programs
+// (packed by drvdb, signed by a signing tool with a certificate made here,
+// verified, and run with Wine's real registry), and the README's batch
+// example run by Wine's cmd.
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "tests/runners.h"
@@ -132,5 +135,55 @@ TEST(UnderWine, SignedProgramsInstallLikeUnsignedOnes) {
     const std::string before = runner.Dump({kMorvelan});
     EXPECT_EQ(runner.RunBytes(file, "").status, expected & 0xff);
     EXPECT_EQ(runner.Dump({kMorvelan}), before) << "the registry changed";
+  }
+}
+
+// The batch example of the README, taken from the README itself, run by
+// Wine's cmd beside each kind of program: it reports both successes as
+// success and every failure as failure, with the program's own code.
+TEST(UnderWine, ReadmeBatchExampleTellsSuccessFromFailure) {
+  if (!WineAvailable())
+    GTEST_SKIP() << "no win64 build given";
+  const std::string readme =
+      ReadBinaryFile(std::string(DRVSETUP_SOURCE_DIR) + "/README.md");
+  const size_t open = readme.find("```bat\n");
+  ASSERT_NE(open, std::string::npos) << "no batch example in the README";
+  const size_t start = open + 7;
+  const std::string example =
+      readme.substr(start, readme.find("```", start) - start);
+  std::string batch;
+  for (char c : example)
+    batch += c == '\n' ? std::string("\r\n") : std::string(1, c);
+
+  WineRunner runner;
+  const std::string dir = runner.Folder();
+  WriteFile(dir + "/deploy.cmd", batch);
+  std::string windowsPath = "Z:" + dir + "/deploy.cmd";
+  std::replace(windowsPath.begin(), windowsPath.end(), '/', '\\');
+  const std::string image = ReadBinaryFile(runner.Image());
+  std::string corrupt = PackedImage(ScriptFor(Payload::kShipped), image);
+  corrupt.replace(corrupt.size() - 4, 4, std::string("\xf0\xff\xff\x7f", 4));
+  struct Step {
+    const char* what;
+    std::string program;
+    const char* says;
+    int status;
+  };
+  const Step steps[] = {
+      {"a failing import", PackedImage(ScriptFor(Payload::kFailingImport), image),
+       "drive database setup failed: -3", 1},
+      {"a first install", ReadBinaryFile(runner.Shipped()),
+       "drive database updated", 0},
+      {"a second run", ReadBinaryFile(runner.Shipped()),
+       "drive database already current", 0},
+      {"a damaged program", corrupt, "drive database setup failed: -1", 1},
+  };
+  runner.Prepare("");
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    WriteFile(dir + "/drvsetup.exe", step.program, true);
+    Process p = runner.Wine({"cmd", "/c", windowsPath});
+    EXPECT_EQ(p.out, std::string(step.says) + "\r\n") << p.err;
+    EXPECT_EQ(p.status, step.status) << p.out << p.err;
   }
 }
