@@ -217,6 +217,35 @@ TEST(Drvdb, PackInfoExtractRoundTrip) {
   }
 }
 
+// A Windows program is packed aligned for signing, whatever the script's
+// length; the padding never shows: extract gives the script back, packing
+// that again gives the same program, and diff sees nothing.
+TEST(Drvdb, WindowsProgramsPackAlignedForSigning) {
+  Folder folder;
+  WriteFile(folder / "image.exe", MinimalPeHeaders(true));
+  for (int extra = 0; extra < 8; ++extra) {
+    SCOPED_TRACE(extra);
+    std::string script = EncodeUtf16Script(std::string(kHead) +
+                                           std::string(extra / 2, ';'));
+    if (extra % 2)
+      script.push_back('\x41');
+    WriteFile(folder / "in.reg", script);
+    ASSERT_EQ(Tool({"pack", "--quiet", folder / "image.exe", folder / "in.reg",
+                    folder / "a.exe"}).status, 0);
+    EXPECT_EQ(ReadBinaryFile(folder / "a.exe").size() % 8, 0u);
+    ASSERT_EQ(Tool({"extract", folder / "a.exe", folder / "out.reg"}).status, 0);
+    EXPECT_TRUE(ReadBinaryFile(folder / "out.reg") == script);
+    ASSERT_EQ(Tool({"pack", "--quiet", folder / "image.exe",
+                    folder / "out.reg", folder / "b.exe"}).status, 0);
+    EXPECT_TRUE(ReadBinaryFile(folder / "a.exe") ==
+                ReadBinaryFile(folder / "b.exe"));
+    Process diff = Tool({"diff", folder / "a.exe", folder / "in.reg"});
+    EXPECT_NE(diff.out.find("0 keys added, 0 removed; 0 values added, 0 "
+                            "removed, 0 changed"), std::string::npos)
+        << diff.out;
+  }
+}
+
 // Every bad input and refusal: one line on stderr, its own exit status, and
 // no output written.
 TEST(Drvdb, RefusalsAndBadInputs) {

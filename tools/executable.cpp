@@ -160,6 +160,7 @@ std::string MinimalPeHeaders(bool pe32plus) {
   Write(&file, pe + 20, optionalSize);            // and no sections
   Write(&file, pe + 24, pe32plus ? 0x20b : 0x10b);  // with the 16 directories
   Write(&file, pe + 24 + (pe32plus ? 108 : 92), 16);
+  Write(&file, pe + 24 + 60, static_cast<uint32_t>(file.size()));  // headers
   return file;
 }
 
