@@ -75,15 +75,17 @@ std::vector<CheckCase> CheckCases() {
        "\"x\"=\"1\"\r\n" + h.substr(38),
        {"1:1: warning: value line before the first section header"}},
       {"version before any header",
-       "\"DriverVersion\"=dword:47\r\n" + m + "A]\r\n",
+       "\"DriverVersion\"=dword:00000047\r\n" + m + "A]\r\n",
        {"1:1: warning: the version line stands before any section header",
         "1:1: warning: after installing, the program finds no installed "
         "version"}},
       {"version in another key",
-       "[HKEY_CURRENT_USER\\x]\r\n\"DriverVersion\"=dword:47\r\n",
-       {"2:1: warning: after installing, the program finds no installed"}},
+       "[HKEY_CURRENT_USER\\x]\r\n\"DriverVersion\"=dword:00000047\r\n",
+       {"1:1: warning: writes outside HKEY_LOCAL_MACHINE\\Software\\morvelan"
+        "\\DRIVER2, which an update never deletes: [HKEY_CURRENT_USER\\x]\n",
+        "2:1: warning: after installing, the program finds no installed"}},
       {"version not in the first section, and twice",
-       m + "A]\r\n" + h.substr(38) + "\"DriverVersion\"=dword:48\r\n",
+       m + "A]\r\n" + h.substr(38) + "\"DriverVersion\"=dword:00000048\r\n",
        {"4:1: warning: the version line is not in the first section",
         "5:1: warning: value \"DriverVersion\" is set again",
         "5:1: warning: DriverVersion is set again: the version comes from "
@@ -96,15 +98,50 @@ std::vector<CheckCase> CheckCases() {
       {"repeated header and case", h + m + "A]\r\n" + m + "A]\r\n" + m + "a]\r\n",
        {"6:1: warning: repeated header: the key was opened on line 5",
         "7:1: warning: names the same key as the header on line 5"}},
-      {"letter case of an existing key beyond ASCII",
-       h + "[HKEY_CURRENT_USER\\\xc3\xa9]\r\n[HKEY_CURRENT_USER\\\xc3\x89\\x]\r\n",
-       {"6:20: warning: \"\xc3\x89\" differs only in letter case from the "
-        "existing key \"\xc3\xa9\""}},
+      {"letter case beyond ASCII, among the script's own keys",
+       h + m + "\xc3\xa9]\r\n" + m + "\xc3\x89\\x]\r\n",
+       {"6:56: warning: \"\xc3\x89\" differs only in letter case from "
+        "\"\xc3\xa9\" on line 5; the registry keeps the first spelling"}},
+      {"letter case of a key every machine has",
+       "[HKEY_LOCAL_MACHINE\\Software\\morvelan\\DRIVER2]\r\n"
+       "\"DriverVersion\"=dword:00000047\r\n",
+       {}},
+      {"counts that do not depend on where an error stopped",
+       h + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Morvelan\\DRIVER2\\X]\r\n"
+           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Morvelan\\DRIVER2\\Y]\r\n"
+           "\"v\"=hex:00\r\n"
+           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Morvelan\\DRIVER2\\Z]\r\n",
+       {"5:30: warning: \"Morvelan\" differs only in letter case from "
+        "\"morvelan\" on line 3; the registry keeps the first spelling (and "
+        "in 2 more headers)",
+        "7:5: error: unsupported value type"}},
+      {"outside the database",
+       h + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\"
+           "CurrentVersion\\Run]\r\n\"x\"=\"y\"\r\n"
+           "[HKEY_CURRENT_USER\\Software\\x]\r\n"
+           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan]\r\n",
+       {"5:1: warning: writes outside HKEY_LOCAL_MACHINE\\Software\\morvelan"
+        "\\DRIVER2, which an update never deletes: [HKEY_LOCAL_MACHINE\\"
+        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run] and 1 more "
+        "key(s)"}},
+      {"hexadecimal version written short",
+       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n"
+       "\"DriverVersion\"=dword:72\r\n",
+       {"2:1: warning: dword:72 is hexadecimal: version 114; for 72 write "
+        "dword:00000048"}},
       {"value set twice", h + m + "A]\r\n\"v\"=\"1\"\r\n\"V\"=\"2\"\r\n",
        {"7:1: warning: value \"V\" is set again: this replaces the value "
         "from line 6"}},
       {"bracket on a later line", h + m + "A\r\nB]\r\n\"v\"=\"1\"\r\n",
-       {"5:1: warning: this header's ']' is on line 6"}},
+       {"5:1: error: this header's ']' is on line 6: the 1 line break(s) in "
+        "between and the lines they end become part of the key name: the "
+        "program would install this script, exit 0, and write a key with "
+        "line breaks in its name [--allow=multiline-header]"}},
+      {"carriage return in a key name", h + m + "A\rB]\r\n",
+       {"5:57: error: a carriage return stands in this key name: the program "
+        "would install this script, exit 0"}},
+      {"carriage return in a value name", h + m + "A]\r\n\"a\rb\"=\"1\"\r\n",
+       {"6:3: error: a carriage return stands in this value name"}},
       {"character outside the code page", h + m + "A]\r\n\"v\"=\"\xe4\xb8\x80\"\r\n",
        {"6:6: warning: character U+4E00 is not in the ANSI code page"}},
       {"names at the limits",
@@ -172,7 +209,8 @@ TEST(Drvdb, VerdictIsTheProgramsVerdict) {
     size_t at = check.out.find("\"outcome\": ");
     ASSERT_NE(at, std::string::npos) << check.out;
     int predicted = atoi(check.out.c_str() + at + 11);
-    ASSERT_EQ(Tool({"pack", "--force", "--quiet", DRVSETUP_HOST_IMAGE,
+    ASSERT_EQ(Tool({"pack", "--force", "--allow=multiline-header",
+                    "--allow=line-break-in-name", "--quiet", DRVSETUP_HOST_IMAGE,
                     folder / "s.reg", folder / "packed"})
                   .status,
               0);
@@ -256,6 +294,7 @@ TEST(Drvdb, RefusalsAndBadInputs) {
   WriteFile(folder / "image", image);
   WriteFile(folder / "good.reg", good);
   WriteFile(folder / "bad.reg", good + "\"v\"=hex:00\r\n");
+  WriteFile(folder / "garbling.reg", good + kMappings + "B\r\nC]\r\n");
   WriteFile(folder / "binary.reg", std::string("\x80\x81\x82", 3));
   WriteFile(folder / "empty", "");
   WriteFile(folder / "text", "just text\n");
@@ -288,7 +327,7 @@ TEST(Drvdb, RefusalsAndBadInputs) {
   struct Case {
     std::vector<std::string> args;
     int status;
-    const char* says;  // on stderr
+    std::string says;  // on stderr
   };
   const Case cases[] = {
       {{"info", folder / "absent"}, 3, "no such file"},
@@ -322,7 +361,23 @@ TEST(Drvdb, RefusalsAndBadInputs) {
        "cannot write"},
       {{"pack", folder / "image", folder / "good.reg"}, 2, "usage: drvdb"},
       {{"check"}, 2, "usage: drvdb"},
-      {{"frobnicate"}, 2, "usage: drvdb"},
+      {{"frobnicate"}, 2, "drvdb: unknown command \"frobnicate\"\nusage:"},
+      // Wrong calls say what was wrong before the usage.
+      {{"extract", folder / "packed"}, 2, "extract: needs a program and where"},
+      {{"diff", folder / "good.reg"}, 2, "diff: needs OLD and NEW"},
+      {{"extract", folder / "packed", "--help"}, 2,
+       "OUT \"--help\" looks like an option"},
+      {{"check", "--allow=everything", folder / "good.reg"}, 2,
+       "no kind of finding is called \"everything\""},
+      // A finding that garbles the tree fails the gate, even with --force.
+      {{"pack", "--force", folder / "image", folder / "garbling.reg",
+        folder / "out"},
+       1, "pack: refused: " + folder / "garbling.reg" + " fails the gate"},
+      // OLD may be a script.
+      {{"pack", "--newer-than", folder / "good.reg", folder / "image",
+        folder / "good.reg", folder / "out"},
+       13, "version 71 (dword:00000047) is not greater than " +
+               folder / "good.reg" + "'s 71 (dword:00000047)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args.back());
@@ -349,6 +404,42 @@ TEST(Drvdb, RefusalsAndBadInputs) {
             image.size() + script.size() + 4);
   EXPECT_NE(Tool({"info", folder / "swapped"}).out.find("version:         72"),
             std::string::npos);
+
+  // A finding shipped knowingly; a jump in the version is told, and a large
+  // one warned of.
+  EXPECT_EQ(Tool({"pack", "--allow=multiline-header", folder / "image",
+                  folder / "garbling.reg", folder / "allowed"}).status, 0);
+  std::string jump = good;
+  jump.replace(jump.find("00000047"), 8, "00000200");
+  WriteFile(folder / "jump.reg", jump);
+  for (bool werror : {false, true}) {
+    std::vector<std::string> args = {"pack", "--newer-than", folder / "packed",
+                                     folder / "image", folder / "jump.reg",
+                                     folder / "jumped"};
+    if (werror)
+      args.insert(args.begin() + 1, "--werror");
+    Process p = Tool(args);
+    EXPECT_EQ(p.status, werror ? 1 : 0) << p.err;
+    EXPECT_NE(p.err.find("version 71 (dword:00000047) -> 512 "
+                         "(dword:00000200)"),
+              std::string::npos) << p.err;
+    EXPECT_NE(p.err.find("warning: the version jumps by 441"),
+              std::string::npos) << p.err;
+  }
+  // Programs are checked as scripts are; a missing version is said so.
+  Process checked = Tool({"check", folder / "packed"});
+  EXPECT_EQ(checked.status, 0) << checked.out << checked.err;
+  EXPECT_NE(checked.out.find("ok: version 71 (dword:00000047)"),
+            std::string::npos) << checked.out;
+  WriteFile(folder / "unversioned.reg", std::string(kMappings) + "A]\r\n");
+  ASSERT_EQ(Tool({"pack", "--force", "--quiet", folder / "image",
+                  folder / "unversioned.reg", folder / "unversioned"}).status,
+            0);
+  Process unversioned = Tool({"info", folder / "unversioned"});
+  EXPECT_EQ(unversioned.status, 1);
+  EXPECT_NE(unversioned.out.find("check:           fails with -2: no "
+                                 "\"DriverVersion\"=dword: line"),
+            std::string::npos) << unversioned.out;
 
   // A signed program reads, before its table.
   Process info = Tool({"info", folder / "signed"});
@@ -378,7 +469,7 @@ TEST(Drvdb, DiffShowsWhatAnUpdateDoes) {
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\n"
             "\"DriverVersion\"=dword:2\n" +
                 m + "KEEP]\n\"a\"=\"1\"\n\"b\"=\"3\"\n\"c\"=dword:4\n" + m +
-                "NEW]\n\"load1\"=\"T\"\n");
+                "NEW]\n\"load1\"=\"T\"\n" + m + "A\r\nB]\n\"x\\ny\"=\"1\"\n");
   Process p = Tool({"diff", folder / "old.reg", folder / "new.reg"});
   EXPECT_EQ(p.status, 1) << p.err;
   const std::string path = "HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\MAPPINGS\\";
@@ -387,6 +478,9 @@ TEST(Drvdb, DiffShowsWhatAnUpdateDoes) {
       "  [HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\n"
       "-     \"DriverVersion\"=dword:00000001\n"
       "+     \"DriverVersion\"=dword:00000002\n"
+      // A line break in a name shows as its picture, a backslash as itself.
+      "+ [" + path + "A\xe2\x90\x8d\xe2\x90\x8a" "B]\n"
+      "+     \"x\\ny\"=\"1\"\n"
       "  [" + path + "KEEP]\n"
       "-     \"b\"=\"2\"\n"
       "+     \"b\"=\"3\"\n"
@@ -396,7 +490,7 @@ TEST(Drvdb, DiffShowsWhatAnUpdateDoes) {
       "+     \"load1\"=\"T\"\n"
       "- [" + path + "OLD]\n"
       "-     \"load1\"=\"S\"\n"
-      "1 keys added, 1 removed; 2 values added, 2 removed, 2 changed\n";
+      "2 keys added, 1 removed; 3 values added, 2 removed, 2 changed\n";
   EXPECT_EQ(p.out, expected);
 
   Process same = Tool({"diff", folder / "new.reg", folder / "new.reg"});

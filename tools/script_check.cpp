@@ -123,12 +123,6 @@ struct LineMap {
   }
 };
 
-bool StartsWithFolded(const std::string& text, const char* prefix) {
-  return MatchKeyword(text.c_str(), prefix);
-}
-
-std::string Quoted(const std::string& ansi);
-
 // The program's text is ANSI; findings show it in UTF-8.
 std::string AnsiToUtf8(const std::string& ansi) {
   std::u32string wide;
@@ -141,8 +135,16 @@ std::string Quoted(const std::string& ansi) {
   return "\"" + AnsiToUtf8(ansi) + "\"";
 }
 
-const char* const kRoots[] = {"HKEY_LOCAL_MACHINE\\", "HKEY_CURRENT_USER\\",
-                              "HKEY_CLASSES_ROOT\\"};
+struct RootName {
+  const char* prefix;  // as the importer matches it
+  const char* folded;  // the key the stand-in keeps it under
+};
+const RootName kRoots[] = {
+    {"HKEY_LOCAL_MACHINE\\", "HKEY_LOCAL_MACHINE"},
+    {"HKEY_CURRENT_USER\\", "HKEY_CURRENT_USER"},
+    {"HKEY_CLASSES_ROOT\\", "HKEY_LOCAL_MACHINE\\SOFTWARE\\CLASSES"},
+};
+const char kDatabase[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\MORVELAN\\DRIVER2";
 
 std::string FaultMessage(ScriptFault fault, const std::string& text,
                          size_t at, LONG createResult) {
@@ -204,28 +206,9 @@ std::string FaultMessage(ScriptFault fault, const std::string& text,
   return "unknown failure";
 }
 
-// The line's first character after blanks.
-char FirstCharacter(const std::string& text, const LineMap& lines,
-                    size_t line) {
-  size_t i = lines.starts[line - 1];
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
-    ++i;
-  return i < text.size() ? text[i] : '\0';
-}
-
-std::string LineText(const std::string& text, const LineMap& lines,
-                     size_t line) {
-  size_t start = lines.starts[line - 1];
-  size_t end = text.find('\n', start);
-  if (end == std::string::npos)
-    end = text.size();
-  return text.substr(start, end - start);
-}
-
 // The names of a key path, as the registry splits it (empty names are
 // skipped), each with its offset in the path.
-std::vector<std::pair<size_t, std::string>> SplitPathAt(
-    const std::string& path) {
+std::vector<std::pair<size_t, std::string>> SplitPath(const std::string& path) {
   std::vector<std::pair<size_t, std::string>> names;
   size_t pos = 0;
   while (pos <= path.size()) {
@@ -239,58 +222,442 @@ std::vector<std::pair<size_t, std::string>> SplitPathAt(
   return names;
 }
 
-std::vector<std::string> SplitPath(const std::string& path) {
-  std::vector<std::string> names;
-  for (auto& name : SplitPathAt(path))
-    names.push_back(std::move(name.second));
-  return names;
+// ---- The script as the import walks it -----------------------------------------
+
+// A section header: where its brackets stand, and the import's call for it.
+struct Header {
+  size_t open;   // the '['
+  size_t close;  // the ']', or npos when there is none
+  const HostRegistryCall* call = nullptr;  // when the import got this far
+};
+
+// A value line inside a section, and the import's call for it.
+struct ValueLine {
+  size_t start;   // its opening quote
+  size_t header;  // the section's index in the headers
+  const HostRegistryCall* call = nullptr;
+};
+
+// The script's headers and value lines, found by the import's own walk
+// (over the whole text, wherever the import stopped), with the registry
+// calls linked to them in order: the import makes one create call per
+// header and one set call per value line, until it stops.
+struct Walk {
+  std::vector<Header> headers;
+  std::vector<ValueLine> values;
+  size_t reached = 0;  // headers that the import created keys for
+};
+
+Walk WalkScript(const std::string& text) {
+  Walk walk;
+  const char* base = text.c_str();
+  const char* p = SkipBlanks(base);
+  while (*p != '[' && *p != '\0')
+    p = SkipBlanks(NextLine(p));
+  while (*p == '[') {
+    const char* close = strchr(p + 1, ']');
+    walk.headers.push_back(
+        Header{static_cast<size_t>(p - base),
+               close ? static_cast<size_t>(close - base) : std::string::npos});
+    if (!close)
+      break;
+    p = SkipBlanks(NextLine(close + 1));
+    while (*p != '[' && *p != '\0') {
+      const char* line = p;
+      p = SkipBlanks(NextLine(line));
+      if (*line == '"')
+        walk.values.push_back(ValueLine{static_cast<size_t>(line - base),
+                                        walk.headers.size() - 1});
+    }
+  }
+  size_t header = 0, value = 0;
+  for (const HostRegistryCall& call : HostRegistryCalls()) {
+    if (call.kind == HostRegistryCall::kCreateKey &&
+        header < walk.headers.size())
+      walk.headers[header++].call = &call;
+    else if (call.kind == HostRegistryCall::kSetValue &&
+             value < walk.values.size())
+      walk.values[value++].call = &call;
+  }
+  walk.reached = header;
+  return walk;
 }
 
-struct Analysis {
+// What every analysis reads, and where it writes its findings.
+struct Model {
   const SourceScript& script;
-  const std::string& text;  // the program's text, before the import
+  const std::string& text;  // the program's text, before the import edits it
   const LineMap& lines;
+  const Walk& walk;
+  size_t versionLine;  // 0 without a version
   CheckReport* report;
 
-  void Add(Finding::Severity severity, size_t offset, std::string message) {
+  size_t Line(size_t offset) const { return lines.LineOf(offset); }
+  // The key path of a header as written, between its brackets.
+  std::string KeyPath(const Header& h) const {
+    size_t end = h.close == std::string::npos ? text.size() : h.close;
+    return text.substr(h.open + 1, end - h.open - 1);
+  }
+  void Add(Finding::Severity severity, size_t offset, std::string message,
+           const char* gate = nullptr) {
     report->findings.push_back(Finding{severity, lines.LineOf(offset),
                                        lines.ColumnOf(offset),
-                                       std::move(message)});
+                                       std::move(message), gate});
   }
-  void AddAtLine(size_t line, std::string message) {
+  void Warn(size_t offset, std::string message) {
+    Add(Finding::kWarning, offset, std::move(message));
+  }
+  void WarnAtLine(size_t line, std::string message) {
     report->findings.push_back(
         Finding{Finding::kWarning, line, 1, std::move(message)});
   }
 };
 
-// Characters that the code page lacks, and a NUL that ends the text early.
-void CheckCharacters(Analysis* a) {
-  const std::u32string& source = a->script.text;
-  size_t lastLine = 0;
-  for (size_t i = 0; i < a->text.size() && i < source.size(); ++i) {
-    if (a->text[i] != '?' || source[i] == '?')
+// The key a header names, folded as the registry compares it, with its
+// root as the stand-in keeps it; empty for a path under none of the roots.
+std::string FoldedKey(const std::string& keyPath) {
+  for (const RootName& root : kRoots) {
+    if (!MatchKeyword(keyPath.c_str(), root.prefix))
       continue;
-    size_t line = a->lines.LineOf(i);
-    if (line == lastLine)
+    std::string key = root.folded;
+    for (const auto& name : SplitPath(keyPath.substr(strlen(root.prefix))))
+      key += "\\" + HostFoldName(name.second);
+    return key;
+  }
+  return "";
+}
+
+bool Under(const std::string& folded, const std::string& top) {
+  return folded == top || folded.compare(0, top.size() + 1, top + "\\") == 0;
+}
+
+// ---- The analyses ----------------------------------------------------------------
+
+const char kGateVerdict[] =
+    ": the program would install this script, exit 0, and write ";
+
+// The error that decides the run, where the program stopped.
+void ReportStop(Model* m, const ScriptStop& stop, const char* base) {
+  if (m->report->outcome >= 0)
+    return;
+  LONG createResult = ERROR_SUCCESS;
+  if (m->walk.reached)
+    createResult = m->walk.headers[m->walk.reached - 1].call->result;
+  bool inText = stop.at && stop.at >= base && stop.at <= base + m->text.size();
+  size_t at = inText ? static_cast<size_t>(stop.at - base) : 0;
+  std::string message = FaultMessage(stop.fault, m->text, at, createResult);
+  if (inText)
+    m->Add(Finding::kError, at, message);
+  else
+    m->report->findings.push_back(Finding{Finding::kError, 0, 0, message});
+}
+
+// Characters that the code page lacks, and a NUL that ends the text early.
+void CheckCharacters(Model* m) {
+  const std::u32string& source = m->script.text;
+  size_t lastLine = 0;
+  for (size_t i = 0; i < m->text.size() && i < source.size(); ++i) {
+    if (m->text[i] != '?' || source[i] == '?' || m->Line(i) == lastLine)
       continue;  // one report a line is enough
-    lastLine = line;
+    lastLine = m->Line(i);
     char code[16];
     snprintf(code, sizeof(code), "U+%04X", static_cast<unsigned>(source[i]));
-    a->Add(Finding::kWarning, i,
-           std::string("character ") + code +
-               " is not in the ANSI code page (Windows-1252): the program "
-               "writes '?' instead");
+    m->Warn(i, std::string("character ") + code +
+                   " is not in the ANSI code page (Windows-1252): the "
+                   "program writes '?' instead");
   }
-  if (a->text.size() < source.size()) {
+  if (m->text.size() < source.size()) {
     size_t after = 0;
-    for (size_t i = a->text.size(); i < source.size(); ++i)
+    for (size_t i = m->text.size(); i < source.size(); ++i)
       after += source[i] == '\n';
-    a->report->findings.push_back(
-        Finding{Finding::kWarning, a->lines.Lines() ? a->lines.Lines() : 1,
-                a->text.size() ? a->lines.ColumnOf(a->text.size() - 1) + 1 : 1,
-                "a NUL character ends the script for the program: the " +
-                    std::to_string(after) + " line(s) after it are never read"});
+    const LineMap& lines = m->lines;
+    m->report->findings.push_back(Finding{
+        Finding::kWarning, lines.Lines() ? lines.Lines() : 1,
+        m->text.size() ? lines.ColumnOf(m->text.size() - 1) + 1 : 1,
+        "a NUL character ends the script for the program: the " +
+            std::to_string(after) + " line(s) after it are never read"});
   }
+}
+
+// Line breaks in key names: a header whose ']' stands on a later line
+// swallows the lines in between; a lone CR in a header stays in the name.
+void CheckLineBreaksInKeys(Model* m) {
+  for (const Header& h : m->walk.headers) {
+    if (h.close == std::string::npos)
+      continue;
+    size_t first = m->Line(h.open), last = m->Line(h.close);
+    if (last != first) {
+      m->Add(Finding::kError, h.open,
+             "this header's ']' is on line " + std::to_string(last) +
+                 ": the " + std::to_string(last - first) +
+                 " line break(s) in between and the lines they end become "
+                 "part of the key name" + kGateVerdict +
+                 "a key with line breaks in its name",
+             kGateKinds[0].name);
+    } else if (m->KeyPath(h).find('\r') != std::string::npos) {
+      m->Add(Finding::kError, h.open + 1 + m->KeyPath(h).find('\r'),
+             "a carriage return stands in this key name" +
+                 std::string(kGateVerdict) +
+                 "a key with a line break in its name",
+             kGateKinds[1].name);
+    }
+  }
+}
+
+// Lines the import ignores that look meant: value lines before the first
+// header, default values, headers lacking their '['.
+void CheckIgnoredLines(Model* m) {
+  const Walk& walk = m->walk;
+  std::vector<size_t> read(m->lines.Lines() + 2, 0);  // 0, or header + 1
+  for (size_t i = 0; i < walk.headers.size(); ++i) {
+    const Header& h = walk.headers[i];
+    size_t last = h.close == std::string::npos ? m->lines.Lines()
+                                                : m->Line(h.close);
+    for (size_t l = m->Line(h.open); l <= last; ++l)
+      read[l] = i + 1;
+  }
+  for (const ValueLine& v : walk.values)
+    read[m->Line(v.start)] = v.header + 1;
+  size_t firstHeaderLine = walk.headers.empty()
+                               ? m->lines.Lines() + 1
+                               : m->Line(walk.headers[0].open);
+  size_t section = 0;  // the section a line is in
+  for (size_t line = 1; line <= m->lines.Lines(); ++line) {
+    if (read[line]) {
+      section = read[line] - 1;
+      continue;
+    }
+    size_t start = m->lines.starts[line - 1];
+    const char* first = SkipBlanks(m->text.c_str() + start);
+    if (line < firstHeaderLine) {
+      if (*first == '"' && line == m->versionLine)
+        m->WarnAtLine(line,
+                      "the version line stands before any section header: "
+                      "the probe reads it, but the import never writes it");
+      else if (*first == '"')
+        m->WarnAtLine(line,
+                      "value line before the first section header: ignored");
+      continue;
+    }
+    if (*first == '@') {
+      m->WarnAtLine(line,
+                    "default-value line ('@=') ignored: to set a key's "
+                    "default value write \"\"=");
+      continue;
+    }
+    const char* lineEnd = NextLine(first);
+    if (FoldedKey(std::string(first, lineEnd)).empty() ||
+        std::find(first, lineEnd, ']') == lineEnd)
+      continue;
+    const Header& previous = walk.headers[section];
+    std::string key = previous.call ? previous.call->stored
+                                    : m->KeyPath(previous);
+    m->WarnAtLine(line,
+                  "looks like a section header but lacks its '[': ignored, "
+                  "and the values after it go into [" + AnsiToUtf8(key) +
+                      "]");
+  }
+}
+
+// Keys named twice: repeated headers, and spellings of one key that differ
+// only in letter case among the script's own headers (not against keys
+// that every machine has). Counted over the whole script.
+void CheckKeyNames(Model* m) {
+  std::map<std::string, size_t> firstHeader;  // folded key -> header
+  // Folded prefix -> its first spelling, the header that wrote it, its
+  // finding and how many later headers repeat the difference.
+  struct Spelling {
+    std::string name;
+    size_t header;
+    size_t finding = SIZE_MAX;
+    size_t more = 0;
+  };
+  std::map<std::string, Spelling> spellings;
+  const Walk& walk = m->walk;
+  for (size_t i = 0; i < walk.headers.size(); ++i) {
+    const Header& h = walk.headers[i];
+    const std::string path = m->KeyPath(h);
+    const std::string key = FoldedKey(path);
+    if (key.empty() || h.close == std::string::npos)
+      continue;
+    auto seen = firstHeader.find(key);
+    if (seen != firstHeader.end()) {
+      const Header& f = walk.headers[seen->second];
+      std::string line = std::to_string(m->Line(f.open));
+      if (m->KeyPath(f) == path)
+        m->Warn(h.open, "repeated header: the key was opened on line " +
+                            line + " already; their values merge");
+      else
+        m->Warn(h.open, "names the same key as the header on line " + line +
+                            ", differing only in letter case; the registry "
+                            "keeps [" +
+                            AnsiToUtf8(f.call ? f.call->stored
+                                              : m->KeyPath(f)) +
+                            "]");
+      continue;
+    }
+    firstHeader[key] = i;
+    std::string prefix;
+    for (const auto& name : SplitPath(path)) {
+      prefix += "\\" + HostFoldName(name.second);
+      auto spelled = spellings.emplace(prefix, Spelling{name.second, i});
+      Spelling& first = spelled.first->second;
+      if (spelled.second || first.name == name.second)
+        continue;
+      if (first.finding == SIZE_MAX) {
+        first.finding = m->report->findings.size();
+        m->Warn(h.open + 1 + name.first,
+                Quoted(name.second) + " differs only in letter case from " +
+                    Quoted(first.name) + " on line " +
+                    std::to_string(m->Line(walk.headers[first.header].open)) +
+                    "; the registry keeps the first spelling");
+      } else {
+        ++first.more;
+      }
+      break;
+    }
+  }
+  for (const auto& spelled : spellings) {
+    const Spelling& s = spelled.second;
+    if (s.more)
+      m->report->findings[s.finding].message +=
+          " (and in " + std::to_string(s.more) + " more header" +
+          (s.more > 1 ? "s" : "") + ")";
+  }
+  m->report->keys = 0;
+  std::set<uintptr_t> distinct;
+  for (const Header& h : walk.headers)
+    if (h.call && h.call->result == ERROR_SUCCESS)
+      distinct.insert(h.call->key);
+  m->report->keys = distinct.size();
+}
+
+// Keys outside the database: an update deletes only DRIVER2, so whatever a
+// script writes elsewhere stays on every machine for good.
+void CheckScope(Model* m) {
+  std::set<std::string> outside;
+  const Header* first = nullptr;
+  std::vector<bool> hasValues(m->walk.headers.size(), false);
+  for (const ValueLine& v : m->walk.values)
+    hasValues[v.header] = true;
+  for (size_t i = 0; i < m->walk.headers.size(); ++i) {
+    const Header& h = m->walk.headers[i];
+    std::string key = FoldedKey(m->KeyPath(h));
+    // The database's own parents are made anyway; a value in one is not.
+    bool parent = Under(kDatabase, key) && !hasValues[i];
+    if (key.empty() || Under(key, kDatabase) || parent)
+      continue;
+    if (outside.insert(key).second && !first)
+      first = &h;
+  }
+  if (!first)
+    return;
+  std::string more = outside.size() > 1
+                         ? " and " + std::to_string(outside.size() - 1) +
+                               " more key(s)"
+                         : std::string();
+  m->Warn(first->open, "writes outside HKEY_LOCAL_MACHINE\\Software\\morvelan"
+                       "\\DRIVER2, which an update never deletes: [" +
+                           AnsiToUtf8(m->KeyPath(*first)) + "]" + more);
+}
+
+// Values: set twice, line breaks in names, the platforms' limits.
+void CheckValues(Model* m) {
+  std::map<std::pair<uintptr_t, std::string>, size_t> firstSet;
+  for (const ValueLine& v : m->walk.values) {
+    if (!v.call || v.call->result != ERROR_SUCCESS)
+      continue;
+    const HostRegistryCall& call = *v.call;
+    size_t line = m->Line(v.start);
+    const size_t nameEnd = m->text.find('"', v.start + 1);
+    std::string name = m->text.substr(v.start + 1, nameEnd - v.start - 1);
+    auto id = std::make_pair(call.key, HostFoldName(call.stored));
+    if (call.created) {
+      firstSet[id] = line;
+      ++m->report->values;
+    } else {
+      std::string spelled = call.stored == name
+                                ? ""
+                                : " (as " + Quoted(call.stored) +
+                                      ", the name the registry keeps)";
+      m->WarnAtLine(line, "value " + Quoted(name) +
+                              " is set again: this replaces the value from "
+                              "line " + std::to_string(firstSet[id]) + spelled);
+    }
+    if (name.find('\r') != std::string::npos)
+      m->Add(Finding::kError, v.start + 1 + name.find('\r'),
+             "a carriage return stands in this value name" +
+                 std::string(kGateVerdict) +
+                 "a value with a line break in its name",
+             kGateKinds[1].name);
+    if (name.size() > 255)
+      m->WarnAtLine(line, "value name of " + std::to_string(name.size()) +
+                              " characters: Windows 95, 98 and Me take at "
+                              "most 255");
+  }
+  for (const Header& h : m->walk.headers) {
+    if (h.close == std::string::npos)
+      continue;
+    for (const auto& name : SplitPath(m->KeyPath(h)))
+      if (name.second.size() == 256)
+        m->Warn(h.open + 1 + name.first,
+                "key name of 256 characters: Windows takes at most 255 "
+                "(Wine takes 256)");
+  }
+}
+
+// The version: how it is written, where it stands, set twice, and whether
+// the program finds it installed afterwards.
+void CheckVersion(Model* m) {
+  CheckReport* report = m->report;
+  if (!report->hasVersion)
+    return;
+  const size_t line = m->versionLine;
+  const std::string& written = report->versionText;
+  size_t digits = written.size() - 6;  // after "dword:"
+  if (digits < 8) {
+    std::string message = written + " is hexadecimal: version " +
+                          std::to_string(report->version);
+    std::string asDecimal = written.substr(6);
+    char eight[16];
+    if (asDecimal.find_first_not_of("0123456789") == std::string::npos &&
+        asDecimal.size() <= 9) {
+      snprintf(eight, sizeof(eight), "%08x",
+               static_cast<unsigned>(strtoul(asDecimal.c_str(), nullptr, 10)));
+      message += "; for " + asDecimal + " write dword:" + eight;
+    } else {
+      snprintf(eight, sizeof(eight), "%08x", report->version);
+      message += "; write all eight digits: dword:" + std::string(eight);
+    }
+    m->WarnAtLine(line, message);
+  }
+  const Walk& walk = m->walk;
+  std::vector<size_t> sets;
+  for (const ValueLine& v : walk.values)
+    if (v.call && v.call->result == ERROR_SUCCESS &&
+        HostFoldName(v.call->stored) == HostFoldName(kVersionValueName))
+      sets.push_back(m->Line(v.start));
+  for (size_t i = 1; i < sets.size(); ++i)
+    m->WarnAtLine(sets[i], "DriverVersion is set again: the version comes "
+                           "from line " + std::to_string(line) + " only");
+  if (!walk.headers.empty() && line >= m->Line(walk.headers[0].open)) {
+    size_t own = 0;
+    while (own + 1 < walk.headers.size() &&
+           m->Line(walk.headers[own + 1].open) <= line)
+      ++own;
+    if (own != 0)
+      m->WarnAtLine(line, "the version line is not in the first section (it "
+                          "is in [" +
+                              AnsiToUtf8(walk.headers[own].call
+                                             ? walk.headers[own].call->stored
+                                             : m->KeyPath(walk.headers[own])) +
+                              "])");
+  }
+  if (report->outcome == kOutcomeUpdated && NeedsUpdate(report->version))
+    m->WarnAtLine(line ? line : 1,
+                  "after installing, the program finds no installed version "
+                  "in HKEY_LOCAL_MACHINE\\Software\\morvelan\\DRIVER2: every "
+                  "run will install again");
 }
 
 }  // namespace
@@ -323,7 +690,6 @@ bool LoadScript(const std::string& path, const std::string& bytes,
   script->text.clear();
   if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xff &&
       static_cast<unsigned char>(bytes[1]) == 0xfe) {
-    script->wasUtf16 = true;
     script->text = DecodeUtf16(bytes);
     script->shipped = bytes;
   } else if (bytes.size() >= 2 &&
@@ -333,7 +699,6 @@ bool LoadScript(const std::string& path, const std::string& bytes,
              "as UTF-16LE with its byte-order mark, or as UTF-8)";
     return false;
   } else {
-    script->wasUtf16 = false;
     size_t start = bytes.compare(0, 3, "\xef\xbb\xbf") == 0 ? 3 : 0;
     size_t line, column;
     if (!DecodeUtf8(bytes, start, &script->text, &line, &column)) {
@@ -405,6 +770,28 @@ int InstallScript(const SourceScript& script, bool* hasVersion,
   return outcome;
 }
 
+const GateKind kGateKinds[2] = {
+    {"multiline-header",
+     "a header whose ']' stands on a later line: the lines in between "
+     "become part of the key name"},
+    {"line-break-in-name",
+     "a carriage return inside a key or value name"},
+};
+
+std::string VersionShown(const CheckReport& report) {
+  if (!report.hasVersion)
+    return "none";
+  return std::to_string(report.version) + " (" + report.versionText + ")";
+}
+
+std::string VisibleName(const std::string& ansi) {
+  std::u32string wide;
+  for (unsigned char c : ansi)
+    wide.push_back(c < 0x20 ? 0x2400 + c : c == 0x7f ? 0x2421
+                                                     : HostAnsiToWide(c));
+  return ToUtf8(wide);
+}
+
 CheckReport CheckScript(const SourceScript& script) {
   CheckReport report;
   ResetMachine();
@@ -420,247 +807,37 @@ CheckReport CheckScript(const SourceScript& script) {
   const char* base = ScriptText;
   LineMap lines(text);
   report.lines = lines.Lines();
-  Analysis a{script, text, lines, &report};
 
-  bool probed = ProbeEmbeddedVersion(ScriptText);
-  ScriptStop probeStop = LastScriptStop;
-  ScriptStop importStop{nullptr, kFaultNone};
+  const bool probed = ProbeEmbeddedVersion(ScriptText);
+  ScriptStop stop = LastScriptStop;
+  size_t versionLine = 0;
+  report.outcome = kOutcomeVersionInvalid;
   if (probed) {
+    const size_t at = static_cast<size_t>(stop.at - base);
+    versionLine = lines.LineOf(at);
+    const size_t type = at + strlen("\"DriverVersion\"=");
+    report.versionText =
+        text.substr(type, text.find_first_not_of(
+                              "0123456789abcdefABCDEF", type + 6) - type);
     report.hasVersion = true;
     report.version = EmbeddedVersion;
     report.outcome = UpdateSequence(EmbeddedVersion, ScriptText);
-    importStop = LastScriptStop;
-  } else {
-    report.outcome = kOutcomeVersionInvalid;
+    stop = LastScriptStop;
   }
-  auto offsetOf = [&](const char* p) {
-    return static_cast<size_t>(p - base);
-  };
-  auto inText = [&](const char* p) {
-    return p && p >= base && p <= base + text.size();
-  };
-
-  // Calls the import made, by where their text lies.
-  struct Header {
-    size_t open, close, subKey;  // offsets of '[', ']' and the subkey path
-    const HostRegistryCall* call;
-  };
-  std::vector<Header> headers;
-  std::vector<std::pair<size_t, const HostRegistryCall*>> sets;  // line start
-  LONG lastCreateResult = ERROR_SUCCESS;
-  for (const HostRegistryCall& call : HostRegistryCalls()) {
-    if (!inText(call.argument))
-      continue;
-    size_t at = offsetOf(call.argument);
-    if (call.kind == HostRegistryCall::kCreateKey) {
-      lastCreateResult = call.result;
-      size_t open = text.rfind('[', at);
-      size_t close = text.find(']', at);
-      headers.push_back(Header{open, close, at, &call});
-    } else {
-      sets.push_back({at - 1, &call});
-    }
+  const Walk walk = WalkScript(text);
+  report.headers = walk.reached;
+  Model model{script, text, lines, walk, versionLine, &report};
+  ReportStop(&model, stop, base);
+  CheckCharacters(&model);
+  // Without a version the import never runs: what it would do is moot.
+  if (probed) {
+    CheckLineBreaksInKeys(&model);
+    CheckIgnoredLines(&model);
+    CheckKeyNames(&model);
+    CheckScope(&model);
+    CheckValues(&model);
+    CheckVersion(&model);
   }
-  report.headers = headers.size();
-
-  // The error that decides the run.
-  ScriptStop stop = probed ? importStop : probeStop;
-  if (report.outcome < 0) {
-    std::string message =
-        FaultMessage(stop.fault, text, inText(stop.at) ? offsetOf(stop.at) : 0,
-                     lastCreateResult);
-    if (inText(stop.at))
-      a.Add(Finding::kError, offsetOf(stop.at), message);
-    else
-      report.findings.push_back(Finding{Finding::kError, 0, 0, message});
-  }
-
-  CheckCharacters(&a);
-
-  // Lines the import read, and the key each header named.
-  std::vector<bool> consumed(lines.Lines() + 2, false);
-  for (const Header& h : headers) {
-    size_t last = h.close == std::string::npos ? lines.Lines()
-                                               : lines.LineOf(h.close);
-    for (size_t l = lines.LineOf(h.open); l <= last; ++l)
-      consumed[l] = true;
-    if (last != lines.LineOf(h.open))
-      a.Add(Finding::kWarning, h.open,
-            "this header's ']' is on line " + std::to_string(last) +
-                ": the line breaks in between become part of the key name");
-  }
-  for (const auto& set : sets)
-    consumed[lines.LineOf(set.first)] = true;
-
-  // Ignored lines that look meant.
-  size_t firstHeaderLine = headers.empty() ? lines.Lines() + 1
-                                           : lines.LineOf(headers[0].open);
-  size_t versionLine = probed ? lines.LineOf(offsetOf(probeStop.at)) : 0;
-  size_t section = 0;  // index into headers of the section a line is in
-  // Without a version the import never ran: which lines it would skip is
-  // not known.
-  for (size_t line = 1; probed && line <= lines.Lines(); ++line) {
-    while (section + 1 < headers.size() &&
-           lines.LineOf(headers[section + 1].open) <= line)
-      ++section;
-    if (consumed[line])
-      continue;
-    char first = FirstCharacter(text, lines, line);
-    if (line < firstHeaderLine) {
-      if (first == '"' && line == versionLine)
-        a.AddAtLine(line,
-                    "the version line stands before any section header: the "
-                    "probe reads it, but the import never writes it");
-      else if (first == '"')
-        a.AddAtLine(line,
-                    "value line before the first section header: ignored");
-      continue;
-    }
-    if (first == '@') {
-      a.AddAtLine(line,
-                  "default-value line ('@=') ignored: to set a key's default "
-                  "value write \"\"=");
-      continue;
-    }
-    std::string content = LineText(text, lines, line);
-    size_t lead = content.find_first_not_of(" \t");
-    bool rootLike = false;
-    for (const char* root : kRoots)
-      rootLike = rootLike ||
-                 (lead != std::string::npos &&
-                  StartsWithFolded(content.substr(lead), root));
-    if (rootLike && content.find(']') != std::string::npos) {
-      std::string previous = headers[section].call->stored;
-      a.AddAtLine(line,
-                  "looks like a section header but lacks its '[': ignored, "
-                  "and the values after it go into [" +
-                      AnsiToUtf8(previous) + "]");
-    }
-  }
-
-  // Keys: repeated headers and spellings that differ only in letter case.
-  std::map<uintptr_t, size_t> firstHeader;  // key -> index into headers
-  std::map<std::string, std::pair<size_t, size_t>> variants;  // first, more
-  std::set<uintptr_t> distinct;
-  for (size_t i = 0; i < headers.size(); ++i) {
-    const Header& h = headers[i];
-    if (h.call->result != ERROR_SUCCESS)
-      continue;
-    distinct.insert(h.call->key);
-    std::string written = text.substr(
-        h.subKey, (h.close == std::string::npos ? text.size() : h.close) -
-                      h.subKey);
-    auto seen = firstHeader.find(h.call->key);
-    if (seen != firstHeader.end()) {
-      const Header& f = headers[seen->second];
-      std::string before = text.substr(f.subKey, f.close - f.subKey);
-      size_t line = lines.LineOf(f.open);
-      if (before == written)
-        a.Add(Finding::kWarning, h.open,
-              "repeated header: the key was opened on line " +
-                  std::to_string(line) + " already; their values merge");
-      else
-        a.Add(Finding::kWarning, h.open,
-              "names the same key as the header on line " +
-                  std::to_string(line) +
-                  ", differing only in letter case; the registry keeps [" +
-                  AnsiToUtf8(h.call->stored) + "]");
-      continue;
-    }
-    firstHeader[h.call->key] = i;
-    // Names that an existing key already spells otherwise.
-    std::vector<std::pair<size_t, std::string>> asked = SplitPathAt(written);
-    std::vector<std::string> kept = SplitPath(h.call->stored);
-    for (size_t k = 0; asked.size() <= kept.size() && k < asked.size(); ++k) {
-      size_t keptIndex = kept.size() - asked.size() + k;
-      const std::string& keptName = kept[keptIndex];
-      if (asked[k].second == keptName)
-        continue;
-      std::string prefix;
-      for (size_t j = 0; j <= keptIndex; ++j)
-        prefix += (j ? "\\" : "") + kept[j];
-      std::string id = HostFoldName(prefix) + "\n" + asked[k].second;
-      auto variant = variants.find(id);
-      if (variant == variants.end()) {
-        variants[id] = {report.findings.size(), 0};
-        a.Add(Finding::kWarning, h.subKey + asked[k].first,
-              Quoted(asked[k].second) + " differs only in letter case from the "
-              "existing key " + Quoted(keptName) +
-                  "; the registry keeps the first spelling");
-      } else {
-        ++variant->second.second;
-      }
-      break;
-    }
-  }
-  for (const auto& variant : variants) {
-    size_t more = variant.second.second;
-    if (more)
-      report.findings[variant.second.first].message +=
-          " (and in " + std::to_string(more) + " more header" +
-          (more > 1 ? "s" : "") + ")";
-  }
-  report.keys = distinct.size();
-
-  // Values: set twice, the version's place, and the platforms' limits.
-  std::map<std::pair<uintptr_t, std::string>, size_t> firstSet;
-  std::vector<size_t> versionSets;
-  for (const auto& set : sets) {
-    const HostRegistryCall& call = *set.second;
-    size_t line = lines.LineOf(set.first);
-    std::string name = call.argument;  // still terminated in the text
-    if (call.result != ERROR_SUCCESS)
-      continue;
-    if (MatchKeyword(name.c_str(), kVersionValueName) &&
-        name.size() == strlen(kVersionValueName))
-      versionSets.push_back(line);
-    auto id = std::make_pair(call.key, HostFoldName(call.stored));
-    if (call.created) {
-      firstSet[id] = line;
-      ++report.values;
-    } else {
-      std::string spelled = call.stored == name
-                                ? ""
-                                : " (as " + Quoted(call.stored) +
-                                      ", the name the registry keeps)";
-      a.AddAtLine(line, "value " + Quoted(name) +
-                            " is set again: this replaces the value from "
-                            "line " + std::to_string(firstSet[id]) + spelled);
-    }
-    if (name.size() > 255)
-      a.AddAtLine(line,
-                  "value name of " + std::to_string(name.size()) +
-                      " characters: Windows 95, 98 and Me take at most 255");
-  }
-  for (const Header& h : headers) {
-    if (h.close == std::string::npos)
-      continue;
-    for (const auto& name :
-         SplitPathAt(text.substr(h.subKey, h.close - h.subKey)))
-      if (name.second.size() == 256)
-        a.Add(Finding::kWarning, h.subKey + name.first,
-              "key name of 256 characters: Windows takes at most 255 "
-              "(Wine takes 256)");
-  }
-  for (size_t i = 1; i < versionSets.size(); ++i)
-    a.AddAtLine(versionSets[i],
-                "DriverVersion is set again: the version comes from line " +
-                    std::to_string(versionLine) + " only");
-  if (probed && !headers.empty() && versionLine >= firstHeaderLine) {
-    size_t own = 0;
-    while (own + 1 < headers.size() &&
-           lines.LineOf(headers[own + 1].open) <= versionLine)
-      ++own;
-    if (own != 0)
-      a.AddAtLine(versionLine,
-                  "the version line is not in the first section (it is in [" +
-                      AnsiToUtf8(headers[own].call->stored) + "])");
-  }
-  if (report.outcome == kOutcomeUpdated && NeedsUpdate(report.version))
-    a.AddAtLine(versionLine ? versionLine : 1,
-                "after installing, the program finds no installed version "
-                "in HKEY_LOCAL_MACHINE\\Software\\morvelan\\DRIVER2: every "
-                "run will install again");
 
   FreeRunBuffers();
   HostRegistryTraceCalls(false);
@@ -696,15 +873,16 @@ InstalledTree ReadInstalledTree() {
     pos = end + 1;
     if (line[0] == '[') {
       std::string path = unescape(line.substr(1, line.size() - 2));
-      tree.keys.push_back({HostFoldName(path), TreeKey{AnsiToUtf8(path), {}}});
+      tree.keys.push_back({HostFoldName(path), TreeKey{VisibleName(path), {}}});
       key = &tree.keys.back().second;
     } else if (key) {
       size_t close = line.find("\"=");
       std::string name = unescape(line.substr(1, close - 1));
       std::string shown = line.substr(close + 2);
       if (!shown.empty() && shown[0] == '"')
-        shown = Quoted(unescape(shown.substr(1, shown.size() - 2)));
-      key->values.push_back({AnsiToUtf8(name), shown});
+        shown = "\"" + VisibleName(unescape(shown.substr(1, shown.size() - 2))) +
+                "\"";
+      key->values.push_back({VisibleName(name), shown});
     }
   }
   std::sort(tree.keys.begin(), tree.keys.end(),
