@@ -187,3 +187,50 @@ TEST(UnderWine, ReadmeBatchExampleTellsSuccessFromFailure) {
     EXPECT_EQ(p.status, step.status) << p.out << p.err;
   }
 }
+
+// From the registry editor's export of an installed database to the next
+// release and back: the export passes the gate with --werror, a raised
+// version packs against the shipped program, installs under Wine, and the
+// editor then exports exactly the raised script.
+TEST(UnderWine, RegistryEditorExportRoundTrips) {
+  if (!WineAvailable())
+    GTEST_SKIP() << "no win64 build given";
+  WineRunner runner;
+  const std::string dir = runner.Folder();
+  auto exportTo = [&](const std::string& name) {
+    unlink((dir + "/" + name).c_str());
+    std::string path = "Z:" + dir + "/" + name;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    Process p = runner.Wine({"regedit", "/e", path,
+                             "HKEY_LOCAL_MACHINE\\Software\\morvelan\\DRIVER2"});
+    EXPECT_EQ(p.status, 0) << p.err;
+    return ReadBinaryFile(dir + "/" + name);
+  };
+  runner.Prepare("");
+  ASSERT_EQ(runner.RunProgram(runner.Shipped(), "", "").status, 0);
+  const std::string exported = exportTo("export.reg");
+  Process check = RunProcess({DRVDB_PROGRAM, "check", "--werror",
+                              dir + "/export.reg"}, {});
+  EXPECT_EQ(check.status, 0) << check.out << check.err;
+
+  const std::string from = EncodeUtf16Script("\"DriverVersion\"=dword:00000047")
+                               .substr(2);
+  const std::string to = EncodeUtf16Script("\"DriverVersion\"=dword:00000048")
+                             .substr(2);
+  std::string raised = exported;
+  const size_t at = raised.find(from);
+  ASSERT_NE(at, std::string::npos) << "no version line in the export";
+  raised.replace(at, from.size(), to);
+  WriteFile(dir + "/raised.reg", raised);
+  Process pack = RunProcess(
+      {DRVDB_PROGRAM, "pack", "--newer-than", runner.Shipped(), runner.Image(),
+       dir + "/raised.reg", dir + "/raised.exe"},
+      {});
+  ASSERT_EQ(pack.status, 0) << pack.err;
+  EXPECT_NE(pack.err.find("version 71 (dword:00000047) -> 72 "
+                          "(dword:00000048)"),
+            std::string::npos) << pack.err;
+  EXPECT_EQ(runner.RunProgram(dir + "/raised.exe", "", "").status, 0);
+  EXPECT_TRUE(exportTo("again.reg") == raised)
+      << "the second export differs from the raised script";
+}
