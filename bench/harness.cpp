@@ -375,7 +375,7 @@ int main(int argc, char** argv) {
     setenv("WINEDEBUG", "-all", 1);
     setenv("DISPLAY", "", 1);
     Run({kServer, "-p"});
-    Run({kWine, "wineboot", "-i"});
+    Shell(". tests/wine_prefix.sh && boot_wine_prefix");
     Snapshot("clean");
     for (int s : scales) {
       std::string n = std::to_string(s);

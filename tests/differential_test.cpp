@@ -11,6 +11,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -114,25 +115,76 @@ std::string Printable(const std::string& text) {
   return out;
 }
 
+// One side's run of a scenario. On the Wine side, wineFailed says that Wine
+// itself failed: the read-back helper or the state's set-up exited with a
+// failure, or the program's run ended in no exit code of the program's own
+// (a crash, or a run killed at its time limit). The program's own codes, 1
+// included, are results.
 struct Result {
   int status;
   std::string tree;
-  std::string err;  // the program's standard error
+  std::string err;  // what went to standard error, for the report
+  bool wineFailed = false;
 };
 
+bool IsProgramsOwnExit(int status) {
+  return status == 0 || status == 1 || status == 255 || status == 254 ||
+         status == 253;
+}
+
 Result RunOn(Runner* runner, const std::string& image,
-             const GeneratedScript& script, int state) {
+             const GeneratedScript& script, int state,
+             bool breakReadBack = false) {
   std::vector<std::string> roots(std::begin(kGeneratedRoots),
                                  std::end(kGeneratedRoots));
-  if (runner->UnderWine()) {
-    Process p = static_cast<WineRunner*>(runner)->RegDump(
-        StateOperations(state, script.version));
-    EXPECT_EQ(p.status, 0) << p.err;
-  } else {
+  if (!runner->UnderWine()) {
     runner->Prepare(StateScript(state, script.version));
+    Process p = runner->RunBytes(Packed(image, script.text), "-ns -ne");
+    return Result{p.status, runner->Dump(roots), p.err};
   }
+  WineRunner* wine = static_cast<WineRunner*>(runner);
+  Process setUp = wine->RegDump(StateOperations(state, script.version));
   Process p = runner->RunBytes(Packed(image, script.text), "-ns -ne");
-  return Result{p.status, runner->Dump(roots), p.err};
+  // A broken read-back is a real Wine-side failure: the helper refuses an
+  // operation it does not know.
+  std::vector<std::string> dump = {breakReadBack ? "no-such-operation" : "dump"};
+  dump.insert(dump.end(), roots.begin(), roots.end());
+  Process readBack = wine->RegDump(dump);
+  Result result{p.status, CanonicalDump(readBack.out, roots),
+                "state set-up: exit " + std::to_string(setUp.status) + "\n" +
+                    setUp.err + "program: exit " + std::to_string(p.status) +
+                    "\n" + p.err + "read-back: exit " +
+                    std::to_string(readBack.status) + "\n" + readBack.err};
+  result.wineFailed = setUp.status != 0 || readBack.status != 0 ||
+                      !IsProgramsOwnExit(p.status);
+  return result;
+}
+
+// How one scenario ended.
+enum class Verdict {
+  kAgree,
+  kAgreeAfterWineFailure,  // Wine failed, and the one rerun agreed
+  kDisagree,               // both finished normally, with different results
+  kWineFailedAgain,        // Wine failed, and failed again on the rerun
+};
+
+// Compares the native result with Wine's. Only a Wine failure runs the
+// scenario under Wine once more; a disagreement is never rerun. first holds
+// the failed attempt, when there was one.
+Verdict Judge(const Result& native, const std::function<Result()>& runWine,
+              Result* wine, Result* first) {
+  *wine = runWine();
+  bool retried = false;
+  if (wine->wineFailed) {
+    *first = *wine;
+    *wine = runWine();
+    retried = true;
+    if (wine->wineFailed)
+      return Verdict::kWineFailedAgain;
+  }
+  if (native.status != wine->status || native.tree != wine->tree)
+    return Verdict::kDisagree;
+  return retried ? Verdict::kAgreeAfterWineFailure : Verdict::kAgree;
 }
 
 int Count(const char* variable, int fallback) {
@@ -141,6 +193,46 @@ int Count(const char* variable, int fallback) {
 }
 
 }  // namespace
+
+// The rules of the verdict, with Wine's side injected: what is rerun, what
+// fails the test, and what is reported apart.
+TEST(Differential, RerunsOnlyWineFailures) {
+  const Result native{1, "[tree]\n", ""};
+  const Result same{1, "[tree]\n", ""};
+  const Result other{1, "[other]\n", ""};
+  Result helperFailed{1, "", "read-back: exit 1"};
+  helperFailed.wineFailed = true;
+  struct Case {
+    const char* what;
+    std::vector<Result> wine;  // the Wine side's runs, in turn
+    Verdict verdict;
+    size_t runs;
+  };
+  const Case cases[] = {
+      {"agreement, exit 1 included", {same}, Verdict::kAgree, 1},
+      {"a disagreement is never rerun", {other, same}, Verdict::kDisagree, 1},
+      {"a Wine failure, then agreement", {helperFailed, same},
+       Verdict::kAgreeAfterWineFailure, 2},
+      {"a Wine failure, then a disagreement", {helperFailed, other},
+       Verdict::kDisagree, 2},
+      {"a Wine failure twice", {helperFailed, helperFailed},
+       Verdict::kWineFailedAgain, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    size_t runs = 0;
+    Result wine, first;
+    Verdict verdict = Judge(native, [&] { return c.wine[runs++]; }, &wine,
+                            &first);
+    EXPECT_EQ(verdict, c.verdict);
+    EXPECT_EQ(runs, c.runs);
+  }
+  // What counts as Wine's own failure on a run of the program.
+  for (int status : {0, 1, 253, 254, 255})
+    EXPECT_TRUE(IsProgramsOwnExit(status)) << status;
+  for (int status : {-1, 5, 127, 252})  // killed, crashed, not started
+    EXPECT_FALSE(IsProgramsOwnExit(status)) << status;
+}
 
 TEST(Differential, AgainstWine) {
   if (!WineAvailable())
@@ -151,30 +243,55 @@ TEST(Differential, AgainstWine) {
   WineRunner wine;
   const std::string nativeImage = ReadBinaryFile(native.Image());
   const std::string wineImage = ReadBinaryFile(wine.Image());
-  int runs = 0, disagreements = 0;
+  int runs = 0, disagreements = 0, wineFailures = 0;
   int outcomes[256] = {};
   for (int seed = firstSeed; seed < firstSeed + scripts; ++seed) {
     GeneratedScript script = GenerateScript(static_cast<uint32_t>(seed));
     for (int state = 0; state < 5; ++state) {
       Result a = RunOn(&native, nativeImage, script, state);
-      Result b = RunOn(&wine, wineImage, script, state);
+      // The very first Wine run fails on purpose, so that every run shows
+      // a Wine failure being rerun and reported apart.
+      bool breakFirst = runs == 0;
+      Result b, first;
+      Verdict verdict = Judge(
+          a,
+          [&] {
+            bool broken = breakFirst;
+            breakFirst = false;
+            return RunOn(&wine, wineImage, script, state, broken);
+          },
+          &b, &first);
       ++runs;
       ++outcomes[a.status & 0xff];
-      if (a.status == b.status && a.tree == b.tree)
+      const std::string scenario =
+          "seed " + std::to_string(seed) + ", " + kStates[state] + " registry";
+      if (verdict == Verdict::kAgree)
         continue;
+      if (verdict == Verdict::kAgreeAfterWineFailure) {
+        ++wineFailures;
+        printf("  infrastructure failure, %s: Wine failed, and the rerun "
+               "agreed; the failed run's log:\n%s\n",
+               scenario.c_str(), first.err.c_str());
+        continue;
+      }
       ++disagreements;
-      ADD_FAILURE() << "seed " << seed << ", " << kStates[state]
-                    << " registry: native exit " << a.status << ", Wine exit "
+      ADD_FAILURE() << scenario
+                    << (verdict == Verdict::kWineFailedAgain
+                            ? ": Wine failed twice"
+                            : ": disagreement")
+                    << ": native exit " << a.status << ", Wine exit "
                     << b.status << "\nscript:\n" << Printable(script.text)
                     << "\nnative tree:\n" << Printable(a.tree)
                     << "\nWine tree:\n" << Printable(b.tree)
-                    << "\nWine's standard error:\n" << b.err;
+                    << "\nWine's log:\n" << b.err;
       if (disagreements >= 5)
         return;
     }
   }
+  EXPECT_GE(wineFailures, 1) << "the injected Wine failure was not rerun";
   printf("  %d runs (%d scripts from seed %d, 5 registries each): "
-         "%d agree; exits 0: %d, 1: %d, -2: %d, -3: %d\n",
+         "%d agree; exits 0: %d, 1: %d, -2: %d, -3: %d; %d infrastructure "
+         "failure(s) rerun, one of them injected\n",
          runs, scripts, firstSeed, runs - disagreements, outcomes[0],
-         outcomes[1], outcomes[254], outcomes[253]);
+         outcomes[1], outcomes[254], outcomes[253], wineFailures);
 }

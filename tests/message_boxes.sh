@@ -15,7 +15,8 @@ WINEPREFIX=$(mktemp -d /tmp/drvsetup-boxes-XXXXXX)
 export WINEDEBUG=-all
 trap '/usr/lib/wine/wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"' EXIT
 /usr/lib/wine/wineserver -p  # one server for all the runs
-"$wine" wineboot -i >/dev/null 2>&1
+. "$(dirname "$0")/wine_prefix.sh"
+boot_wine_prefix || exit 1
 
 # A copy of the image with a trailer that points far before the file's start.
 corrupt="$WINEPREFIX/corrupt.exe"

@@ -32,7 +32,8 @@ export WINEPREFIX WINEDEBUG=-all
 WINEPREFIX=$(mktemp -d /tmp/drvsetup-win32-XXXXXX)
 trap '/usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
 /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
-"$wine64" wineboot -i >/dev/null 2>&1
+. "$(dirname "$0")/wine_prefix.sh"
+boot_wine_prefix || exit 1
 # The prefix's 32-bit half cannot be set up without running 32-bit
 # programs; the system's 32-bit libraries are all it needs.
 mkdir -p "$WINEPREFIX/drive_c/windows/syswow64"
