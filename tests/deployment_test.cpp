@@ -234,3 +234,77 @@ TEST(UnderWine, RegistryEditorExportRoundTrips) {
   EXPECT_TRUE(exportTo("again.reg") == raised)
       << "the second export differs from the raised script";
 }
+
+// The non-NT family: Wine reports Windows 98 to the program alone (its
+// AppDefaults entry), so that Wine's own tools still run as the NT family.
+// The program then takes its ANSI module path, opens its file with sharing
+// 3 and removes the database with RegDeleteKeyA.
+//
+// Wine's RegDeleteKeyA differs from the non-NT family's here: it deletes
+// the subkeys recursively, but sets its name buffer's size once before its
+// loop, so it stops at the first subkey whose name is longer than the one
+// before it (in the registry's order) and leaves that one and the rest.
+// Names that never grow longer all go.
+TEST(UnderWine, NonNtFamily) {
+  if (!WineAvailable())
+    GTEST_SKIP() << "no win64 build given";
+  WineRunner runner;
+  const std::string dir = runner.Folder();
+  const std::string program = dir + "/win98.exe";
+  Process set = runner.Wine({"reg", "add",
+                             "HKCU\\Software\\Wine\\AppDefaults\\win98.exe",
+                             "/v", "Version", "/d", "win98", "/f"});
+  ASSERT_EQ(set.status, 0) << set.err;
+  const std::string shipped = ReadBinaryFile(runner.Shipped());
+  auto run = [&](const std::string& bytes) {
+    WriteFile(program, bytes, true);
+    return runner.RunProgram(program, "", "").status;
+  };
+
+  runner.Prepare("");
+  ASSERT_EQ(runner.RunProgram(runner.Shipped(), "", "").status, 0);
+  const std::string ntTree = runner.Dump({kMorvelan});
+  runner.Prepare("");
+  EXPECT_EQ(run(shipped), 0);
+  EXPECT_EQ(runner.Dump({kMorvelan}), ntTree) << "the trees differ";
+  EXPECT_EQ(run(shipped), 1);
+  std::string corrupt = shipped;
+  corrupt.replace(corrupt.size() - 4, 4, std::string("\xf0\xff\xff\x7f", 4));
+  EXPECT_EQ(run(corrupt), 255);
+
+  // An update over an older database, on trees built to show Wine's rule.
+  struct Stale {
+    const char* what;
+    std::vector<std::string> names;  // below DRIVER2, in the registry's order
+    std::vector<std::string> left;   // what Wine's deletion leaves
+  };
+  const Stale cases[] = {
+      {"names that never grow longer", {"AAAA", "BBB", "CC", "D"}, {}},
+      {"a nested tree", {"STALE\\SUB", "STALE\\SUB\\X"}, {}},
+      {"a longer name stops it", {"AA", "B", "CCCC"}, {"CCCC"}},
+  };
+  for (const Stale& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string old =
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n"
+        "\"DriverVersion\"=dword:00000046\r\n";
+    for (const std::string& name : c.names)
+      old += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\" + name +
+             "]\r\n\"stale\"=\"1\"\r\n";
+    for (bool nonNt : {true, false}) {
+      runner.Prepare(old);
+      EXPECT_EQ(nonNt ? run(shipped)
+                      : runner.RunProgram(runner.Shipped(), "", "").status,
+                0);
+      std::string tree = runner.Dump({kMorvelan});
+      for (const std::string& name : c.names) {
+        std::string line = std::string("[") + kMorvelan + "\\DRIVER2\\" +
+                           name + "]\n";
+        bool leftByWine = nonNt && std::find(c.left.begin(), c.left.end(),
+                                             name) != c.left.end();
+        EXPECT_EQ(tree.find(line) != std::string::npos, leftByWine)
+            << name << (nonNt ? " (non-NT)" : " (NT)");
+      }
+    }
+  }
+}

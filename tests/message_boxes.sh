@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Shows each kind of message box of the Windows program under Wine on a
-# virtual display, as a person would see it: finds the box by its title,
+# virtual display (the version box on both platform families), as a person
+# would see it: finds the box by its title,
 # saves a screenshot, presses Return on it and checks the exit code. Checks
 # with Wine's loader trace that USER32 is loaded only by a run that shows a
 # box: a silent run ("-ns -ne") never loads it.
@@ -81,4 +82,9 @@ show updated "$build/drvsetup.exe" 0
 show already-current "$build/drvsetup.exe" 1
 show version "$build/drvsetup.exe" 0 -v
 show corrupted "$corrupt" 255
+# The version box on the non-NT family: Wine reports Windows 98 to this
+# copy alone.
+"$wine" reg add 'HKCU\Software\Wine\AppDefaults\drvsetup-win98.exe' /v Version /d win98 /f >/dev/null 2>&1
+cp "$build/drvsetup.exe" "$WINEPREFIX/drvsetup-win98.exe"
+show version-non-nt "$WINEPREFIX/drvsetup-win98.exe" 0 -v
 [ "$failures" -eq 0 ]

@@ -8,10 +8,14 @@
 #     (Software\Wow6432Node\morvelan) equals, key by key and value by value,
 #     the tree that the 64-bit program writes in the normal view;
 #   - a second run exits 1;
-#   - a copy with a corrupt trailer exits 255 with "-ne".
-# Each 32-bit run costs about a minute of emulation, so the corrupt copy runs
-# beside the first install. Exits 77 (skipped) when 32-bit Wine or qemu-user
-# is not installed.
+#   - a copy with a corrupt trailer exits 255 with "-ne";
+#   - on the non-NT family (Wine reports Windows 98 to one copy of the
+#     program alone), a first install in a second prefix exits 0 and writes
+#     the same tree.
+# Each 32-bit run costs about a minute of emulation, so runs go two at a
+# time: the corrupt copy beside the first install, the non-NT install beside
+# the second run. Exits 77 (skipped) when 32-bit Wine or qemu-user is not
+# installed.
 # usage: win32_under_qemu.sh WIN32_BUILD WIN64_BUILD
 set -euo pipefail
 win32=$1 win64=$2
@@ -28,16 +32,28 @@ if [ -n "$missing" ]; then
   exit 77
 fi
 
-export WINEPREFIX WINEDEBUG=-all
-WINEPREFIX=$(mktemp -d /tmp/drvsetup-win32-XXXXXX)
-trap '/usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
-/usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
 . "$(dirname "$0")/wine_prefix.sh"
-boot_wine_prefix || exit 1
-# The prefix's 32-bit half cannot be set up without running 32-bit
-# programs; the system's 32-bit libraries are all it needs.
-mkdir -p "$WINEPREFIX/drive_c/windows/syswow64"
-cp "$dlls"/*.dll "$WINEPREFIX/drive_c/windows/syswow64/"
+export WINEPREFIX WINEDEBUG=-all
+nt=$(mktemp -d /tmp/drvsetup-win32-XXXXXX)
+nonnt=$(mktemp -d /tmp/drvsetup-win32-9x-XXXXXX)
+stop() {
+  local prefix
+  for prefix in "$nt" "$nonnt"; do
+    WINEPREFIX=$prefix /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
+  done
+  rm -rf "$nt" "$nonnt"
+}
+trap stop EXIT
+
+# A prefix with one server, whose 32-bit half is the system's 32-bit
+# libraries: wineboot cannot set it up without running 32-bit programs.
+make_prefix() {
+  WINEPREFIX=$1
+  /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
+  boot_wine_prefix || return 1
+  mkdir -p "$WINEPREFIX/drive_c/windows/syswow64"
+  cp "$dlls"/*.dll "$WINEPREFIX/drive_c/windows/syswow64/"
+}
 
 run32() {
   WINELOADERNOEXEC=1 QEMU_RESERVED_VA=0xffff0000 "$qemu" "$wine32" "$@" </dev/null
@@ -62,6 +78,31 @@ tree() {
   iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r' |
     awk -v key="[$1" 'index($0, key) == 1 { $0 = "[ROOT" substr($0, length(key) + 1) } { print }'
 }
+
+# The 32-bit view's tree against the 64-bit program's, in this prefix, and
+# the normal view's against what the 64-bit program wrote there (if it ran).
+compare_view() {  # what, the normal view's tree
+  local actual keys values
+  actual=$(tree 'HKEY_LOCAL_MACHINE\Software\Wow6432Node\morvelan')
+  keys=$(grep -c '^\[' <<<"$actual" || true)
+  values=$(grep -c '^"' <<<"$actual" || true)
+  if [ -n "$actual" ] && [ "$actual" = "$expected" ]; then
+    echo "ok $1: the same tree as the 64-bit program's ($keys keys, $values values)"
+  else
+    echo "FAIL $1: the 32-bit view differs from the 64-bit program's tree:"
+    diff <(echo "$expected") <(echo "$actual") | head -20 || true
+    failures=$((failures + 1))
+  fi
+  if [ "$(tree 'HKEY_LOCAL_MACHINE\Software\morvelan')" != "$2" ]; then
+    echo "FAIL $1: the 32-bit program wrote outside its view"
+    failures=$((failures + 1))
+  fi
+}
+
+make_prefix "$nt" || exit 1
+# The second prefix boots while the first runs.
+make_prefix "$nonnt" >"$nonnt.log" 2>&1 & nonnt_boot=$!
+WINEPREFIX=$nt
 
 # Signed as a release is, packed first: with a throwaway certificate, and
 # without a timestamp (no timestamp server is reachable here).
@@ -97,24 +138,33 @@ expect "32-bit program, signed, first install" 0 "$status"
 status=0
 wait "$corrupt_pid" || status=$?
 expect "32-bit program, corrupt trailer, -ne" 255 "$status"
+compare_view "32-bit program" "$expected"
 
-actual=$(tree 'HKEY_LOCAL_MACHINE\Software\Wow6432Node\morvelan')
-keys=$(grep -c '^\[' <<<"$actual" || true)
-values=$(grep -c '^"' <<<"$actual" || true)
-if [ -n "$actual" ] && [ "$actual" = "$expected" ]; then
-  echo "ok 32-bit view: the same tree as the 64-bit program's ($keys keys, $values values)"
+status=0
+wait "$nonnt_boot" || status=$?
+if [ "$status" -ne 0 ]; then
+  echo "FAIL the second prefix does not work:"
+  cat "$nonnt.log"
+  failures=$((failures + 1))
+  nonnt_pid=""
 else
-  echo "FAIL 32-bit view differs from the 64-bit program's tree:"
-  diff <(echo "$expected") <(echo "$actual") | head -20 || true
-  failures=$((failures + 1))
+  # Windows 98 for this copy alone; the other Wine tools stay NT.
+  WINEPREFIX=$nonnt "$wine64" reg add \
+    'HKCU\Software\Wine\AppDefaults\drvsetup-win98.exe' /v Version /d win98 /f \
+    </dev/null >/dev/null 2>&1
+  cp "$win32/drvsetup.exe" "$nonnt/drive_c/drvsetup-win98.exe"
+  WINEPREFIX=$nonnt run32 "$nonnt/drive_c/drvsetup-win98.exe" -ns -ne & nonnt_pid=$!
 fi
-if [ "$(tree 'HKEY_LOCAL_MACHINE\Software\morvelan')" != "$expected" ]; then
-  echo "FAIL the 32-bit program wrote outside its view"
-  failures=$((failures + 1))
-fi
-
+rm -f "$nonnt.log"
 status=0
 run32 "$win32/drvsetup.exe" -ns -ne || status=$?
 expect "32-bit program, second run" 1 "$status"
+if [ -n "$nonnt_pid" ]; then
+  status=0
+  wait "$nonnt_pid" || status=$?
+  expect "32-bit program, non-NT family, first install" 0 "$status"
+  WINEPREFIX=$nonnt
+  compare_view "32-bit program, non-NT family" ""
+fi
 echo "32-bit runs took $((SECONDS - start)) s"
 [ "$failures" -eq 0 ]
