@@ -21,7 +21,8 @@
 
 #include "payload/payload.h"
 #include "payload/payload_io_host.h"
-#include "platform/registry_host.h"
+#include "platform/host/controls.h"
+#include "platform/host/trace.h"
 #include "script/script_import.h"
 #include "script/script_scan.h"
 

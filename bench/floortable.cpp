@@ -21,7 +21,7 @@
 
 #include "payload/payload.h"
 #include "payload/payload_io_host.h"
-#include "platform/registry_host.h"
+#include "platform/host/trace.h"
 #include "script/script_import.h"
 
 namespace {

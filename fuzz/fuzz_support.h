@@ -7,7 +7,9 @@
 
 #include <string>
 
-#include "platform/registry_host.h"
+#include "platform/host/controls.h"
+#include "platform/host/hive_text.h"
+#include "platform/host/trace.h"
 
 #define FUZZ_CHECK(condition)                                        \
   do {                                                               \

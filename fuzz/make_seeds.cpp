@@ -16,7 +16,8 @@
 
 #include "payload/payload.h"
 #include "payload/payload_io_host.h"
-#include "platform/registry_host.h"
+#include "platform/host/controls.h"
+#include "platform/host/hive_text.h"
 #include "script/script_import.h"
 
 namespace {

@@ -1,15 +1,15 @@
 // Registry operations and the platform family test.
 //
 // On Windows these are the real Win32 functions from <windows.h>. On other
-// hosts win32_host.h declares a stand-in with the same names, types and
-// meanings: an in-memory registry, a chosen platform family and the shell
-// library's tree deletion.
+// hosts platform/host/win32.h declares a stand-in with the same names, types
+// and meanings: an in-memory registry, a chosen platform family and the
+// shell library's tree deletion.
 #pragma once
 
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include "platform/win32_host.h"
+#include "platform/host/win32.h"
 #endif
 
 /// True when the platform reports the NT family. A failed version query

@@ -1,4 +1,4 @@
-#include "platform/registry_host.h"
+#include "platform/host/platform.h"
 #include "script/shell_delete.h"
 
 bool ShellDeleteKey(HKEY parent, const char* name) {

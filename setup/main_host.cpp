@@ -12,7 +12,9 @@
 
 #include <string>
 
-#include "platform/registry_host.h"
+#include "platform/host/hive_file.h"
+#include "platform/host/platform.h"
+#include "platform/host/trace.h"
 #include "setup/command_tail.h"
 #include "setup/setup_run.h"
 

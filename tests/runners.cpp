@@ -7,7 +7,9 @@
 
 #include "payload/payload.h"
 #include "payload/payload_io_host.h"
-#include "platform/registry_host.h"
+#include "platform/host/controls.h"
+#include "platform/host/hive_text.h"
+#include "platform/host/trace.h"
 #include "script/script_import.h"
 #include "setup/message_box_host.h"
 #include "setup/setup_run.h"

@@ -10,7 +10,10 @@
 #include <vector>
 
 #include "platform/registry.h"
-#include "platform/registry_host.h"
+#include "platform/host/controls.h"
+#include "platform/host/platform.h"
+#include "platform/host/hive_text.h"
+#include "platform/host/trace.h"
 #include "tools/utf16.h"
 
 /// Each test starts on a fresh NT machine with the shell library present and

@@ -18,7 +18,7 @@
 
 #include "payload/payload.h"
 #include "payload/payload_io_host.h"
-#include "platform/registry_host.h"
+#include "platform/host/trace.h"
 #include "script/database.h"
 #include "tools/executable.h"
 #include "tools/script_check.h"

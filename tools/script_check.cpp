@@ -10,7 +10,9 @@
 
 #include "payload/payload.h"
 #include "payload/payload_io_host.h"
-#include "platform/registry_host.h"
+#include "platform/host/controls.h"
+#include "platform/host/hive_text.h"
+#include "platform/host/trace.h"
 #include "script/database.h"
 #include "script/script_scan.h"
 #include "setup/setup_run.h"

@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include "platform/registry.h"
-#include "platform/registry_host.h"
+#include "platform/host/controls.h"
+#include "platform/host/hive_file.h"
+#include "platform/host/hive_text.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 //
 // Types, constants and functions keep their Windows spelling and meaning so
 // that the program's code is the same on every target. The functions are
-// implemented by the stand-in in registry_host.cpp; host-only controls for
-// tests and the native entry live in registry_host.h.
+// implemented by the stand-in in registry.cpp beside this file; the
+// headers beside it give the host its controls, one header per role.
 #pragma once
 
 #include <stddef.h>

@@ -1,0 +1,35 @@
+// Controls of the host stand-in registry, for the tests and the fuzzers: a
+// fresh machine, keys that deny access, a registry that refuses everything,
+// and what a test counts. The native entry uses only the reset, through its
+// hive file.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "platform/host/win32.h"
+
+/// Empties the registry to a fresh machine's: HKEY_LOCAL_MACHINE holding
+/// SOFTWARE (with SOFTWARE\Classes, which HKEY_CLASSES_ROOT shows), SYSTEM,
+/// HARDWARE, SAM and SECURITY; an empty HKEY_CURRENT_USER. Forgets every
+/// handle, the journal, the call trace, access denials and unavailability.
+void HostRegistryReset();
+
+/// Makes the existing key at root\path deny access: opening, creating or
+/// deleting it fails with ERROR_ACCESS_DENIED. False if there is no such key.
+bool HostRegistryDenyAccess(HKEY root, const char* path);
+
+/// While set, every registry operation but RegCloseKey fails with
+/// ERROR_ACCESS_DENIED (the hive file sets it when the hive is unreadable).
+void HostRegistrySetUnavailable(bool unavailable);
+
+/// Handles opened or created and not yet closed.
+size_t HostRegistryOpenHandles();
+
+/// Grows with every change to the registry's keys or values.
+uint64_t HostRegistryGeneration();
+
+/// Counts the key at root\path and every key below it, and all their values.
+/// False if there is no such key.
+bool HostRegistryCount(HKEY root, const char* path, size_t* keys,
+                       size_t* values);

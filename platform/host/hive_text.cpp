@@ -1,0 +1,327 @@
+// The hive's text form, both ways, without recursion and in time linear in
+// the text.
+
+#include "platform/host/hive_text.h"
+
+#include <errno.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "platform/host/tree.h"
+
+using stand_in::Key;
+
+namespace {
+
+const char kHexDigits[] = "0123456789abcdef";
+
+void AppendEscaped(std::string* out, const std::string& text) {
+  static const char kUpper[] = "0123456789ABCDEF";
+  for (unsigned char c : text) {
+    if (c < 0x20 || c > 0x7e || c == '%' || c == '"' || c == '\\' ||
+        c == '[' || c == ']') {
+      out->push_back('%');
+      out->push_back(kUpper[c >> 4]);
+      out->push_back(kUpper[c & 15]);
+    } else {
+      out->push_back(static_cast<char>(c));
+    }
+  }
+}
+
+void AppendHexByte(std::string* out, unsigned char value) {
+  out->push_back(kHexDigits[value >> 4]);
+  out->push_back(kHexDigits[value & 15]);
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f')
+    return (c | 0x20) - 'a' + 10;
+  return -1;
+}
+
+// Reads escaped text from line[*pos] up to (not including) the first of the
+// stop characters, which must come before the line's end. stops ends with
+// '%', so that each search ends at the next escape or stop.
+bool ReadEscaped(const std::string& line, size_t* pos, const char* stops,
+                 std::string* out) {
+  out->clear();
+  size_t p = *pos;
+  for (;;) {
+    size_t end = line.find_first_of(stops, p);
+    if (end == std::string::npos)
+      return false;
+    out->append(line, p, end - p);
+    p = end;
+    if (line[p] != '%') {
+      *pos = p;
+      return true;
+    }
+    int hi = p + 2 < line.size() ? HexValue(line[p + 1]) : -1;
+    int lo = hi >= 0 ? HexValue(line[p + 2]) : -1;
+    if (lo < 0)
+      return false;
+    out->push_back(static_cast<char>(hi * 16 + lo));
+    p += 3;
+  }
+}
+
+bool ParseHexBytes(const std::string& text, size_t pos, std::string* out) {
+  out->clear();
+  for (; pos < text.size(); pos += 3) {
+    int hi = HexValue(text[pos]);
+    int lo = pos + 1 < text.size() ? HexValue(text[pos + 1]) : -1;
+    if (hi < 0 || lo < 0)
+      return false;
+    out->push_back(static_cast<char>(hi * 16 + lo));
+    if (pos + 2 < text.size() &&
+        (text[pos + 2] != ',' || pos + 3 == text.size()))
+      return false;
+  }
+  return true;
+}
+
+bool ParseKey(const std::string& line, HiveLine* out) {
+  out->names.clear();
+  out->path.clear();
+  size_t pos = 1;
+  std::string name;
+  do {
+    if (!ReadEscaped(line, &pos, "\\]%", &name) || name.empty())
+      return false;
+    out->path += (out->names.empty() ? "" : "\\") + name;
+    out->names.push_back(name);
+  } while (line[pos++] == '\\');
+  return pos == line.size();
+}
+
+bool ParseValue(const std::string& line, HiveValue* value) {
+  size_t pos = 1;
+  if (!ReadEscaped(line, &pos, "\"%", &value->name) ||
+      line.compare(pos, 2, "\"=") != 0)
+    return false;
+  pos += 2;
+  if (line.compare(pos, 1, "\"") == 0) {
+    ++pos;
+    if (!ReadEscaped(line, &pos, "\"%", &value->data) || pos + 1 != line.size())
+      return false;
+    value->type = REG_SZ;
+    value->data.push_back('\0');
+    return true;
+  }
+  if (line.compare(pos, 6, "dword:") == 0) {
+    if (line.size() != pos + 14)
+      return false;
+    value->type = REG_DWORD;
+    value->data.assign(4, '\0');
+    for (size_t i = 0; i < 8; ++i) {
+      int digit = HexValue(line[pos + 13 - i]);  // least significant first
+      if (digit < 0)
+        return false;
+      value->data[i / 2] = static_cast<char>(value->data[i / 2] |
+                                             digit << (4 * (i % 2)));
+    }
+    return true;
+  }
+  if (line.compare(pos, 4, "hex(") != 0)
+    return false;
+  size_t close = line.find("):", pos);
+  std::string digits = line.substr(pos + 4, close - pos - 4);
+  if (close == std::string::npos || digits.empty() || digits.size() > 10 ||
+      digits.find_first_not_of("0123456789") != std::string::npos ||
+      std::stoull(digits) > 0xffffffffull)
+    return false;
+  value->type = static_cast<DWORD>(std::stoull(digits));
+  return ParseHexBytes(line, close + 2, &value->data);
+}
+
+// Hands the text to a file as it grows, when there is one, so that the
+// whole text is never held at once. False when the file refuses it.
+bool Flush(std::string* out, int fd, bool all) {
+  if (fd < 0 || (!all && out->size() < (1u << 20)))
+    return true;
+  for (size_t done = 0; done < out->size();) {
+    ssize_t n = write(fd, out->data() + done, out->size() - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return false;
+    done += static_cast<size_t>(n);
+  }
+  out->clear();
+  return true;
+}
+
+// Depth first, parents before children, with one path buffer that grows and
+// shrinks by one name at a time.
+bool ExportTree(const Key* root, std::string* out, int fd) {
+  struct Frame {
+    const Key* key;
+    decltype(root->children.begin()) next;
+    size_t pathSize;
+  };
+  std::string path;
+  std::vector<Frame> stack;
+  const Key* key = root;
+  for (;;) {
+    if (key) {
+      if (key != root)
+        path.push_back('\\');
+      AppendEscaped(&path, key->name);
+      *out += "[" + path + "]\n";
+      for (const auto& value : key->values)
+        AppendHiveValue(out, value.second);
+      if (!Flush(out, fd, false))
+        return false;
+      stack.push_back({key, key->children.begin(), path.size()});
+    }
+    if (stack.empty())
+      return true;
+    Frame& top = stack.back();
+    if (top.next == top.key->children.end()) {
+      stack.pop_back();
+      key = nullptr;
+      continue;
+    }
+    path.resize(top.pathSize);
+    key = (top.next++)->second.get();
+  }
+}
+
+size_t g_size_hint = 0;  // the size of the text last loaded or written
+
+// Builds the tree of one key line, checking the registry's limits.
+Key* MakePath(const HiveLine& line, Key* localMachine, Key* currentUser,
+              std::string* what) {
+  const std::string& root = line.names[0];
+  Key* key = root == "HKEY_LOCAL_MACHINE" ? localMachine
+             : root == "HKEY_CURRENT_USER" ? currentUser
+                                           : nullptr;
+  if (!key)
+    *what = "unknown root " + root;
+  for (size_t i = 1; key && i < line.names.size(); ++i) {
+    const std::string& name = line.names[i];
+    Key* child = stand_in::FindChild(key, name);
+    if (name.size() > stand_in::kMaxKeyNameLength) {
+      *what = "key name longer than " +
+              std::to_string(stand_in::kMaxKeyNameLength) + " characters";
+      return nullptr;
+    }
+    if (!child && key->depth + 1 > stand_in::kMaxDepth) {
+      *what = "key more than " + std::to_string(stand_in::kMaxDepth) +
+              " levels deep";
+      return nullptr;
+    }
+    key = child ? child : stand_in::AddChild(key, name);
+  }
+  return key;
+}
+
+}  // namespace
+
+bool ReadHiveLine(HiveReader* reader, HiveLine* line, std::string* error) {
+  const std::string& text = reader->text;
+  std::string content;
+  error->clear();
+  do {
+    if (reader->pos >= text.size())
+      return false;
+    size_t end = std::min(text.find('\n', reader->pos), text.size());
+    content.assign(text, reader->pos, end - reader->pos);
+    reader->pos = end + 1;
+    ++reader->line;
+  } while (content.empty() || content[0] == ';');
+  bool ok = false;
+  if (content[0] == '[') {
+    line->kind = HiveLine::kKey;
+    ok = ParseKey(content, line);
+  } else if (content[0] == '"') {
+    line->kind = HiveLine::kValue;
+    ok = ParseValue(content, &line->value);
+  }
+  if (!ok)
+    *error = "line " + std::to_string(reader->line) + ": malformed " +
+             (content[0] == '[' ? "key path" : "value") + ": " +
+             content.substr(0, 80) + (content.size() > 80 ? "..." : "");
+  return ok;
+}
+
+void AppendHiveValue(std::string* out, const HiveValue& value) {
+  out->push_back('"');
+  AppendEscaped(out, value.name);
+  out->append("\"=");
+  const std::string& d = value.data;
+  if (value.type == REG_SZ && !d.empty() && d.find('\0') == d.size() - 1) {
+    out->push_back('"');
+    AppendEscaped(out, d.substr(0, d.size() - 1));
+    out->push_back('"');
+  } else if (value.type == REG_DWORD && d.size() == 4) {
+    out->append("dword:");
+    for (int i = 3; i >= 0; --i)
+      AppendHexByte(out, static_cast<unsigned char>(d[i]));
+  } else {
+    out->append("hex(" + std::to_string(value.type) + "):");
+    for (size_t i = 0; i < d.size(); ++i) {
+      if (i)
+        out->push_back(',');
+      AppendHexByte(out, static_cast<unsigned char>(d[i]));
+    }
+  }
+  out->push_back('\n');
+}
+
+std::string HostRegistryExport() {
+  std::string out;
+  out.reserve(g_size_hint + g_size_hint / 8 + 4096);
+  ExportTree(stand_in::LocalMachine(), &out, -1);
+  ExportTree(stand_in::CurrentUser(), &out, -1);
+  g_size_hint = out.size();
+  return out;
+}
+
+bool HostRegistryWrite(int fd, const std::string& header) {
+  std::string out = header;
+  out.reserve((1u << 20) + 65536);
+  return ExportTree(stand_in::LocalMachine(), &out, fd) &&
+         ExportTree(stand_in::CurrentUser(), &out, fd) &&
+         Flush(&out, fd, true);
+}
+
+bool HostRegistryImport(const std::string& text, std::string* error) {
+  std::unique_ptr<Key> localMachine = stand_in::NewRoot("HKEY_LOCAL_MACHINE");
+  std::unique_ptr<Key> currentUser = stand_in::NewRoot("HKEY_CURRENT_USER");
+  HiveReader reader{text};
+  HiveLine line;
+  Key* key = nullptr;
+  std::string what;
+  while (ReadHiveLine(&reader, &line, error)) {
+    if (line.kind == HiveLine::kKey) {
+      key = MakePath(line, localMachine.get(), currentUser.get(), &what);
+    } else if (!key) {
+      what = "value before any key";
+    } else if (line.value.name.size() > stand_in::kMaxValueNameLength) {
+      what = "value name longer than " +
+             std::to_string(stand_in::kMaxValueNameLength) + " characters";
+    } else if (!key->values.emplace(line.value.name, line.value).second) {
+      what = "value named twice";
+    }
+    if (!what.empty() || !key) {
+      *error = "line " + std::to_string(reader.line) + ": " + what;
+      return false;
+    }
+  }
+  if (!error->empty())
+    return false;  // a malformed line
+  Key* software = stand_in::FindChild(localMachine.get(), "SOFTWARE");
+  if (!software || !stand_in::FindChild(software, "Classes")) {
+    *error = "no HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes";
+    return false;
+  }
+  stand_in::AdoptTree(std::move(localMachine), std::move(currentUser));
+  g_size_hint = text.size();
+  return true;
+}

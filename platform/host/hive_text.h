@@ -1,0 +1,64 @@
+// The stand-in registry's text form: the native program's hive file, the
+// installed tree as drvdb compares it, and the trees the tests compare. Its
+// one reader and its one writer.
+//
+// One line per key, "[FULL\PATH]", parents before children, each followed
+// by its values in name order:
+//   "name"="text"          REG_SZ ending in its only NUL
+//   "name"=dword:0000002a  REG_DWORD of four bytes
+//   "name"=hex(N):0a,ff    anything else (type N in decimal)
+// Bytes that would be ambiguous or unreadable (controls, bytes above 0x7e,
+// '%', and the delimiters '"', '\', '[' and ']') are written as %XX, so every
+// byte of every name and every value round-trips. Lines that are empty or
+// begin with ';' are comments.
+#pragma once
+
+#include <stddef.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/host/win32.h"
+
+struct HiveValue {
+  std::string name;
+  DWORD type = REG_NONE;
+  std::string data;
+};
+
+/// One key or value line, read.
+struct HiveLine {
+  enum Kind { kKey, kValue } kind = kKey;
+  std::vector<std::string> names;  // a key's path: its root, then each name
+  std::string path;                // the same, joined by backslashes
+  HiveValue value;
+};
+
+struct HiveReader {
+  const std::string& text;
+  size_t pos = 0;
+  size_t line = 0;  // the number of the line last read
+};
+
+/// Reads the next key or value line, passing over comments. False at the
+/// end of the text (error empty), and false with error naming the line at a
+/// malformed one.
+bool ReadHiveLine(HiveReader* reader, HiveLine* line, std::string* error);
+
+/// A value's line, as the hive writes it.
+void AppendHiveValue(std::string* out, const HiveValue& value);
+
+/// The whole registry in the hive's text form.
+std::string HostRegistryExport();
+
+/// Writes header and then the same text to a file, a megabyte at a time.
+/// False when a write fails.
+bool HostRegistryWrite(int fd, const std::string& header);
+
+/// Replaces the whole registry with the one that text describes. Refuses
+/// what the registry itself would refuse (a key more than 512 levels deep, a
+/// key name over 256 characters, a value name over 16,383, a value named
+/// twice), anything malformed and a registry without
+/// HKEY_LOCAL_MACHINE\SOFTWARE\Classes; then the registry is unchanged and
+/// error names the line and what is wrong with it.
+bool HostRegistryImport(const std::string& text, std::string* error);

@@ -1,0 +1,620 @@
+// In-memory stand-in for the Windows registry, the platform family and the
+// shell library's tree deletion.
+//
+// It follows the real registry wherever this program can meet a rule:
+// names compare without regard to letter case (every letter of the ANSI code
+// page, not only A-Z) and keep the case they were created with; subkeys
+// enumerate in name order; handles carry their access mask; a handle to a
+// deleted key fails with ERROR_KEY_DELETED. Where the Win32 documentation is
+// silent the stand-in does as Wine 8 does; those places say so.
+//
+// Finding a key or a value costs a logarithm of its siblings; enumerating
+// at index i costs i steps (the program only ever asks for index 0); so
+// importing and deleting large trees stay linear.
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <deque>
+#include <vector>
+
+#include "platform/host/controls.h"
+#include "platform/host/platform.h"
+#include "platform/host/trace.h"
+#include "platform/host/tree.h"
+#include "platform/registry.h"
+
+using stand_in::Key;
+
+// A handle: the key it names and the access it was opened with. Handles
+// are recycled, never freed, so that a closed one is still safe to look at.
+struct HKEY__ {
+  Key* key;
+  REGSAM access;
+  bool open;
+};
+
+namespace {
+
+std::unique_ptr<Key> g_local_machine;
+std::unique_ptr<Key> g_current_user;
+std::deque<HKEY__> g_handles;  // every handle made
+std::vector<HKEY> g_free_handles;
+size_t g_open_handles = 0;
+std::map<Key*, std::unique_ptr<Key>> g_orphans;  // deleted, still named
+std::vector<std::string> g_journal;
+bool g_keep_journal = true;
+std::vector<HostRegistryCall> g_calls;
+bool g_trace_calls = false;
+uint64_t g_generation = 0;
+bool g_unavailable = false;
+DWORD g_platform_id = VER_PLATFORM_WIN32_NT;
+bool g_shell_library_present = true;
+
+// Upper case for Windows-1252: a-z, the accented small letters 0xE0-0xFE
+// (but not the division sign 0xF7), and the four small letters of the
+// 0x80-0x9F block (s and z with caron, oe, y with diaeresis).
+unsigned char Fold(unsigned char c) {
+  if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
+    return static_cast<unsigned char>(c - 0x20);
+  switch (c) {
+    case 0x9A:
+    case 0x9C:
+    case 0x9E:
+      return static_cast<unsigned char>(c - 0x10);
+    case 0xFF:
+      return 0x9F;
+  }
+  return c;
+}
+
+std::string FullPath(const Key* key) {
+  std::string path = key->name;
+  for (key = key->parent; key; key = key->parent)
+    path = key->name + "\\" + path;
+  return path;
+}
+
+void Journal(const char* what, const Key* key) {
+  if (g_keep_journal)
+    g_journal.push_back(what + FullPath(key));
+}
+
+Key* ClassesRoot() {
+  Key* software = stand_in::FindChild(g_local_machine.get(), "SOFTWARE");
+  return software ? stand_in::FindChild(software, "Classes") : nullptr;
+}
+
+// Finds the key a handle names and checks that it grants the required
+// access; predefined roots grant everything. granted, when given, receives
+// what the handle grants.
+LONG ResolveHandle(HKEY handle, REGSAM required, Key** key,
+                   REGSAM* granted = nullptr) {
+  if (g_unavailable)
+    return ERROR_ACCESS_DENIED;
+  REGSAM access = KEY_ALL_ACCESS;
+  if (handle == HKEY_LOCAL_MACHINE) {
+    *key = g_local_machine.get();
+  } else if (handle == HKEY_CURRENT_USER) {
+    *key = g_current_user.get();
+  } else if (handle == HKEY_CLASSES_ROOT) {
+    *key = ClassesRoot();
+  } else {
+    if (!handle->open)
+      return ERROR_INVALID_HANDLE;
+    *key = handle->key;
+    access = handle->access;
+  }
+  if (!*key)
+    return ERROR_INVALID_HANDLE;
+  if ((*key)->deleted)
+    return ERROR_KEY_DELETED;
+  if ((access & required) != required)
+    return ERROR_ACCESS_DENIED;
+  if (granted)
+    *granted = access;
+  return ERROR_SUCCESS;
+}
+
+// Splits a subkey path into its names. Like Wine, trailing backslashes and
+// empty names between two backslashes are skipped, while a leading backslash
+// is refused.
+LONG SplitPath(const char* subKey, std::vector<std::string_view>* names) {
+  names->clear();
+  if (!subKey)
+    return ERROR_SUCCESS;
+  if (subKey[0] == '\\')
+    return ERROR_BAD_PATHNAME;
+  for (const char* p = subKey; *p;) {
+    const char* end = strchr(p, '\\');
+    if (!end)
+      end = p + strlen(p);
+    if (static_cast<size_t>(end - p) > stand_in::kMaxKeyNameLength)
+      return ERROR_INVALID_PARAMETER;
+    if (end > p)
+      names->emplace_back(p, static_cast<size_t>(end - p));
+    p = *end ? end + 1 : end;
+  }
+  return ERROR_SUCCESS;
+}
+
+// Follows handle\subKey as far as it exists: *key is the deepest existing
+// key, *found how many names of the path lead there.
+LONG Walk(HKEY handle, const char* subKey, std::vector<std::string_view>* names,
+          Key** key, size_t* found, REGSAM* granted = nullptr) {
+  LONG rc = ResolveHandle(handle, 0, key, granted);
+  if (rc == ERROR_SUCCESS)
+    rc = SplitPath(subKey, names);
+  for (*found = 0; rc == ERROR_SUCCESS && *found < names->size(); ++*found) {
+    Key* child = stand_in::FindChild(*key, (*names)[*found]);
+    if (!child)
+      break;
+    *key = child;
+  }
+  return rc;
+}
+
+// The existing key at handle\subKey, unless it denies access.
+LONG Find(HKEY handle, const char* subKey, Key** key) {
+  std::vector<std::string_view> names;
+  size_t found;
+  LONG rc = Walk(handle, subKey, &names, key, &found);
+  if (rc == ERROR_SUCCESS && found < names.size())
+    rc = ERROR_FILE_NOT_FOUND;
+  if (rc == ERROR_SUCCESS && (*key)->denied)
+    rc = ERROR_ACCESS_DENIED;
+  return rc;
+}
+
+HKEY NewHandle(Key* key, REGSAM access) {
+  if (g_free_handles.empty()) {
+    g_handles.emplace_back();
+    g_free_handles.push_back(&g_handles.back());
+  }
+  HKEY handle = g_free_handles.back();
+  g_free_handles.pop_back();
+  *handle = HKEY__{key, access, true};
+  ++key->handles;
+  ++g_open_handles;
+  return handle;
+}
+
+// Takes a key without children out of the tree; it is freed, or kept while
+// handles still name it.
+void Unlink(Key* key) {
+  Journal("delete ", key);
+  auto entry = key->parent->children.find(key->name);
+  std::unique_ptr<Key> owned = std::move(entry->second);
+  key->parent->children.erase(entry);
+  key->deleted = true;
+  key->parent = nullptr;
+  if (key->handles)
+    g_orphans[key] = std::move(owned);
+}
+
+// Deletes top and everything below it, each child before its parent,
+// without recursion. The shell library's deletion, as Wine does it
+// (RegDeleteTree), stops at the first key that denies access; the non-NT
+// family's RegDeleteKeyA takes the whole subtree.
+LONG DeleteTree(Key* top, bool stopAtDenied) {
+  Key* key = top;
+  for (;;) {
+    if (stopAtDenied && key->denied)
+      return ERROR_ACCESS_DENIED;
+    if (!key->children.empty()) {
+      key = key->children.begin()->second.get();
+      continue;
+    }
+    Key* parent = key->parent;
+    bool last = key == top;
+    Unlink(key);
+    g_generation++;
+    if (last)
+      return ERROR_SUCCESS;
+    key = parent;
+  }
+}
+
+// The key at handle\subKey for deletion: never a root.
+LONG FindForDelete(HKEY handle, LPCSTR subKey, Key** target) {
+  LONG rc = Find(handle, subKey, target);
+  if (rc == ERROR_SUCCESS &&
+      ((*target)->parent == nullptr || *target == ClassesRoot()))
+    rc = ERROR_ACCESS_DENIED;
+  return rc;
+}
+
+void TraceCall(HostRegistryCall::Kind kind, HKEY handle, const char* argument,
+               const Key* key, bool created, std::string stored, LONG result,
+               DWORD type = 0, const BYTE* data = nullptr, DWORD size = 0) {
+  if (!g_trace_calls)
+    return;
+  g_calls.push_back(HostRegistryCall{
+      kind, argument, reinterpret_cast<uintptr_t>(key), created,
+      std::move(stored), result, handle, type,
+      data ? std::string(reinterpret_cast<const char*>(data), size)
+           : std::string()});
+}
+
+LONG CreateKey(HKEY handle, LPCSTR subKey, REGSAM access, PHKEY result,
+               bool* made, Key** opened) {
+  std::vector<std::string_view> names;
+  size_t found;
+  REGSAM granted;
+  Key* key;
+  LONG rc = Walk(handle, subKey, &names, &key, &found, &granted);
+  if (rc != ERROR_SUCCESS)
+    return rc;
+  size_t newLevels = names.size() - found;
+  if (key->denied)
+    return ERROR_ACCESS_DENIED;
+  if (newLevels > 0) {
+    // Making any new key, however deep, takes the right to create subkeys
+    // on the handle the path starts from.
+    if (!(granted & KEY_CREATE_SUB_KEY))
+      return ERROR_ACCESS_DENIED;
+    // Documented: no new key directly under HKEY_LOCAL_MACHINE, and the
+    // depth limits, for which it names no error code.
+    if (key == g_local_machine.get())
+      return ERROR_ACCESS_DENIED;
+    if (newLevels > stand_in::kMaxNewLevels ||
+        key->depth + newLevels > stand_in::kMaxDepth)
+      return ERROR_INVALID_PARAMETER;
+    for (size_t i = found; i < names.size(); ++i) {
+      key = stand_in::AddChild(key, names[i]);
+      Journal("create ", key);
+    }
+    g_generation++;
+  }
+  *made = newLevels > 0;
+  *result = NewHandle(key, access);
+  *opened = key;
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+// ---- The tree ------------------------------------------------------------------
+
+namespace stand_in {
+
+bool FoldedLess::operator()(std::string_view a, std::string_view b) const {
+  size_t common = a.size() < b.size() ? a.size() : b.size();
+  for (size_t i = 0; i < common; ++i) {
+    unsigned char x = Fold(static_cast<unsigned char>(a[i]));
+    unsigned char y = Fold(static_cast<unsigned char>(b[i]));
+    if (x != y)
+      return x < y;
+  }
+  return a.size() < b.size();
+}
+
+Key::~Key() {
+  std::vector<std::unique_ptr<Key>> pending;
+  for (auto& child : children)
+    pending.push_back(std::move(child.second));
+  while (!pending.empty()) {
+    std::unique_ptr<Key> key = std::move(pending.back());
+    pending.pop_back();
+    for (auto& child : key->children)
+      pending.push_back(std::move(child.second));
+    key->children.clear();
+  }
+}
+
+Key* LocalMachine() {
+  return g_local_machine.get();
+}
+
+Key* CurrentUser() {
+  return g_current_user.get();
+}
+
+Key* FindChild(const Key* parent, std::string_view name) {
+  auto child = parent->children.find(name);
+  return child == parent->children.end() ? nullptr : child->second.get();
+}
+
+Key* AddChild(Key* parent, std::string_view name) {
+  auto key = std::make_unique<Key>();
+  key->name = std::string(name);
+  key->parent = parent;
+  key->depth = parent->depth + 1;
+  Key* added = key.get();
+  parent->children.emplace(added->name, std::move(key));
+  return added;
+}
+
+std::unique_ptr<Key> NewRoot(const char* name) {
+  auto root = std::make_unique<Key>();
+  root->name = name;
+  return root;
+}
+
+void AdoptTree(std::unique_ptr<Key> localMachine,
+               std::unique_ptr<Key> currentUser) {
+  g_free_handles.clear();
+  for (HKEY__& handle : g_handles) {
+    handle.open = false;
+    g_free_handles.push_back(&handle);
+  }
+  g_open_handles = 0;
+  g_orphans.clear();
+  g_local_machine = std::move(localMachine);
+  g_current_user = std::move(currentUser);
+  g_journal.clear();
+  g_calls.clear();
+  g_unavailable = false;
+  g_generation++;
+}
+
+void ResetTree() {
+  std::unique_ptr<Key> localMachine = NewRoot("HKEY_LOCAL_MACHINE");
+  AddChild(AddChild(localMachine.get(), "SOFTWARE"), "Classes");
+  for (const char* name : {"SYSTEM", "HARDWARE", "SAM", "SECURITY"})
+    AddChild(localMachine.get(), name);
+  AdoptTree(std::move(localMachine), NewRoot("HKEY_CURRENT_USER"));
+}
+
+void MarkChanged() {
+  g_generation++;
+}
+
+}  // namespace stand_in
+
+// ---- The Win32 functions -------------------------------------------------------
+
+LONG RegOpenKeyExA(HKEY handle, LPCSTR subKey, DWORD, REGSAM access,
+                   PHKEY result) {
+  Key* key;
+  LONG rc = Find(handle, subKey, &key);
+  if (rc == ERROR_SUCCESS)
+    *result = NewHandle(key, access);
+  return rc;
+}
+
+LONG RegCreateKeyExA(HKEY handle, LPCSTR subKey, DWORD, LPSTR, DWORD,
+                     REGSAM access, LPSECURITY_ATTRIBUTES, PHKEY result,
+                     LPDWORD disposition) {
+  bool made = false;
+  Key* key = nullptr;
+  LONG rc = CreateKey(handle, subKey, access, result, &made, &key);
+  if (disposition && rc == ERROR_SUCCESS)
+    *disposition = made ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  TraceCall(HostRegistryCall::kCreateKey, handle, subKey, key, made,
+            key && g_trace_calls ? FullPath(key) : std::string(), rc);
+  return rc;
+}
+
+LONG RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD, LPDWORD type,
+                      LPBYTE data, LPDWORD dataSize) {
+  Key* key;
+  LONG rc = ResolveHandle(handle, KEY_QUERY_VALUE, &key);
+  if (rc != ERROR_SUCCESS)
+    return rc;
+  auto value = key->values.find(std::string_view(valueName ? valueName : ""));
+  if (value == key->values.end())
+    return ERROR_FILE_NOT_FOUND;
+  if (type)
+    *type = value->second.type;
+  DWORD size = static_cast<DWORD>(value->second.data.size());
+  if (data) {
+    if (!dataSize)
+      return ERROR_INVALID_PARAMETER;
+    if (*dataSize < size) {
+      *dataSize = size;
+      return ERROR_MORE_DATA;
+    }
+    memcpy(data, value->second.data.data(), size);
+  }
+  if (dataSize)
+    *dataSize = size;
+  return ERROR_SUCCESS;
+}
+
+LONG RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD, DWORD type,
+                    const BYTE* data, DWORD dataSize) {
+  Key* key = nullptr;
+  LONG rc = ResolveHandle(handle, KEY_SET_VALUE, &key);
+  std::string_view name = valueName ? valueName : "";
+  if (rc == ERROR_SUCCESS && name.size() > stand_in::kMaxValueNameLength)
+    rc = ERROR_INVALID_PARAMETER;  // as Wine
+  if (rc == ERROR_SUCCESS && !data && dataSize)
+    rc = ERROR_INVALID_PARAMETER;
+  if (!data)
+    dataSize = 0;
+  bool created = false;
+  std::string stored;
+  if (rc == ERROR_SUCCESS) {
+    auto value = key->values.find(name);
+    created = value == key->values.end();
+    if (created)
+      value = key->values.emplace(std::string(name),
+                                  HiveValue{std::string(name), type, ""}).first;
+    value->second.type = type;
+    if (data)
+      value->second.data.assign(reinterpret_cast<const char*>(data), dataSize);
+    else
+      value->second.data.clear();
+    stored = g_trace_calls ? value->second.name : std::string();
+    g_generation++;
+  }
+  TraceCall(HostRegistryCall::kSetValue, handle, valueName, key, created,
+            stored, rc, type, data, dataSize);
+  return rc;
+}
+
+LONG RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LPDWORD nameSize,
+                   LPDWORD, LPSTR, LPDWORD, PFILETIME lastWriteTime) {
+  Key* key;
+  LONG rc = ResolveHandle(handle, KEY_ENUMERATE_SUB_KEYS, &key);
+  if (rc != ERROR_SUCCESS)
+    return rc;
+  if (index >= key->children.size())
+    return ERROR_NO_MORE_ITEMS;
+  const std::string& child = std::next(key->children.begin(), index)->first;
+  if (child.size() + 1 > *nameSize)
+    return ERROR_MORE_DATA;  // buffer and size untouched, as Wine
+  memcpy(name, child.c_str(), child.size() + 1);
+  *nameSize = static_cast<DWORD>(child.size());
+  if (lastWriteTime)
+    *lastWriteTime = FILETIME{0, 0};
+  return ERROR_SUCCESS;
+}
+
+LONG RegDeleteKeyA(HKEY handle, LPCSTR subKey) {
+  Key* target;
+  LONG rc = FindForDelete(handle, subKey, &target);
+  if (rc != ERROR_SUCCESS)
+    return rc;
+  // The NT family only deletes a key without subkeys (Wine answers access
+  // denied otherwise); the non-NT family takes the whole subtree.
+  if (g_platform_id == VER_PLATFORM_WIN32_NT && !target->children.empty())
+    return ERROR_ACCESS_DENIED;
+  return DeleteTree(target, false);
+}
+
+LONG RegDeleteValueA(HKEY handle, LPCSTR valueName) {
+  Key* key;
+  LONG rc = ResolveHandle(handle, KEY_SET_VALUE, &key);
+  if (rc != ERROR_SUCCESS)
+    return rc;
+  auto value = key->values.find(std::string_view(valueName ? valueName : ""));
+  if (value == key->values.end())
+    return ERROR_FILE_NOT_FOUND;
+  key->values.erase(value);
+  g_generation++;
+  return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY handle) {
+  if (handle == HKEY_LOCAL_MACHINE || handle == HKEY_CURRENT_USER ||
+      handle == HKEY_CLASSES_ROOT)
+    return ERROR_SUCCESS;
+  if (!handle->open)
+    return ERROR_INVALID_HANDLE;
+  Key* key = handle->key;
+  handle->open = false;
+  g_free_handles.push_back(handle);
+  --g_open_handles;
+  if (--key->handles == 0 && key->deleted)
+    g_orphans.erase(key);
+  return ERROR_SUCCESS;
+}
+
+DWORD SHDeleteKeyA(HKEY handle, LPCSTR subKey) {
+  Key* target;
+  LONG rc = FindForDelete(handle, subKey, &target);
+  if (rc == ERROR_SUCCESS)
+    rc = DeleteTree(target, true);
+  return static_cast<DWORD>(rc);
+}
+
+BOOL GetVersionExA(LPOSVERSIONINFOA info) {
+  if (!info || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA))
+    return 0;
+  bool nt = g_platform_id == VER_PLATFORM_WIN32_NT;
+  info->dwMajorVersion = nt ? 5 : 4;
+  info->dwMinorVersion = nt ? 1 : 10;
+  info->dwBuildNumber = nt ? 2600 : 2222;
+  info->dwPlatformId = g_platform_id;
+  info->szCSDVersion[0] = '\0';
+  return 1;
+}
+
+// ---- Controls ------------------------------------------------------------------
+
+namespace {
+struct RegistryInit {
+  RegistryInit() { HostRegistryReset(); }
+} g_registry_init;
+}  // namespace
+
+void HostRegistryReset() {
+  stand_in::ResetTree();
+}
+
+bool HostRegistryDenyAccess(HKEY root, const char* path) {
+  Key* key;
+  if (Find(root, path, &key) != ERROR_SUCCESS)
+    return false;
+  key->denied = true;
+  return true;
+}
+
+void HostRegistrySetUnavailable(bool unavailable) {
+  g_unavailable = unavailable;
+}
+
+size_t HostRegistryOpenHandles() {
+  return g_open_handles;
+}
+
+uint64_t HostRegistryGeneration() {
+  return g_generation;
+}
+
+bool HostRegistryCount(HKEY root, const char* path, size_t* keys,
+                       size_t* values) {
+  Key* top;
+  if (Find(root, path, &top) != ERROR_SUCCESS)
+    return false;
+  *keys = 0;
+  *values = 0;
+  std::vector<const Key*> pending = {top};
+  while (!pending.empty()) {
+    const Key* key = pending.back();
+    pending.pop_back();
+    ++*keys;
+    *values += key->values.size();
+    for (const auto& child : key->children)
+      pending.push_back(child.second.get());
+  }
+  return true;
+}
+
+void HostRegistryKeepJournal(bool keep) {
+  g_keep_journal = keep;
+  g_journal.clear();
+}
+
+const std::vector<std::string>& HostRegistryJournal() {
+  return g_journal;
+}
+
+void HostRegistryTraceCalls(bool trace) {
+  g_trace_calls = trace;
+  g_calls.clear();
+}
+
+const std::vector<HostRegistryCall>& HostRegistryCalls() {
+  return g_calls;
+}
+
+std::string HostFoldName(const std::string& name) {
+  std::string folded = name;
+  for (char& c : folded)
+    c = static_cast<char>(Fold(static_cast<unsigned char>(c)));
+  return folded;
+}
+
+void HostSetPlatformId(DWORD platformId) {
+  g_platform_id = platformId;
+}
+
+void HostSetShellLibraryPresent(bool present) {
+  g_shell_library_present = present;
+}
+
+bool HostShellLibraryPresent() {
+  return g_shell_library_present;
+}
+
+void HostPlatformFromEnvironment() {
+  const char* family = getenv("DRVSETUP_PLATFORM");
+  HostSetPlatformId(family && strcmp(family, "9x") == 0
+                        ? VER_PLATFORM_WIN32_WINDOWS
+                        : VER_PLATFORM_WIN32_NT);
+  const char* noShell = getenv("DRVSETUP_NO_SHLWAPI");
+  HostSetShellLibraryPresent(!(noShell && strcmp(noShell, "1") == 0));
+}

@@ -1,0 +1,67 @@
+// The stand-in registry's tree, shared by its Win32 functions
+// (registry.cpp) and its text form (hive_text.cpp). Nothing outside the
+// stand-in includes this.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/host/hive_text.h"
+#include "platform/host/win32.h"
+
+namespace stand_in {
+
+// The registry's limits. A key name may have 256 characters, as Wine takes
+// (Windows documents 255); a value name 16,383; a key may lie 512 levels
+// below its root, and one create call may make 32 new levels (both as
+// documented; Wine enforces neither).
+const size_t kMaxKeyNameLength = 256;
+const size_t kMaxValueNameLength = 16383;
+const size_t kMaxDepth = 512;
+const size_t kMaxNewLevels = 32;
+
+/// Orders names as the registry compares them for the host's ANSI code page
+/// (Windows-1252): every letter folded to upper case, not only A-Z. So a
+/// key's children are found by any spelling of their names and listed in
+/// the registry's enumeration order.
+struct FoldedLess {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const;
+};
+
+struct Key {
+  std::string name;  // as first created
+  Key* parent = nullptr;
+  std::map<std::string, std::unique_ptr<Key>, FoldedLess> children;
+  std::map<std::string, HiveValue, FoldedLess> values;  // by name
+  uint32_t depth = 0;     // levels below its root
+  uint32_t handles = 0;   // open handles that name it
+  bool deleted = false;
+  bool denied = false;
+
+  ~Key();  // frees the keys below without recursion
+};
+
+Key* LocalMachine();
+Key* CurrentUser();
+
+/// Adds a child that does not exist yet; the caller has checked the limits.
+Key* AddChild(Key* parent, std::string_view name);
+Key* FindChild(const Key* parent, std::string_view name);
+
+/// Replaces the whole tree by a fresh machine's, or by the one given (its
+/// two roots); every handle is forgotten.
+void ResetTree();
+void AdoptTree(std::unique_ptr<Key> localMachine,
+               std::unique_ptr<Key> currentUser);
+std::unique_ptr<Key> NewRoot(const char* name);
+
+/// Counts every change, so that a caller can tell whether anything changed.
+void MarkChanged();
+
+}  // namespace stand_in
