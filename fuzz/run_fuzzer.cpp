@@ -53,39 +53,23 @@ void Prepare(unsigned machine) {
 // Every key by folded full path, with its values as the hive writes them.
 std::map<std::string, std::string> Keys() {
   std::map<std::string, std::string> keys;
-  std::string text = HostRegistryExport();
+  const std::string text = HostRegistryExport();
+  HiveReader reader{text};
+  HiveLine line;
+  std::string error;
   std::string* current = nullptr;
-  for (size_t pos = 0; pos < text.size();) {
-    size_t end = text.find('\n', pos);
-    std::string line = text.substr(pos, end - pos);
-    pos = end + 1;
-    if (line[0] == '[')
-      current = &keys[HostFoldName(line.substr(1, line.size() - 2))];
+  while (ReadHiveLine(&reader, &line, &error)) {
+    if (line.kind == HiveLine::kKey)
+      current = &keys[HostFoldName(line.path)];
     else
-      *current += line + "\n";
+      AppendHiveValue(current, line.value);
   }
+  FUZZ_CHECK(error.empty());
   return keys;
 }
 
 bool Under(const std::string& folded, const std::string& top) {
   return folded == top || folded.compare(0, top.size() + 1, top + "\\") == 0;
-}
-
-// The escaped, folded form the hive text gives a stored path.
-std::string Escaped(const std::string& path) {
-  std::string out;
-  for (unsigned char c : path) {
-    if (c < 0x20 || c > 0x7e || c == '%' || c == '"' || c == '[' ||
-        c == ']') {
-      static const char kHex[] = "0123456789ABCDEF";
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return HostFoldName(out);
 }
 
 // With bit 32 of the mode, the file is PE headers (PE32+ with bit 64), then
@@ -169,7 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::set<std::string> named;
   for (const HostRegistryCall& call : HostRegistryCalls())
     if (call.kind == HostRegistryCall::kCreateKey && call.result == 0)
-      for (std::string path = Escaped(call.stored); !path.empty();
+      for (std::string path = HostFoldName(call.stored); !path.empty();
            path = path.substr(0, path.find_last_of('\\') ==
                                          std::string::npos
                                      ? 0

@@ -64,52 +64,6 @@ std::string Utf16Script(const std::string& ascii) {
   return bytes;
 }
 
-int HexValue(char c) {
-  return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
-}
-
-std::string Unescape(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size()) {
-      out.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 +
-                                      HexValue(text[i + 2])));
-      i += 2;
-    } else {
-      out.push_back(text[i]);
-    }
-  }
-  return out;
-}
-
-// A value line of the hive's text form as hex(TYPE):bytes.
-std::string CanonicalValue(const std::string& line) {
-  size_t close = line.find("\"=");
-  std::string name = line.substr(0, close + 2);
-  std::string rest = line.substr(close + 2);
-  std::string bytes;
-  unsigned type;
-  if (rest[0] == '"') {
-    type = REG_SZ;
-    bytes = Unescape(rest.substr(1, rest.size() - 2)) + std::string(1, '\0');
-  } else if (rest.compare(0, 6, "dword:") == 0) {
-    type = REG_DWORD;
-    unsigned long number = strtoul(rest.c_str() + 6, nullptr, 16);
-    for (int i = 0; i < 4; ++i)
-      bytes.push_back(static_cast<char>(number >> (8 * i)));
-  } else {
-    return line;  // already hex(TYPE):bytes
-  }
-  std::string out = name + "hex(" + std::to_string(type) + "):";
-  char hex[4];
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    snprintf(hex, sizeof(hex), i ? ",%02x" : "%02x",
-             static_cast<unsigned char>(bytes[i]));
-    out += hex;
-  }
-  return out;
-}
-
 }  // namespace
 
 std::string CanonicalDump(const std::string& hiveText,
@@ -118,30 +72,34 @@ std::string CanonicalDump(const std::string& hiveText,
   std::map<std::string, std::pair<std::string, std::map<std::string, std::string>>>
       tree;
   std::map<std::string, std::string>* values = nullptr;
-  for (size_t pos = 0; pos < hiveText.size();) {
-    size_t end = hiveText.find('\n', pos);
-    if (end == std::string::npos)
-      end = hiveText.size();
-    std::string line = hiveText.substr(pos, end - pos);
-    pos = end + 1;
-    if (line.empty() || line[0] == ';')
-      continue;
-    if (line[0] == '[') {
-      std::string path = line.substr(1, line.size() - 2);
+  HiveReader reader{hiveText};
+  HiveLine line;
+  std::string error;
+  while (ReadHiveLine(&reader, &line, &error)) {
+    if (line.kind == HiveLine::kKey) {
       values = nullptr;
+      const std::string folded = HostFoldName(line.path);
       for (const std::string& key : keys) {
-        std::string folded = HostFoldName(path), top = HostFoldName(key);
+        const std::string top = HostFoldName(key);
         if (folded == top || folded.compare(0, top.size() + 1, top + "\\") == 0) {
           auto& entry = tree[folded];
-          entry.first = "[" + key + path.substr(key.size()) + "]";
+          entry.first = "[" + key + line.path.substr(key.size()) + "]";
           values = &entry.second;
         }
       }
     } else if (values) {
-      std::string name = line.substr(1, line.find("\"=") - 1);
-      (*values)[HostFoldName(Unescape(name))] = CanonicalValue(line);
+      std::string& shown = (*values)[HostFoldName(line.value.name)];
+      shown = "\"" + line.value.name + "\"=hex(" +
+              std::to_string(line.value.type) + "):";
+      char hex[4];
+      for (size_t i = 0; i < line.value.data.size(); ++i) {
+        snprintf(hex, sizeof(hex), i ? ",%02x" : "%02x",
+                 static_cast<unsigned char>(line.value.data[i]));
+        shown += hex;
+      }
     }
   }
+  EXPECT_EQ(error, "") << "the hive text does not read";
   std::string out;
   for (const auto& key : tree) {
     out += key.second.first + "\n";

@@ -4,6 +4,7 @@
 
 #include "payload/payload_io_host.h"
 #include "setup/setup_run.h"
+#include "tests/runners.h"
 
 namespace {
 
@@ -131,33 +132,8 @@ std::string ScriptFor(Payload payload) {
 }
 
 std::string MorvelanTree() {
-  const std::string text = HostRegistryExport();
-  const std::string prefix = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan";
-  std::string out;
-  std::vector<std::string> values;
-  bool inside = false;
-  auto flush = [&] {
-    std::sort(values.begin(), values.end());
-    for (const std::string& v : values)
-      out += v + "\n";
-    values.clear();
-  };
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    std::string line = text.substr(pos, end - pos);
-    pos = end + 1;
-    if (line[0] == '[') {
-      flush();
-      inside = line.rfind(prefix + "]", 0) == 0 || line.rfind(prefix + "\\", 0) == 0;
-      if (inside)
-        out += line + "\n";
-    } else if (inside) {
-      values.push_back(line);
-    }
-  }
-  flush();
-  return out;
+  return CanonicalDump(HostRegistryExport(),
+                       {"HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan"});
 }
 
 void CheckRegistry(const Check& check) {

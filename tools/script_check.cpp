@@ -853,39 +853,28 @@ CheckReport CheckScript(const SourceScript& script) {
 
 InstalledTree ReadInstalledTree() {
   InstalledTree tree;
-  std::string text = HostRegistryExport();
-  auto unescape = [](const std::string& s) {
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-      if (s[i] == '%' && i + 2 < s.size()) {
-        out.push_back(static_cast<char>(strtol(s.substr(i + 1, 2).c_str(),
-                                               nullptr, 16)));
-        i += 2;
-      } else {
-        out.push_back(s[i]);
-      }
+  const std::string text = HostRegistryExport();
+  HiveReader reader{text};
+  HiveLine line;
+  std::string error;
+  while (ReadHiveLine(&reader, &line, &error)) {
+    if (line.kind == HiveLine::kKey) {
+      tree.keys.push_back(
+          {HostFoldName(line.path), TreeKey{VisibleName(line.path), {}}});
+      continue;
     }
-    return out;
-  };
-  TreeKey* key = nullptr;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    std::string line = text.substr(pos, end - pos);
-    pos = end + 1;
-    if (line[0] == '[') {
-      std::string path = unescape(line.substr(1, line.size() - 2));
-      tree.keys.push_back({HostFoldName(path), TreeKey{VisibleName(path), {}}});
-      key = &tree.keys.back().second;
-    } else if (key) {
-      size_t close = line.find("\"=");
-      std::string name = unescape(line.substr(1, close - 1));
-      std::string shown = line.substr(close + 2);
-      if (!shown.empty() && shown[0] == '"')
-        shown = "\"" + VisibleName(unescape(shown.substr(1, shown.size() - 2))) +
-                "\"";
-      key->values.push_back({VisibleName(name), shown});
+    const HiveValue& v = line.value;
+    std::string shown;
+    if (v.type == REG_SZ && !v.data.empty() &&
+        v.data.find('\0') == v.data.size() - 1) {
+      shown = "\"" + VisibleName(v.data.substr(0, v.data.size() - 1)) + "\"";
+    } else {
+      std::string written;  // the hive's own form of other types
+      AppendHiveValue(&written, v);
+      shown = written.substr(written.find("\"=") + 2);
+      shown.pop_back();
     }
+    tree.keys.back().second.values.push_back({VisibleName(v.name), shown});
   }
   std::sort(tree.keys.begin(), tree.keys.end(),
             [](const auto& x, const auto& y) { return x.first < y.first; });
