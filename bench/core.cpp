@@ -23,6 +23,7 @@
 #include "payload/payload_io_host.h"
 #include "platform/host/controls.h"
 #include "platform/host/trace.h"
+#include "tools/executable.h"
 #include "script/script_import.h"
 #include "script/script_scan.h"
 
@@ -40,7 +41,7 @@ int main(int argc, char** argv) {
   std::ifstream in(argv[1], std::ios::binary);
   std::string script((std::istreambuf_iterator<char>(in)),
                      std::istreambuf_iterator<char>());
-  if (!HostReadScript(script)) {
+  if (!ReadScriptAsTheProgram(script)) {
     fprintf(stderr, "core: cannot read %s\n", argv[1]);
     return 1;
   }

@@ -22,6 +22,7 @@
 #include "payload/payload.h"
 #include "payload/payload_io_host.h"
 #include "platform/host/trace.h"
+#include "tools/executable.h"
 #include "script/script_import.h"
 
 namespace {
@@ -48,7 +49,7 @@ int main(int argc, char** argv) {
   std::ifstream in(argv[1], std::ios::binary);
   std::string script((std::istreambuf_iterator<char>(in)),
                      std::istreambuf_iterator<char>());
-  if (!HostReadScript(script)) {
+  if (!ReadScriptAsTheProgram(script)) {
     std::cerr << "floortable: cannot read " << argv[1] << "\n";
     return 1;
   }

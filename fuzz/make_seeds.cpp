@@ -18,6 +18,7 @@
 #include "payload/payload_io_host.h"
 #include "platform/host/controls.h"
 #include "platform/host/hive_text.h"
+#include "tools/executable.h"
 #include "script/script_import.h"
 
 namespace {
@@ -28,12 +29,6 @@ void Write(const std::string& dir, int index, const std::string& bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::string Trailer(uint32_t size) {
-  std::string trailer;
-  for (int i = 0; i < 4; ++i)
-    trailer.push_back(static_cast<char>(size >> (8 * i)));
-  return trailer;
-}
 
 // ANSI text as the UTF-16LE script the program carries (Windows-1252 bytes
 // above 0x7f are kept as their own code units: close enough for a seed).
@@ -104,7 +99,7 @@ int main(int argc, char** argv) {
   std::ifstream in(argv[1], std::ios::binary);
   std::string shipped((std::istreambuf_iterator<char>(in)),
                       std::istreambuf_iterator<char>());
-  if (shipped.empty() || !HostReadScript(shipped)) {
+  if (shipped.empty() || !ReadScriptAsTheProgram(shipped)) {
     std::cerr << "make_seeds: cannot read " << argv[1] << "\n";
     return 1;
   }
@@ -128,8 +123,7 @@ int main(int argc, char** argv) {
   for (const std::string& script : scripts) {
     Write(dir + "/import", n, script);
     std::string payload = Utf16(version + script);
-    const std::string container =
-        payload + Trailer(static_cast<uint32_t>(payload.size()));
+    const std::string container = PackProgram("", payload, false);
     Write(dir + "/run", n, std::string(1, static_cast<char>(n % 32)) + "MZ" +
                                container);
     // Signed: the container, then a table of 8 bytes that the entry names

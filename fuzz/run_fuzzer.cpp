@@ -16,6 +16,7 @@
 #include "fuzz/fuzz_support.h"
 #include "payload/payload.h"
 #include "payload/payload_io_host.h"
+#include "platform/host/platform.h"
 #include "platform/registry.h"
 #include "setup/message_box_host.h"
 #include "setup/setup_run.h"

@@ -121,21 +121,6 @@ void HostSetModuleImage(const std::string& path, const std::string& image) {
   g_image = image;
 }
 
-bool HostReadScript(const std::string& script) {
-  // Not a PE image: nothing before the script can be taken for a
-  // certificate table.
-  std::string image = "image " + script;
-  for (int i = 0; i < 4; ++i)
-    image.push_back(static_cast<char>(script.size() >> (8 * i)));
-  HostSetModuleImage("/host/drvsetup", image);
-  GetModulePath();
-  bool ok = ReadPayload();
-  HostClearModuleImage();
-  if (!ok)
-    FreeRunBuffers();
-  return ok;
-}
-
 void HostFailConversion(int call) {
   g_failing_conversion = call;
 }

@@ -9,12 +9,6 @@
 void HostSetModuleImage(const std::string& path, const std::string& image);
 void HostClearModuleImage();
 
-/// Reads script bytes (a payload without its container) the way the program
-/// reads its own file: packs them into an in-memory program and runs
-/// GetModulePath and ReadPayload. On success ScriptText holds the text;
-/// FreeRunBuffers releases it.
-bool HostReadScript(const std::string& script);
-
 /// Makes the call-th next conversion to the ANSI code page fail (1 is the
 /// next one, which asks for the size; 0 ends the failure).
 void HostFailConversion(int call);

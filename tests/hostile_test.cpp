@@ -35,21 +35,16 @@ std::string Utf16(const std::string& ascii, bool mark = true) {
   return bytes;
 }
 
-std::string Trailer(uint32_t size) {
-  std::string trailer;
-  for (int i = 0; i < 4; ++i)
-    trailer.push_back(static_cast<char>(size >> (8 * i)));
-  return trailer;
-}
-
 std::string Packed(const std::string& image, const std::string& script) {
-  return image + script + Trailer(static_cast<uint32_t>(script.size()));
+  return PackProgram(image, script, false);
 }
 
+// A packed program whose trailer then says length.
 std::string WithLength(const std::string& image, uint32_t length) {
-  return Packed(image, Utf16(kVersionSection))
-      .replace(image.size() + Utf16(kVersionSection).size(), 4,
-               Trailer(length));
+  std::string file = Packed(image, Utf16(kVersionSection));
+  for (int i = 0; i < 4; ++i)
+    file[file.size() - 4 + i] = static_cast<char>(length >> (8 * i));
+  return file;
 }
 
 std::string Levels(size_t count, const std::string& name) {
@@ -90,9 +85,8 @@ const Hostile kCases[] = {
        return Packed(image, Utf16(kVersionSection) + "\x41");
      }, 0, 0, nullptr, kDriver2, "DriverVersion", "4"},
     {"N + 4 is the file size", [](const std::string& image) {
-       std::string file = Packed(image, Utf16(kVersionSection));
-       return file.replace(file.size() - 4, 4,
-                           Trailer(static_cast<uint32_t>(file.size() - 4)));
+       return WithLength(image, static_cast<uint32_t>(
+                                    image.size() + Utf16(kVersionSection).size()));
      }, kByTheRules, kByTheRules, nullptr, "", "", ""},
     {"N + 4 one past the file size", [](const std::string& image) {
        return WithLength(image, static_cast<uint32_t>(

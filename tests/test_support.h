@@ -14,6 +14,7 @@
 #include "platform/host/platform.h"
 #include "platform/host/hive_text.h"
 #include "platform/host/trace.h"
+#include "tools/executable.h"
 #include "tools/utf16.h"
 
 /// Each test starts on a fresh NT machine with the shell library present and
@@ -129,11 +130,7 @@ inline std::string EncodeUtf16Script(const std::string& utf8) {
 /// An executable image with the script appended as the packer does it.
 inline std::string PackedImage(const std::string& script,
                                const std::string& image = "MZ\x90 image") {
-  uint32_t size = static_cast<uint32_t>(script.size());
-  return image + script +
-         std::string{static_cast<char>(size), static_cast<char>(size >> 8),
-                     static_cast<char>(size >> 16),
-                     static_cast<char>(size >> 24)};
+  return PackProgram(image, script, false);
 }
 
 inline std::string ReadBinaryFile(const std::string& path) {

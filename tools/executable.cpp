@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "payload/payload.h"
+#include "payload/payload_io_host.h"
+
 namespace {
 
 uint64_t Read(const std::string& file, uint64_t at, int bytes) {
@@ -264,4 +267,16 @@ std::string PackProgram(const std::string& image, const std::string& script,
   for (int i = 0; i < 4; ++i)
     packed.push_back(static_cast<char>(size >> (8 * i)));
   return packed;
+}
+
+bool ReadScriptAsTheProgram(const std::string& script) {
+  // Not a PE image: nothing before the script can be taken for a
+  // certificate table.
+  HostSetModuleImage("/host/drvsetup", PackProgram("image ", script, false));
+  GetModulePath();
+  bool ok = ReadPayload();
+  HostClearModuleImage();
+  if (!ok)
+    FreeRunBuffers();
+  return ok;
 }

@@ -60,3 +60,9 @@ bool SetCertificateEntry(std::string* file, uint32_t at, uint32_t size);
 /// The smallest PE headers that carry a certificate-table entry (an empty
 /// one; no sections), PE32 or PE32+: a stand-in image for tests and fuzzers.
 std::string MinimalPeHeaders(bool pe32plus);
+
+/// Reads script bytes (a payload without its container) the way the program
+/// reads its own file: packs them into an in-memory program and runs
+/// GetModulePath and ReadPayload. On success ScriptText holds the text;
+/// FreeRunBuffers releases it.
+bool ReadScriptAsTheProgram(const std::string& script);

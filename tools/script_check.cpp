@@ -16,6 +16,7 @@
 #include "script/database.h"
 #include "script/script_scan.h"
 #include "setup/setup_run.h"
+#include "tools/executable.h"
 
 namespace {
 
@@ -742,7 +743,7 @@ namespace {
 
 // Runs the payload stage on the script packed into an in-memory program.
 bool DecodeAsTheProgram(const SourceScript& script) {
-  return HostReadScript(script.shipped);
+  return ReadScriptAsTheProgram(script.shipped);
 }
 
 }  // namespace
