@@ -498,3 +498,27 @@ TEST(Drvdb, DiffShowsWhatAnUpdateDoes) {
   EXPECT_NE(same.out.find("note:"), std::string::npos)
       << "an equal version must be called out";
 }
+
+// The tools' conversions between UTF-8 and UTF-16 never read past their
+// input and never write what is not UTF-8.
+TEST(Drvdb, TextConversionsStayValid) {
+  struct Case {
+    std::string utf8;
+    std::u16string units;
+  };
+  const Case cases[] = {
+      {"a\xc3", u"a\ufffd"},                     // truncated at the end
+      {"\xe2\x82", u"\ufffd\ufffd"},              // truncated, two bytes
+      {"\xf0\x9f\x92\xbf", u"\U0001F4BF"},        // beyond the basic plane
+      {"\x80x", u"\ufffdx"},                      // a stray continuation
+  };
+  for (const Case& c : cases) {
+    std::string out;
+    AppendUtf16(&out, c.utf8);
+    EXPECT_TRUE(out == std::string(reinterpret_cast<const char*>(c.units.data()),
+                                   c.units.size() * 2))
+        << c.utf8;
+  }
+  EXPECT_EQ(ToUtf8(std::u32string{0xD800, U'x'}), "\xef\xbf\xbdx");
+  EXPECT_EQ(ToUtf8(U"\U0001F4BF\u00e9"), "\xf0\x9f\x92\xbf\xc3\xa9");
+}

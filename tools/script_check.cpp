@@ -668,21 +668,16 @@ void CheckVersion(Model* m) {
 std::string ToUtf8(const std::u32string& text) {
   std::string out;
   for (char32_t c : text) {
+    if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
+      c = 0xFFFD;  // a lone surrogate has no UTF-8 form
     if (c < 0x80) {
       out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xc0 | c >> 6));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3f)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xe0 | c >> 12));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3f)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3f)));
-    } else {
-      out.push_back(static_cast<char>(0xf0 | c >> 18));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3f)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3f)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3f)));
+      continue;
     }
+    int length = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+    out.push_back(static_cast<char>((0xF00 >> length) | c >> (6 * (length - 1))));
+    for (int k = length - 2; k >= 0; --k)
+      out.push_back(static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F)));
   }
   return out;
 }
