@@ -296,126 +296,102 @@ std::map<int, Figures> LoadFigures(const std::string& path,
   return figures;
 }
 
-}  // namespace
+// The host figures at one scale: the core (time, and instructions under
+// callgrind) and the native program's runs with their peak memory.
+void MeasureHost(int s, int repetitions, Figures* figures) {
+  Figures& f = *figures;
+  std::string db = g_work + "/db-" + std::to_string(s) + ".reg";
+  f.scriptBytes = FileSize(db);
+  std::string out;
+  Run({g_work + "/core", db, "11"}, "", &out);
+  const char* ns = strstr(out.c_str(), "core ");
+  f.coreNs = ns ? atof(ns + 5) : 0;
+  Run({"valgrind", "--tool=callgrind", "--toggle-collect=RunCore",
+       "--callgrind-out-file=" + g_work + "/callgrind.out",
+       g_work + "/core", db, "1"},
+      "", &out);
+  const char* collected = strstr(out.c_str(), "Collected : ");
+  if (collected)
+    f.coreIrPerByte = atof(collected + 12) / static_cast<double>(f.scriptBytes);
 
-int main(int argc, char** argv) {
-  if (argc == 3 && std::string(argv[1]) == "--chart") {
-    // Draws the chart again from the figures of the last measurement.
-    g_work = argv[2];
-    std::vector<int> scales;
-    std::map<int, Figures> figures = LoadFigures(g_work + "/results.tsv", &scales);
-    std::ofstream(g_work + "/results.svg") << Svg(scales, figures);
-    return scales.empty() ? 1 : 0;
+  std::string program = g_work + "/drvsetup-" + std::to_string(s);
+  std::string hive = g_work + "/bench.hive";
+  setenv("DRVSETUP_HIVE", hive.c_str(), 1);
+  std::vector<double> first, second;
+  for (int r = 0; r < std::max(repetitions, 15); ++r) {
+    unlink(hive.c_str());
+    int status;
+    first.push_back(Timed({program, "-ns", "-ne"}, &status));
+    second.push_back(Timed({program, "-ns", "-ne"}, &status));
   }
-  if (argc < 4) {
-    fprintf(stderr, "usage: harness WORK SCALES REPETITIONS [UPDATE_SCALES]\n"
-                    "       harness --chart WORK\n");
-    return 2;
+  f.nativeFirst = Median(first);
+  f.nativeSecond = Median(second);
+  unlink(hive.c_str());
+  for (long* peak : {&f.nativeRss, &f.nativeRssSecond}) {
+    // -q: the second run exits 1, which time would note before the figure
+    Run({"/usr/bin/time", "-q", "-f", "%M", "-o", g_work + "/rss.txt",
+         program, "-ns", "-ne"});
+    std::ifstream rss(g_work + "/rss.txt");
+    rss >> *peak;
   }
-  g_work = argv[1];
-  std::vector<int> scales, updateScales;
-  for (std::string s : {std::string(argv[2]), std::string(argc > 4 ? argv[4] : "")}) {
-    std::vector<int>& list = scales.empty() ? scales : updateScales;
-    std::stringstream in(s);
-    std::string item;
-    while (std::getline(in, item, ','))
-      if (!item.empty())
-        list.push_back(atoi(item.c_str()));
-  }
-  const int repetitions = atoi(argv[3]);
-  std::map<int, Figures> figures;
+  unlink(hive.c_str());
+  fprintf(stderr, "host %dx done\n", s);
+}
 
-  // ---- Host -----------------------------------------------------------------
+// The Wine figures, in one fresh prefix with one persistent server: first
+// installs at every scale, updates at the update scales.
+void MeasureWine(const std::vector<int>& scales,
+                 const std::vector<int>& updateScales, int repetitions,
+                 std::map<int, Figures>* figures) {
+  char pattern[] = "/tmp/drvsetup-bench-XXXXXX";
+  g_prefix = mkdtemp(pattern);
+  setenv("WINEPREFIX", g_prefix.c_str(), 1);
+  setenv("WINEDEBUG", "-all", 1);
+  setenv("DISPLAY", "", 1);
+  Run({kServer, "-p"});
+  Shell(". tests/wine_prefix.sh && boot_wine_prefix");
+  Snapshot("clean");
   for (int s : scales) {
-    Figures& f = figures[s];
-    std::string db = g_work + "/db-" + std::to_string(s) + ".reg";
-    f.scriptBytes = FileSize(db);
-    std::string out;
-    Run({g_work + "/core", db, "11"}, "", &out);
-    const char* ns = strstr(out.c_str(), "core ");
-    f.coreNs = ns ? atof(ns + 5) : 0;
-    Run({"valgrind", "--tool=callgrind", "--toggle-collect=RunCore",
-         "--callgrind-out-file=" + g_work + "/callgrind.out",
-         g_work + "/core", db, "1"},
-        "", &out);
-    const char* collected = strstr(out.c_str(), "Collected : ");
-    if (collected)
-      f.coreIrPerByte = atof(collected + 12) / static_cast<double>(f.scriptBytes);
-
-    std::string program = g_work + "/drvsetup-" + std::to_string(s);
-    std::string hive = g_work + "/bench.hive";
-    setenv("DRVSETUP_HIVE", hive.c_str(), 1);
-    std::vector<double> first, second;
-    for (int r = 0; r < std::max(repetitions, 15); ++r) {
-      unlink(hive.c_str());
-      int status;
-      first.push_back(Timed({program, "-ns", "-ne"}, &status));
-      second.push_back(Timed({program, "-ns", "-ne"}, &status));
-    }
-    f.nativeFirst = Median(first);
-    f.nativeSecond = Median(second);
-    unlink(hive.c_str());
-    for (long* peak : {&f.nativeRss, &f.nativeRssSecond}) {
-      // -q: the second run exits 1, which time would note before the figure
-      Run({"/usr/bin/time", "-q", "-f", "%M", "-o", g_work + "/rss.txt",
-           program, "-ns", "-ne"});
-      std::ifstream rss(g_work + "/rss.txt");
-      rss >> *peak;
-    }
-    unlink(hive.c_str());
-    fprintf(stderr, "host %dx done\n", s);
+    std::string n = std::to_string(s);
+    std::string db = g_work + "/db-" + n + ".reg";
+    Shell("cp '" + g_work + "/floor-" + n + ".tbl' '" + g_work +
+          "/floor.tbl'");
+    std::vector<Contender> first = {
+        {"ours", {kWine, g_work + "/drvsetup-" + n + ".exe", "-ns", "-ne"}, "clean"},
+        {"regedit /s", {kWine, "regedit", "/s", db}, "clean"},
+        {"reg import", {kWine, "reg", "import", db}, "clean"},
+        {"floor", {kWine, g_work + "/floor.exe"}, "clean"},
+        {"empty", {kWine, g_work + "/empty.exe"}, ""},
+        {"empty with msvcrt", {kWine, g_work + "/empty_crt.exe"}, ""},
+        {"empty with manifest", {kWine, g_work + "/empty_manifest.exe"}, ""},
+    };
+    fprintf(stderr, "wine %dx first install ", s);
+    (*figures)[s].install = Race(n + "x first install", first, repetitions);
+    if (std::find(updateScales.begin(), updateScales.end(), s) ==
+        updateScales.end())
+      continue;
+    Restore("clean");
+    int status;
+    Timed({kWine, g_work + "/drvsetup-old-" + n + ".exe", "-ns", "-ne"},
+          &status, g_work);
+    Snapshot("old");
+    std::vector<Contender> update = {
+        {"ours", {kWine, g_work + "/drvsetup-" + n + ".exe", "-ns", "-ne"}, "old"},
+        {"regedit /s", {kWine, "regedit", "/s", g_work + "/del-" + n + ".reg"}, "old"},
+        {"our removal", {kWine, g_work + "/remove.exe"}, "old"},
+        {"regedit's removal",
+         {kWine, "regedit", "/s", g_work + "/delete-only.reg"}, "old"},
+    };
+    fprintf(stderr, "wine %dx update ", s);
+    (*figures)[s].update = Race(n + "x update", update, repetitions);
   }
+  StopServer();
+  Shell("rm -rf '" + g_prefix + "'");
+}
 
-  // ---- Wine -----------------------------------------------------------------
-  const bool wine = getenv("BENCH_NO_WINE") == nullptr;
-  if (wine) {
-    char pattern[] = "/tmp/drvsetup-bench-XXXXXX";
-    g_prefix = mkdtemp(pattern);
-    setenv("WINEPREFIX", g_prefix.c_str(), 1);
-    setenv("WINEDEBUG", "-all", 1);
-    setenv("DISPLAY", "", 1);
-    Run({kServer, "-p"});
-    Shell(". tests/wine_prefix.sh && boot_wine_prefix");
-    Snapshot("clean");
-    for (int s : scales) {
-      std::string n = std::to_string(s);
-      std::string db = g_work + "/db-" + n + ".reg";
-      Shell("cp '" + g_work + "/floor-" + n + ".tbl' '" + g_work +
-            "/floor.tbl'");
-      std::vector<Contender> first = {
-          {"ours", {kWine, g_work + "/drvsetup-" + n + ".exe", "-ns", "-ne"}, "clean"},
-          {"regedit /s", {kWine, "regedit", "/s", db}, "clean"},
-          {"reg import", {kWine, "reg", "import", db}, "clean"},
-          {"floor", {kWine, g_work + "/floor.exe"}, "clean"},
-          {"empty", {kWine, g_work + "/empty.exe"}, ""},
-          {"empty with msvcrt", {kWine, g_work + "/empty_crt.exe"}, ""},
-          {"empty with manifest", {kWine, g_work + "/empty_manifest.exe"}, ""},
-      };
-      fprintf(stderr, "wine %dx first install ", s);
-      figures[s].install = Race(n + "x first install", first, repetitions);
-      if (std::find(updateScales.begin(), updateScales.end(), s) ==
-          updateScales.end())
-        continue;
-      Restore("clean");
-      int status;
-      Timed({kWine, g_work + "/drvsetup-old-" + n + ".exe", "-ns", "-ne"},
-            &status, g_work);
-      Snapshot("old");
-      std::vector<Contender> update = {
-          {"ours", {kWine, g_work + "/drvsetup-" + n + ".exe", "-ns", "-ne"}, "old"},
-          {"regedit /s", {kWine, "regedit", "/s", g_work + "/del-" + n + ".reg"}, "old"},
-          {"our removal", {kWine, g_work + "/remove.exe"}, "old"},
-          {"regedit's removal",
-           {kWine, "regedit", "/s", g_work + "/delete-only.reg"}, "old"},
-      };
-      fprintf(stderr, "wine %dx update ", s);
-      figures[s].update = Race(n + "x update", update, repetitions);
-    }
-    StopServer();
-    Shell("rm -rf '" + g_prefix + "'");
-  }
-
-  // ---- Report ---------------------------------------------------------------
+// The figures as Markdown tables, with the failed runs.
+std::string Report(const std::vector<int>& scales, int repetitions, bool wine,
+                   std::map<int, Figures>& figures) {
   std::ostringstream md;
   md << "| size | script bytes | core ns/byte | core instructions/byte | "
         "native first install | native second run | native peak memory "
@@ -478,7 +454,12 @@ int main(int argc, char** argv) {
       md << "- " << f << "\n";
   }
 
-  // Targets, met or by how much not.
+  return md.str();
+}
+
+// The targets, met or by how much not.
+std::string Targets(const std::vector<int>& scales, bool wine,
+                    std::map<int, Figures>& figures) {
   std::ostringstream targets;
   auto target = [&](const std::string& what, double value, double limit,
                     const std::string& unit) {
@@ -534,10 +515,47 @@ int main(int argc, char** argv) {
          small.nativeFirst * 1000, 10, " ms");
   target("native second run, " + std::to_string(scales.front()) + "x",
          small.nativeSecond * 1000, 5, " ms");
-  md << "\nTargets:\n\n" << targets.str();
 
-  printf("%s", md.str().c_str());
-  std::ofstream(g_work + "/results.md") << md.str();
+  return "\nTargets:\n\n" + targets.str();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--chart") {
+    // Draws the chart again from the figures of the last measurement.
+    g_work = argv[2];
+    std::vector<int> scales;
+    std::map<int, Figures> figures = LoadFigures(g_work + "/results.tsv", &scales);
+    std::ofstream(g_work + "/results.svg") << Svg(scales, figures);
+    return scales.empty() ? 1 : 0;
+  }
+  if (argc < 4) {
+    fprintf(stderr, "usage: harness WORK SCALES REPETITIONS [UPDATE_SCALES]\n"
+                    "       harness --chart WORK\n");
+    return 2;
+  }
+  g_work = argv[1];
+  std::vector<int> scales, updateScales;
+  for (std::string s : {std::string(argv[2]), std::string(argc > 4 ? argv[4] : "")}) {
+    std::vector<int>& list = scales.empty() ? scales : updateScales;
+    std::stringstream in(s);
+    std::string item;
+    while (std::getline(in, item, ','))
+      if (!item.empty())
+        list.push_back(atoi(item.c_str()));
+  }
+  const int repetitions = atoi(argv[3]);
+  std::map<int, Figures> figures;
+  for (int s : scales)
+    MeasureHost(s, repetitions, &figures[s]);
+  const bool wine = getenv("BENCH_NO_WINE") == nullptr;
+  if (wine)
+    MeasureWine(scales, updateScales, repetitions, &figures);
+  std::string md = Report(scales, repetitions, wine, figures) +
+                   Targets(scales, wine, figures);
+  printf("%s", md.c_str());
+  std::ofstream(g_work + "/results.md") << md;
   if (wine) {
     SaveFigures(g_work + "/results.tsv", scales, figures);
     std::ofstream(g_work + "/results.svg") << Svg(scales, figures);
