@@ -118,6 +118,12 @@ TEST(NativeHive, UnreadableHiveIsLeftAlone) {
     EXPECT_EQ(p.status, 0) << p.err;
     EXPECT_EQ(ReadBinaryFile(runner.hive()), c.hive);
   }
+  // A hive that is a directory cannot be read either.
+  HostRunner runner;
+  ASSERT_EQ(mkdir(runner.hive().c_str(), 0755), 0);
+  Process p = runner.Run(Payload::kShipped, "-ns", "");
+  EXPECT_EQ(p.status, 253);
+  EXPECT_NE(p.err.find("registry hive unusable"), std::string::npos) << p.err;
 }
 
 TEST(NativeHive, UnsavedHiveIsOneFailure) {

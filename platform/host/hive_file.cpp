@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "platform/registry.h"
 #include "platform/host/controls.h"
 #include "platform/host/hive_file.h"
@@ -25,49 +27,31 @@ std::string SystemError(const std::string& what) {
   return what + ": " + strerror(errno);
 }
 
+// The whole file; missing tells a file that is not there from one that
+// cannot be read (a directory, say).
 bool ReadWholeFile(const std::string& path, std::string* text, bool* missing,
                    std::string* error) {
-  *missing = false;
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    *missing = errno == ENOENT;
-    *error = SystemError(path);
-    return false;
-  }
+  *missing = fd < 0 && errno == ENOENT;
   text->clear();
-  struct stat info;
-  if (fstat(fd, &info) == 0 && info.st_size > 0)
-    text->reserve(static_cast<size_t>(info.st_size));
   char buffer[65536];
-  for (;;) {
-    ssize_t n = read(fd, buffer, sizeof(buffer));
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n < 0) {
-      *error = SystemError(path);
-      close(fd);
-      return false;
-    }
-    if (n == 0)
-      break;
-    text->append(buffer, static_cast<size_t>(n));
+  ssize_t n = 0;
+  while (fd >= 0 && ((n = read(fd, buffer, sizeof(buffer))) > 0 ||
+                     (n < 0 && errno == EINTR)))
+    text->append(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+  if (fd >= 0 && n == 0) {
+    close(fd);
+    return true;
   }
-  close(fd);
-  return true;
+  *error = SystemError(path);
+  if (fd >= 0)
+    close(fd);
+  return false;
 }
 
 std::string DirectoryOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos)
-    return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-void MakeDirectories(const std::string& directory) {
-  for (size_t at = 1; at <= directory.size(); ++at) {
-    if (at == directory.size() || directory[at] == '/')
-      mkdir(directory.substr(0, at).c_str(), 0777);
-  }
+  std::string directory = std::filesystem::path(path).parent_path();
+  return directory.empty() ? "." : directory;
 }
 
 }  // namespace
@@ -91,7 +75,8 @@ bool HostHiveOpen(const std::string& path, std::string* error) {
   g_path = path;
   g_readable = false;
   g_loaded = HostRegistryGeneration();
-  MakeDirectories(DirectoryOf(path));
+  std::error_code ignored;
+  std::filesystem::create_directories(DirectoryOf(path), ignored);
   std::string lockPath = path + ".lock";
   g_lock_fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (g_lock_fd < 0) {
