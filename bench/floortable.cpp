@@ -46,10 +46,7 @@ int main(int argc, char** argv) {
     std::cerr << "usage: floortable SCRIPT TABLE\n";
     return 2;
   }
-  std::ifstream in(argv[1], std::ios::binary);
-  std::string script((std::istreambuf_iterator<char>(in)),
-                     std::istreambuf_iterator<char>());
-  if (!ReadScriptAsTheProgram(script)) {
+  if (!ReadScriptFileAsTheProgram(argv[1])) {
     std::cerr << "floortable: cannot read " << argv[1] << "\n";
     return 1;
   }

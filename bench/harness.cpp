@@ -125,25 +125,28 @@ void StopServer() {
   Run({kServer, "-w"});
 }
 
-// Saves the registry as it stands under a name (the server stops to write
-// it, then starts again).
-void Snapshot(const std::string& name) {
+// Copies the registry's files between the prefix and a copy saved under a
+// name, while the server is stopped (it writes them when it stops).
+void CopyRegistry(const std::string& name, bool save) {
   StopServer();
-  for (const char* file : kHiveFiles)
-    Shell("cp '" + g_prefix + "/" + file + "' '" + g_work + "/" + name + "-" +
-          file + "'");
+  for (const char* file : kHiveFiles) {
+    std::string live = "'" + g_prefix + "/" + file + "'";
+    std::string saved = "'" + g_work + "/" + name + "-" + file + "'";
+    Shell("cp " + (save ? live + " " + saved : saved + " " + live));
+  }
   StartServer();
+}
+
+// Saves the registry as it stands under a name.
+void Snapshot(const std::string& name) {
+  CopyRegistry(name, true);
 }
 
 // Brings a saved registry back, under a server started afresh: deleting a
 // large tree through the registry itself takes Wine longer than any run
 // measured here.
 void Restore(const std::string& name) {
-  StopServer();
-  for (const char* file : kHiveFiles)
-    Shell("cp '" + g_work + "/" + name + "-" + file + "' '" + g_prefix + "/" +
-          file + "'");
-  StartServer();
+  CopyRegistry(name, false);
 }
 
 struct Contender {

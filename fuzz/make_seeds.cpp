@@ -96,10 +96,7 @@ int main(int argc, char** argv) {
     std::cerr << "usage: make_seeds SAMPLE_DATABASE DIR\n";
     return 2;
   }
-  std::ifstream in(argv[1], std::ios::binary);
-  std::string shipped((std::istreambuf_iterator<char>(in)),
-                      std::istreambuf_iterator<char>());
-  if (shipped.empty() || !ReadScriptAsTheProgram(shipped)) {
+  if (!ReadScriptFileAsTheProgram(argv[1])) {
     std::cerr << "make_seeds: cannot read " << argv[1] << "\n";
     return 1;
   }

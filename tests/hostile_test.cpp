@@ -69,6 +69,8 @@ struct Hostile {
   const char* key;
   const char* value;
   const char* found;
+  uint32_t length = 0;  // without build: the packed version section, with
+                        // a trailer saying this length
 };
 
 const Hostile kCases[] = {
@@ -92,18 +94,10 @@ const Hostile kCases[] = {
        return WithLength(image, static_cast<uint32_t>(
                                     image.size() + Utf16(kVersionSection).size() + 1));
      }, -1, -1, nullptr, "", "", ""},
-    {"N = 2^31 - 4", [](const std::string& image) {
-       return WithLength(image, 0x7ffffffcu);
-     }, -1, -1, nullptr, "", "", ""},
-    {"N = 2^31", [](const std::string& image) {
-       return WithLength(image, 0x80000000u);
-     }, -1, -1, nullptr, "", "", ""},
-    {"N = 2^32 - 4", [](const std::string& image) {
-       return WithLength(image, 0xfffffffcu);
-     }, -1, -1, nullptr, "", "", ""},
-    {"N = 2^32 - 1", [](const std::string& image) {
-       return WithLength(image, 0xffffffffu);
-     }, -1, -1, nullptr, "", "", ""},
+    {"N = 2^31 - 4", nullptr, -1, -1, nullptr, "", "", "", 0x7ffffffcu},
+    {"N = 2^31", nullptr, -1, -1, nullptr, "", "", "", 0x80000000u},
+    {"N = 2^32 - 4", nullptr, -1, -1, nullptr, "", "", "", 0xfffffffcu},
+    {"N = 2^32 - 1", nullptr, -1, -1, nullptr, "", "", "", 0xffffffffu},
     // The first unit is dropped whatever it holds: here the W of the first
     // line, which nothing reads.
     {"no byte-order mark", [](const std::string& image) {
@@ -229,7 +223,7 @@ void RunTable(Runner* runner) {
   for (const Hostile& c : kCases) {
     SCOPED_TRACE(c.name);
     runner->Prepare("");
-    std::string file = c.build(image);
+    std::string file = c.build ? c.build(image) : WithLength(image, c.length);
     int expected = runner->UnderWine() ? c.wine : c.native;
     if (expected == kByTheRules)
       expected = OutcomeByTheRules(file);

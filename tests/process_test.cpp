@@ -44,42 +44,41 @@ void RunScenario(Runner* runner, const Scenario& scenario, bool native) {
   }
 }
 
-std::string ScenarioName(const ::testing::TestParamInfo<Scenario>& param) {
-  return param.param.name;
+// A scenario, and whether it runs the Windows program under Wine.
+using ScenarioOn = std::pair<Scenario, bool>;
+
+std::string ScenarioName(const ::testing::TestParamInfo<ScenarioOn>& param) {
+  return param.param.first.name;
 }
 
-class NativeScenario : public ::testing::TestWithParam<Scenario> {};
-
-TEST_P(NativeScenario, Runs) {
-  HostRunner runner;
-  RunScenario(&runner, GetParam(), true);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Process, NativeScenario, ::testing::ValuesIn(Scenarios()),
-    ScenarioName);
-
-std::vector<Scenario> WineScenarios() {
-  std::vector<Scenario> chosen;
-  if (!WineAvailable())
-    return chosen;
+// One table for both programs: the native one on every scenario, the
+// Windows one under Wine on those that Wine can stage (one prefix for all).
+std::vector<ScenarioOn> ScenariosOn(bool wine) {
+  std::vector<ScenarioOn> chosen;
   for (const Scenario& s : Scenarios())
-    if (s.underWine)
-      chosen.push_back(s);
+    if (!wine || (s.underWine && WineAvailable()))
+      chosen.push_back({s, wine});
   return chosen;
 }
 
-class WineScenario : public ::testing::TestWithParam<Scenario> {};
-GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(WineScenario);
+class ScenarioTest : public ::testing::TestWithParam<ScenarioOn> {};
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(ScenarioTest);
 
-TEST_P(WineScenario, Runs) {
-  WineRunner runner;
-  RunScenario(&runner, GetParam(), false);
+TEST_P(ScenarioTest, Runs) {
+  const Scenario& scenario = GetParam().first;
+  if (GetParam().second) {
+    WineRunner runner;
+    RunScenario(&runner, scenario, false);
+  } else {
+    HostRunner runner;
+    RunScenario(&runner, scenario, true);
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Wine, WineScenario, ::testing::ValuesIn(WineScenarios()),
-    ScenarioName);
+INSTANTIATE_TEST_SUITE_P(Process, ScenarioTest,
+                         ::testing::ValuesIn(ScenariosOn(false)), ScenarioName);
+INSTANTIATE_TEST_SUITE_P(Wine, ScenarioTest,
+                         ::testing::ValuesIn(ScenariosOn(true)), ScenarioName);
 
 // ---- The native hive --------------------------------------------------------
 

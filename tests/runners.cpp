@@ -141,12 +141,20 @@ Process Runner::RunBytes(const std::string& bytes, const std::string& args,
 
 // ---- The native program -----------------------------------------------------
 
-HostRunner::HostRunner()
-    : dir_(MakeTempDir("host")), hive_(dir_ + "/registry.hive") {}
+Runner::Runner(const char* folder, std::string image, std::string shipped,
+               bool underWine)
+    : dir_(MakeTempDir(folder)),
+      image_(std::move(image)),
+      shipped_(std::move(shipped)),
+      underWine_(underWine) {}
 
-HostRunner::~HostRunner() {
+Runner::~Runner() {
   RemoveTree(dir_);
 }
+
+HostRunner::HostRunner()
+    : Runner("host", DRVSETUP_HOST_IMAGE, DRVSETUP_HOST_PROGRAM, false),
+      hive_(dir_ + "/registry.hive") {}
 
 void HostRunner::Prepare(const std::string& script) {
   unlink(hive_.c_str());
@@ -185,13 +193,6 @@ std::string HostRunner::Dump(const std::vector<std::string>& keys) {
   return CanonicalDump(HostRegistryExport(), keys);
 }
 
-std::string HostRunner::Image() const {
-  return DRVSETUP_HOST_IMAGE;
-}
-
-std::string HostRunner::Shipped() const {
-  return DRVSETUP_HOST_PROGRAM;
-}
 
 // ---- The Windows program under Wine -----------------------------------------
 
@@ -207,12 +208,11 @@ void StopWine() {
   g_prefix.clear();
 }
 
-WineRunner::WineRunner() : dir_(MakeTempDir("winerun")) {
+WineRunner::WineRunner()
+    : Runner("winerun",
+             std::string(DRVSETUP_WIN64_BUILD) + "/drvsetup_image.exe",
+             std::string(DRVSETUP_WIN64_BUILD) + "/drvsetup.exe", true) {
   StartWine();
-}
-
-WineRunner::~WineRunner() {
-  RemoveTree(dir_);
 }
 
 void WineRunner::Prepare(const std::string& script) {
@@ -268,12 +268,4 @@ std::string WineRunner::Dump(const std::vector<std::string>& keys) {
   Process p = RegDump(args);
   EXPECT_EQ(p.status, 0) << p.err;
   return CanonicalDump(p.out, keys);
-}
-
-std::string WineRunner::Image() const {
-  return std::string(DRVSETUP_WIN64_BUILD) + "/drvsetup_image.exe";
-}
-
-std::string WineRunner::Shipped() const {
-  return std::string(DRVSETUP_WIN64_BUILD) + "/drvsetup.exe";
 }

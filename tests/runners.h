@@ -12,7 +12,11 @@
 
 class Runner {
  public:
-  virtual ~Runner() = default;
+  /// A runner with a folder of its own for program files (removed with it),
+  /// the built program without its database and the shipped one.
+  Runner(const char* folder, std::string image, std::string shipped,
+         bool underWine);
+  virtual ~Runner();
   /// A fresh registry holding what script (our dialect, ASCII) describes.
   virtual void Prepare(const std::string& script) = 0;
   /// Runs the program file at path. Under Wine every run is "-ns -ne" and
@@ -25,13 +29,11 @@ class Runner {
   /// key below them, in a canonical text form: sorted by folded path, names
   /// as stored, each value as hex(TYPE):bytes in folded-name order.
   virtual std::string Dump(const std::vector<std::string>& keys) = 0;
-  /// The built program without its database, and the shipped one.
-  virtual std::string Image() const = 0;
-  virtual std::string Shipped() const = 0;
-  /// A folder of the runner's own, for program files.
-  virtual std::string Folder() const = 0;
+  const std::string& Image() const { return image_; }
+  const std::string& Shipped() const { return shipped_; }
+  const std::string& Folder() const { return dir_; }
   /// Whether this is the Windows program under Wine.
-  virtual bool UnderWine() const = 0;
+  bool UnderWine() const { return underWine_; }
 
   /// The shipped program or a variant of it for a payload kind.
   Process Run(Payload payload, const std::string& args,
@@ -39,48 +41,41 @@ class Runner {
   /// A program file made of bytes, run as RunProgram does.
   Process RunBytes(const std::string& bytes, const std::string& args,
                    const std::string& environment = "");
+
+ protected:
+  const std::string dir_;
+
+ private:
+  const std::string image_, shipped_;
+  const bool underWine_;
 };
 
 class HostRunner : public Runner {
  public:
   HostRunner();
-  ~HostRunner() override;
   void Prepare(const std::string& script) override;
   Process RunProgram(const std::string& path, const std::string& args,
                      const std::string& environment) override;
   void Load() override;
   std::string Dump(const std::vector<std::string>& keys) override;
-  std::string Image() const override;
-  std::string Shipped() const override;
-  std::string Folder() const override { return dir_; }
-  bool UnderWine() const override { return false; }
   const std::string& hive() const { return hive_; }
 
  private:
-  std::string dir_;
-  std::string hive_;
+  const std::string hive_;
 };
 
 class WineRunner : public Runner {
  public:
   WineRunner();
-  ~WineRunner() override;
   void Prepare(const std::string& script) override;
   Process RunProgram(const std::string& path, const std::string& args,
                      const std::string& environment) override;
   void Load() override;
   std::string Dump(const std::vector<std::string>& keys) override;
-  std::string Image() const override;
-  std::string Shipped() const override;
-  std::string Folder() const override { return dir_; }
-  bool UnderWine() const override { return true; }
   /// Runs regdump with these arguments; its output.
   Process RegDump(const std::vector<std::string>& args);
   /// Runs a Windows program (a path or one of Wine's own) with arguments.
   Process Wine(std::vector<std::string> args);
-
- private:
-  std::string dir_;
 };
 
 /// The outcome that the program's own logic gives file, run in this process

@@ -7,13 +7,10 @@ set -euo pipefail
 . "$(dirname "$0")/wine_prefix.sh"
 export WINEDEBUG=-all WINEPREFIX
 failures=0
-check() {  # what, expected status, actual status
-  if [ "$3" -ne "$2" ]; then
-    echo "FAIL $1: status $3, expected $2"
-    failures=$((failures + 1))
-  else
-    echo "ok $1"
-  fi
+check() {  # what, expected, actual
+  [ "$3" -eq "$2" ] && echo "ok $1" && return
+  echo "FAIL $1: $3, expected $2"
+  failures=$((failures + 1))
 }
 
 boots=0

@@ -164,23 +164,12 @@ int ReadInput(const std::string& path, std::string* bytes) {
 }
 
 int PayloadStatus(const AppendedPayload& payload) {
-  switch (payload.problem) {
-    case AppendedPayload::kNone:
-      return kExitOk;
-    case AppendedPayload::kEmpty:
-      return kExitEmpty;
-    case AppendedPayload::kNotExecutable:
-      return kExitNotExecutable;
-    case AppendedPayload::kNoTrailer:
-      return kExitNoTrailer;
-    case AppendedPayload::kLengthPastFile:
-      return kExitLengthPastFile;
-    case AppendedPayload::kNoByteOrderMark:
-      return kExitNoByteOrderMark;
-    case AppendedPayload::kSignedUnaligned:
-      return kExitSignedUnaligned;
-  }
-  return kExitFailed;
+  static const int kStatus[] = {
+      kExitOk,           kExitEmpty,           kExitNotExecutable,
+      kExitNoTrailer,    kExitLengthPastFile,  kExitNoByteOrderMark,
+      kExitSignedUnaligned,
+  };  // by AppendedPayload::Problem
+  return kStatus[payload.problem];
 }
 
 // Reads a packed program's payload; fails with one line on stderr.

@@ -1,6 +1,8 @@
 #include "tools/executable.h"
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 
 #include "payload/payload.h"
 #include "payload/payload_io_host.h"
@@ -18,17 +20,33 @@ bool Fits(const std::string& file, uint64_t at, uint64_t size) {
   return at <= file.size() && size <= file.size() - at;
 }
 
-bool PeImageEnd(const std::string& file, uint64_t* end) {
-  if (!Fits(file, 0x3c, 4))
+// Where a PE file's file header and optional header stand.
+struct PeHeaders {
+  uint64_t file;          // after the "PE\0\0" signature
+  uint64_t optional;
+  uint64_t optionalSize;  // as the file header gives it
+};
+
+// False for a file that is not a PE file, or that holds fewer than size
+// bytes of headers from the signature on.
+bool FindPeHeaders(const std::string& file, uint64_t size, PeHeaders* h) {
+  if (file.size() < 64 || file.compare(0, 2, "MZ") != 0)
     return false;
   uint64_t pe = Read(file, 0x3c, 4);
-  if (!Fits(file, pe, 24) || file.compare(pe, 4, std::string("PE\0\0", 4)))
+  if (!Fits(file, pe, size) || file.compare(pe, 4, std::string("PE\0\0", 4)))
     return false;
-  uint64_t sections = Read(file, pe + 6, 2);
-  uint64_t symbols = Read(file, pe + 12, 4);
-  uint64_t symbolCount = Read(file, pe + 16, 4);
-  uint64_t optionalSize = Read(file, pe + 20, 2);
-  uint64_t optional = pe + 24;
+  *h = PeHeaders{pe + 4, pe + 24, Read(file, pe + 20, 2)};
+  return true;
+}
+
+bool PeImageEnd(const std::string& file, uint64_t* end) {
+  PeHeaders h;
+  if (!FindPeHeaders(file, 24, &h))
+    return false;
+  uint64_t sections = Read(file, h.file + 2, 2);
+  uint64_t symbols = Read(file, h.file + 8, 4);
+  uint64_t symbolCount = Read(file, h.file + 12, 4);
+  uint64_t optional = h.optional, optionalSize = h.optionalSize;
   if (!Fits(file, optional, optionalSize) || optionalSize < 64)
     return false;
   uint64_t furthest = Read(file, optional + 60, 4);  // SizeOfHeaders
@@ -94,7 +112,7 @@ bool ElfImageEnd(const std::string& file, uint64_t* end) {
 }  // namespace
 
 bool FindImageEnd(const std::string& file, uint64_t* end, bool* isPe) {
-  bool pe = file.compare(0, 2, "MZ") == 0 && PeImageEnd(file, end);
+  bool pe = PeImageEnd(file, end);
   if (isPe)
     *isPe = pe;
   return pe || ElfImageEnd(file, end);
@@ -105,21 +123,18 @@ namespace {
 // Where a PE file's certificate-table entry stands, as the program finds it
 // (field by field, with the same checks); false when it has none.
 bool CertificateEntry(const std::string& file, uint64_t* entry) {
-  if (file.size() < 64 || file.compare(0, 2, "MZ") != 0)
+  PeHeaders h;
+  if (!FindPeHeaders(file, 26, &h))
     return false;
-  uint64_t pe = Read(file, 0x3c, 4);
-  if (!Fits(file, pe, 26) || file.compare(pe, 4, std::string("PE\0\0", 4)))
-    return false;
-  uint64_t optionalSize = Read(file, pe + 20, 2);
-  uint64_t magic = Read(file, pe + 24, 2);
+  uint64_t magic = Read(file, h.optional, 2);
   if (magic != 0x10b && magic != 0x20b)
     return false;
   uint64_t counted = magic == 0x20b ? 108 : 92;  // PE32+ or PE32
   uint64_t security = counted + 4 + 4 * 8;
-  if (optionalSize < security + 8 || !Fits(file, pe + 24, security + 8) ||
-      Read(file, pe + 24 + counted, 4) < 5)
+  if (h.optionalSize < security + 8 || !Fits(file, h.optional, security + 8) ||
+      Read(file, h.optional + counted, 4) < 5)
     return false;
-  *entry = pe + 24 + security;
+  *entry = h.optional + security;
   return true;
 }
 
@@ -279,4 +294,11 @@ bool ReadScriptAsTheProgram(const std::string& script) {
   if (!ok)
     FreeRunBuffers();
   return ok;
+}
+
+bool ReadScriptFileAsTheProgram(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string script((std::istreambuf_iterator<char>(in)),
+                     std::istreambuf_iterator<char>());
+  return in && !script.empty() && ReadScriptAsTheProgram(script);
 }

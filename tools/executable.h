@@ -66,3 +66,7 @@ std::string MinimalPeHeaders(bool pe32plus);
 /// GetModulePath and ReadPayload. On success ScriptText holds the text;
 /// FreeRunBuffers releases it.
 bool ReadScriptAsTheProgram(const std::string& script);
+
+/// The same for a script file's bytes; false for a file that cannot be read
+/// or is empty.
+bool ReadScriptFileAsTheProgram(const std::string& path);

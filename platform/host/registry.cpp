@@ -116,6 +116,19 @@ LONG ResolveHandle(HKEY handle, REGSAM required, Key** key,
   return ERROR_SUCCESS;
 }
 
+using ValueAt = decltype(Key::values)::iterator;
+
+// The value of a key that a handle names, looked up with the access
+// required.
+LONG FindValue(HKEY handle, REGSAM required, LPCSTR name, Key** key,
+               ValueAt* value) {
+  LONG rc = ResolveHandle(handle, required, key);
+  if (rc != ERROR_SUCCESS)
+    return rc;
+  *value = (*key)->values.find(std::string_view(name ? name : ""));
+  return *value == (*key)->values.end() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+}
+
 // Splits a subkey path into its names. Like Wine, trailing backslashes and
 // empty names between two backslashes are skipped, while a leading backslash
 // is refused.
@@ -389,12 +402,10 @@ LONG RegCreateKeyExA(HKEY handle, LPCSTR subKey, DWORD, LPSTR, DWORD,
 LONG RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD, LPDWORD type,
                       LPBYTE data, LPDWORD dataSize) {
   Key* key;
-  LONG rc = ResolveHandle(handle, KEY_QUERY_VALUE, &key);
+  ValueAt value;
+  LONG rc = FindValue(handle, KEY_QUERY_VALUE, valueName, &key, &value);
   if (rc != ERROR_SUCCESS)
     return rc;
-  auto value = key->values.find(std::string_view(valueName ? valueName : ""));
-  if (value == key->values.end())
-    return ERROR_FILE_NOT_FOUND;
   if (type)
     *type = value->second.type;
   DWORD size = static_cast<DWORD>(value->second.data.size());
@@ -476,12 +487,10 @@ LONG RegDeleteKeyA(HKEY handle, LPCSTR subKey) {
 
 LONG RegDeleteValueA(HKEY handle, LPCSTR valueName) {
   Key* key;
-  LONG rc = ResolveHandle(handle, KEY_SET_VALUE, &key);
+  ValueAt value;
+  LONG rc = FindValue(handle, KEY_SET_VALUE, valueName, &key, &value);
   if (rc != ERROR_SUCCESS)
     return rc;
-  auto value = key->values.find(std::string_view(valueName ? valueName : ""));
-  if (value == key->values.end())
-    return ERROR_FILE_NOT_FOUND;
   key->values.erase(value);
   g_generation++;
   return ERROR_SUCCESS;
