@@ -7,6 +7,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
 #include "payload/payload.h"
@@ -29,37 +30,23 @@ std::string g_image;
 std::string ExecutablePath() {
   if (g_has_image)
     return g_image_path;
-  std::string path(256, '\0');
-  for (;;) {
-    ssize_t length = readlink("/proc/self/exe", &path[0], path.size());
-    if (length < 0)
-      return std::string();
-    if (static_cast<size_t>(length) < path.size()) {
-      path.resize(static_cast<size_t>(length));
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
+  std::error_code error;
+  return std::filesystem::read_symlink("/proc/self/exe", error);
 }
 
+// Like GetModuleFileName: a path that does not fit is cut to capacity
+// characters, the last one being the terminator, and capacity is answered.
 template <typename Char>
 DWORD CopyPath(Char* buffer, DWORD capacity) {
   std::string path = ExecutablePath();
   if (path.empty() || capacity == 0)
     return 0;
-  // Like GetModuleFileName: a path that does not fit is cut to capacity
-  // characters, the last one being the terminator.
-  DWORD length = static_cast<DWORD>(path.size());
-  if (length >= capacity) {
-    for (DWORD i = 0; i + 1 < capacity; ++i)
-      buffer[i] = static_cast<Char>(static_cast<unsigned char>(path[i]));
-    buffer[capacity - 1] = 0;
-    return capacity;
-  }
-  for (DWORD i = 0; i < length; ++i)
+  DWORD copied = path.size() < capacity ? static_cast<DWORD>(path.size())
+                                        : capacity - 1;
+  for (DWORD i = 0; i < copied; ++i)
     buffer[i] = static_cast<Char>(static_cast<unsigned char>(path[i]));
-  buffer[length] = 0;
-  return length;
+  buffer[copied] = 0;
+  return path.size() < capacity ? copied : capacity;
 }
 
 template <typename Char>
@@ -200,39 +187,19 @@ void ClosePayloadFile(PayloadFile handle) {
 int ConvertWideToAnsi(const WCHAR* wide, char* ansi, int capacity) {
   if (g_failing_conversion > 0 && --g_failing_conversion == 0)
     return 0;
-  // A surrogate pair is one character, and none is in the code page.
-  auto isPair = [](const WCHAR* p) {
-    return *p >= 0xD800 && *p <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF;
-  };
-  if (!ansi) {
-    size_t needed = 1;  // the terminator
-    for (const WCHAR* p = wide;; ++p) {
-      WCHAR c = *p;
-      if (c < 0xD800) {
-        if (c == 0)
-          break;
-      } else if (isPair(p)) {
-        ++p;
-      }
-      ++needed;
+  // One character a unit, but one for a surrogate pair (none is in the code
+  // page); without a buffer only counted. A buffer too small is a failure,
+  // as the platform's (ERROR_INSUFFICIENT_BUFFER).
+  size_t count = 0;
+  for (const WCHAR* p = wide;; ++p, ++count) {
+    if (ansi) {
+      if (count >= static_cast<size_t>(capacity > 0 ? capacity : 0))
+        return 0;
+      ansi[count] = *p < 0x80 ? static_cast<char>(*p) : ToCp1252(*p);
     }
-    return needed > 0x7fffffff ? 0 : static_cast<int>(needed);
+    if (*p == 0)
+      break;
+    p += *p >= 0xD800 && *p <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF;
   }
-  // Converts straight into the buffer, in one pass; a buffer too small is
-  // a failure, as the platform's (ERROR_INSUFFICIENT_BUFFER).
-  char* out = ansi;
-  char* const end = ansi + (capacity > 0 ? capacity : 0);
-  for (const WCHAR* p = wide; out < end; ++p) {
-    uint32_t unit = *p;
-    if (unit < 0x80) {
-      *out++ = static_cast<char>(unit);
-      if (unit == 0)
-        return static_cast<int>(out - ansi);
-      continue;
-    }
-    if (isPair(p))
-      ++p;
-    *out++ = ToCp1252(unit);
-  }
-  return 0;
+  return count >= 0x7fffffff ? 0 : static_cast<int>(count + 1);
 }

@@ -13,7 +13,7 @@ TEST(SampleDatabase, InstallsEveryKeyAndValue) {
   EXPECT_EQ(SetupRun("-ns -ne"), 0);
   HostClearModuleImage();
   size_t keys = 0, values = 0;
-  ASSERT_TRUE(HostRegistryCount(HKEY_LOCAL_MACHINE, "Software\\morvelan\\DRIVER2",
+  ASSERT_TRUE(CountKeys(HKEY_LOCAL_MACHINE, "Software\\morvelan\\DRIVER2",
                                 &keys, &values));
   EXPECT_EQ(keys, 1810u);
   EXPECT_EQ(values, 4131u);

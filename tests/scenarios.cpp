@@ -140,7 +140,7 @@ void CheckRegistry(const Check& check) {
   switch (check.kind) {
     case Check::kComplete: {
       size_t keys = 0, values = 0;
-      ASSERT_TRUE(HostRegistryCount(HKEY_LOCAL_MACHINE, kDriver2, &keys, &values));
+      ASSERT_TRUE(CountKeys(HKEY_LOCAL_MACHINE, kDriver2, &keys, &values));
       EXPECT_EQ(keys, 1810u);
       EXPECT_EQ(values, 4131u);
       EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, kDriver2, "DriverVersion"), Dword(71));

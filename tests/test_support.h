@@ -39,6 +39,33 @@ inline bool KeyExists(HKEY root, const std::string& path) {
   return true;
 }
 
+/// Counts the key at root\path and every key below it, and all their
+/// values, from the registry's text form. False if there is no such key.
+inline bool CountKeys(HKEY root, const std::string& path, size_t* keys,
+                      size_t* values) {
+  std::string top = root == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER\\"
+                    : root == HKEY_CLASSES_ROOT
+                        ? "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\"
+                        : "HKEY_LOCAL_MACHINE\\";
+  top = HostFoldName(top + path);
+  const std::string text = HostRegistryExport();
+  HiveReader reader{text};
+  HiveLine line;
+  std::string error;
+  bool inside = false;
+  *keys = *values = 0;
+  while (ReadHiveLine(&reader, &line, &error)) {
+    if (line.kind == HiveLine::kKey) {
+      std::string folded = HostFoldName(line.path);
+      inside = folded == top || folded.rfind(top + "\\", 0) == 0;
+      *keys += inside;
+    } else {
+      *values += inside;
+    }
+  }
+  return *keys > 0;
+}
+
 /// The value's type and bytes, or type REG_NONE with "missing" when absent.
 struct StoredValue {
   DWORD type = REG_NONE;

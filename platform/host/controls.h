@@ -28,8 +28,3 @@ size_t HostRegistryOpenHandles();
 
 /// Grows with every change to the registry's keys or values.
 uint64_t HostRegistryGeneration();
-
-/// Counts the key at root\path and every key below it, and all their values.
-/// False if there is no such key.
-bool HostRegistryCount(HKEY root, const char* path, size_t* keys,
-                       size_t* values);

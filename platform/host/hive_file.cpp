@@ -71,43 +71,43 @@ std::string HostHiveDefaultPath() {
   return base + "/drvsetup/registry.hive";
 }
 
-bool HostHiveOpen(const std::string& path, std::string* error) {
-  g_path = path;
-  g_readable = false;
-  g_loaded = HostRegistryGeneration();
-  std::error_code ignored;
-  std::filesystem::create_directories(DirectoryOf(path), ignored);
+namespace {
+
+// Takes the hive's lock and loads the hive; a missing hive is a fresh
+// registry.
+bool LockAndLoad(const std::string& path, std::string* error) {
   std::string lockPath = path + ".lock";
   g_lock_fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (g_lock_fd < 0) {
+  int locked;
+  do
+    locked = g_lock_fd < 0 ? -1 : flock(g_lock_fd, LOCK_EX);
+  while (locked != 0 && errno == EINTR);
+  if (locked != 0) {
     *error = SystemError(lockPath);
-    HostRegistrySetUnavailable(true);
     return false;
-  }
-  while (flock(g_lock_fd, LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      *error = SystemError(lockPath);
-      HostRegistrySetUnavailable(true);
-      return false;
-    }
   }
   std::string text;
   bool missing;
+  if (!ReadWholeFile(path, &text, &missing, error))
+    return missing;
+  if (HostRegistryImport(text, error))
+    return true;
+  *error = path + ": " + *error;
+  return false;
+}
+
+}  // namespace
+
+bool HostHiveOpen(const std::string& path, std::string* error) {
+  g_path = path;
+  std::error_code ignored;
+  std::filesystem::create_directories(DirectoryOf(path), ignored);
   HostRegistryReset();
-  g_loaded = HostRegistryGeneration();  // a hive that fails to load stays
-  if (!ReadWholeFile(path, &text, &missing, error)) {
-    if (!missing) {
-      HostRegistrySetUnavailable(true);
-      return false;
-    }
-  } else if (!HostRegistryImport(text, error)) {
-    *error = path + ": " + *error;
-    HostRegistrySetUnavailable(true);
-    return false;
-  }
+  g_readable = LockAndLoad(path, error);
+  // A hive that cannot be read is left as it is, and never written.
+  HostRegistrySetUnavailable(!g_readable);
   g_loaded = HostRegistryGeneration();
-  g_readable = true;
-  return true;
+  return g_readable;
 }
 
 bool HostHiveSave(std::string* error) {

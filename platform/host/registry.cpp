@@ -26,22 +26,19 @@
 
 using stand_in::Key;
 
-// A handle: the key it names and the access it was opened with. Handles
-// are recycled, never freed, so that a closed one is still safe to look at.
+// A handle: the key it names (kept alive while the handle is open, deleted
+// or not) and the access it was opened with. Handles are recycled, never
+// freed, so that a closed one is still safe to look at.
 struct HKEY__ {
-  Key* key;
+  std::shared_ptr<Key> key;
   REGSAM access;
-  bool open;
 };
 
 namespace {
 
-std::unique_ptr<Key> g_local_machine;
-std::unique_ptr<Key> g_current_user;
-std::deque<HKEY__> g_handles;  // every handle made
+std::shared_ptr<Key> g_local_machine, g_current_user;
+std::deque<HKEY__> g_handles;  // every handle made; closed ones hold no key
 std::vector<HKEY> g_free_handles;
-size_t g_open_handles = 0;
-std::map<Key*, std::unique_ptr<Key>> g_orphans;  // deleted, still named
 std::vector<std::string> g_journal;
 bool g_keep_journal = true;
 std::vector<HostRegistryCall> g_calls;
@@ -54,19 +51,18 @@ bool g_shell_library_present = true;
 // Upper case for Windows-1252: a-z, the accented small letters 0xE0-0xFE
 // (but not the division sign 0xF7), and the four small letters of the
 // 0x80-0x9F block (s and z with caron, oe, y with diaeresis).
-unsigned char Fold(unsigned char c) {
-  if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
-    return static_cast<unsigned char>(c - 0x20);
-  switch (c) {
-    case 0x9A:
-    case 0x9C:
-    case 0x9E:
-      return static_cast<unsigned char>(c - 0x10);
-    case 0xFF:
-      return 0x9F;
+struct FoldTable {
+  unsigned char upper[256];
+  FoldTable() {
+    for (int c = 0; c < 256; ++c)
+      upper[c] = static_cast<unsigned char>(
+          (c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)
+              ? c - 0x20
+              : c == 0x9A || c == 0x9C || c == 0x9E ? c - 0x10
+              : c == 0xFF                           ? 0x9F
+                                                    : c);
   }
-  return c;
-}
+} const kFold;
 
 std::string FullPath(const Key* key) {
   std::string path = key->name;
@@ -85,98 +81,79 @@ Key* ClassesRoot() {
   return software ? stand_in::FindChild(software, "Classes") : nullptr;
 }
 
-// Finds the key a handle names and checks that it grants the required
-// access; predefined roots grant everything. granted, when given, receives
-// what the handle grants.
-LONG ResolveHandle(HKEY handle, REGSAM required, Key** key,
-                   REGSAM* granted = nullptr) {
+// The key a handle names, if the handle grants the required access
+// (predefined roots grant everything); granted receives what it grants.
+LONG Resolve(HKEY handle, REGSAM required, Key** key,
+             REGSAM* granted = nullptr) {
+  REGSAM access = KEY_ALL_ACCESS;
+  if (handle == HKEY_LOCAL_MACHINE)
+    *key = g_local_machine.get();
+  else if (handle == HKEY_CURRENT_USER)
+    *key = g_current_user.get();
+  else if (handle == HKEY_CLASSES_ROOT)
+    *key = ClassesRoot();
+  else
+    *key = handle->key.get(), access = handle->access;
   if (g_unavailable)
     return ERROR_ACCESS_DENIED;
-  REGSAM access = KEY_ALL_ACCESS;
-  if (handle == HKEY_LOCAL_MACHINE) {
-    *key = g_local_machine.get();
-  } else if (handle == HKEY_CURRENT_USER) {
-    *key = g_current_user.get();
-  } else if (handle == HKEY_CLASSES_ROOT) {
-    *key = ClassesRoot();
-  } else {
-    if (!handle->open)
-      return ERROR_INVALID_HANDLE;
-    *key = handle->key;
-    access = handle->access;
-  }
   if (!*key)
     return ERROR_INVALID_HANDLE;
   if ((*key)->deleted)
     return ERROR_KEY_DELETED;
-  if ((access & required) != required)
-    return ERROR_ACCESS_DENIED;
   if (granted)
     *granted = access;
-  return ERROR_SUCCESS;
+  return (access & required) == required ? ERROR_SUCCESS
+                                         : ERROR_ACCESS_DENIED;
 }
 
-using ValueAt = decltype(Key::values)::iterator;
-
-// The value of a key that a handle names, looked up with the access
-// required.
-LONG FindValue(HKEY handle, REGSAM required, LPCSTR name, Key** key,
-               ValueAt* value) {
-  LONG rc = ResolveHandle(handle, required, key);
-  if (rc != ERROR_SUCCESS)
-    return rc;
-  *value = (*key)->values.find(std::string_view(name ? name : ""));
-  return *value == (*key)->values.end() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
-}
-
-// Splits a subkey path into its names. Like Wine, trailing backslashes and
-// empty names between two backslashes are skipped, while a leading backslash
-// is refused.
-LONG SplitPath(const char* subKey, std::vector<std::string_view>* names) {
-  names->clear();
-  if (!subKey)
-    return ERROR_SUCCESS;
-  if (subKey[0] == '\\')
-    return ERROR_BAD_PATHNAME;
-  for (const char* p = subKey; *p;) {
-    const char* end = strchr(p, '\\');
-    if (!end)
-      end = p + strlen(p);
-    if (static_cast<size_t>(end - p) > stand_in::kMaxKeyNameLength)
-      return ERROR_INVALID_PARAMETER;
-    if (end > p)
-      names->emplace_back(p, static_cast<size_t>(end - p));
-    p = *end ? end + 1 : end;
-  }
-  return ERROR_SUCCESS;
-}
-
-// Follows handle\subKey as far as it exists: *key is the deepest existing
-// key, *found how many names of the path lead there.
+// Follows handle\subKey as far as it exists: key becomes the deepest
+// existing key, found the number of names that lead there. Like Wine,
+// trailing backslashes and empty names between two backslashes are
+// skipped, while a leading backslash is refused.
 LONG Walk(HKEY handle, const char* subKey, std::vector<std::string_view>* names,
           Key** key, size_t* found, REGSAM* granted = nullptr) {
-  LONG rc = ResolveHandle(handle, 0, key, granted);
-  if (rc == ERROR_SUCCESS)
-    rc = SplitPath(subKey, names);
-  for (*found = 0; rc == ERROR_SUCCESS && *found < names->size(); ++*found) {
+  LONG rc = Resolve(handle, 0, key, granted);
+  if (rc != ERROR_SUCCESS)
+    return rc;
+  if (subKey && subKey[0] == '\\')
+    return ERROR_BAD_PATHNAME;
+  for (const char* p = subKey ? subKey : ""; *p;) {
+    size_t length = strcspn(p, "\\");
+    if (length > stand_in::kMaxKeyNameLength)
+      return ERROR_INVALID_PARAMETER;
+    if (length)
+      names->emplace_back(p, length);
+    p += length + (p[length] != 0);
+  }
+  for (*found = 0; *found < names->size(); ++*found) {
     Key* child = stand_in::FindChild(*key, (*names)[*found]);
     if (!child)
       break;
     *key = child;
   }
-  return rc;
+  return ERROR_SUCCESS;
 }
 
 // The existing key at handle\subKey, unless it denies access.
 LONG Find(HKEY handle, const char* subKey, Key** key) {
   std::vector<std::string_view> names;
-  size_t found;
+  size_t found = 0;
   LONG rc = Walk(handle, subKey, &names, key, &found);
   if (rc == ERROR_SUCCESS && found < names.size())
-    rc = ERROR_FILE_NOT_FOUND;
-  if (rc == ERROR_SUCCESS && (*key)->denied)
-    rc = ERROR_ACCESS_DENIED;
-  return rc;
+    return ERROR_FILE_NOT_FOUND;
+  return rc == ERROR_SUCCESS && (*key)->denied ? ERROR_ACCESS_DENIED : rc;
+}
+
+using ValueAt = decltype(Key::values)::iterator;
+
+// A value of the key that a handle names, looked up with the access required.
+LONG FindValue(HKEY handle, REGSAM required, LPCSTR name, Key** key,
+               ValueAt* value) {
+  LONG rc = Resolve(handle, required, key);
+  if (rc != ERROR_SUCCESS)
+    return rc;
+  *value = (*key)->values.find(std::string_view(name ? name : ""));
+  return *value == (*key)->values.end() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
 }
 
 HKEY NewHandle(Key* key, REGSAM access) {
@@ -186,23 +163,12 @@ HKEY NewHandle(Key* key, REGSAM access) {
   }
   HKEY handle = g_free_handles.back();
   g_free_handles.pop_back();
-  *handle = HKEY__{key, access, true};
-  ++key->handles;
-  ++g_open_handles;
+  // The parent's share of the key keeps it alive; so does this handle's.
+  handle->key = key->parent ? key->parent->children.find(key->name)->second
+                : key == g_local_machine.get() ? g_local_machine
+                                               : g_current_user;
+  handle->access = access;
   return handle;
-}
-
-// Takes a key without children out of the tree; it is freed, or kept while
-// handles still name it.
-void Unlink(Key* key) {
-  Journal("delete ", key);
-  auto entry = key->parent->children.find(key->name);
-  std::unique_ptr<Key> owned = std::move(entry->second);
-  key->parent->children.erase(entry);
-  key->deleted = true;
-  key->parent = nullptr;
-  if (key->handles)
-    g_orphans[key] = std::move(owned);
 }
 
 // Deletes top and everything below it, each child before its parent,
@@ -210,19 +176,22 @@ void Unlink(Key* key) {
 // (RegDeleteTree), stops at the first key that denies access; the non-NT
 // family's RegDeleteKeyA takes the whole subtree.
 LONG DeleteTree(Key* top, bool stopAtDenied) {
-  Key* key = top;
-  for (;;) {
+  for (Key* key = top;;) {
     if (stopAtDenied && key->denied)
       return ERROR_ACCESS_DENIED;
     if (!key->children.empty()) {
       key = key->children.begin()->second.get();
       continue;
     }
+    Journal("delete ", key);
     Key* parent = key->parent;
-    bool last = key == top;
-    Unlink(key);
+    auto entry = parent->children.find(key->name);
+    std::shared_ptr<Key> kept = std::move(entry->second);  // until a handle
+    parent->children.erase(entry);                          // lets it go
+    key->deleted = true;  // handles that name it fail from now on
+    key->parent = nullptr;
     g_generation++;
-    if (last)
+    if (key == top)
       return ERROR_SUCCESS;
     key = parent;
   }
@@ -232,56 +201,46 @@ LONG DeleteTree(Key* top, bool stopAtDenied) {
 LONG FindForDelete(HKEY handle, LPCSTR subKey, Key** target) {
   LONG rc = Find(handle, subKey, target);
   if (rc == ERROR_SUCCESS &&
-      ((*target)->parent == nullptr || *target == ClassesRoot()))
-    rc = ERROR_ACCESS_DENIED;
+      (!(*target)->parent || *target == ClassesRoot()))
+    return ERROR_ACCESS_DENIED;
   return rc;
 }
 
 void TraceCall(HostRegistryCall::Kind kind, HKEY handle, const char* argument,
                const Key* key, bool created, std::string stored, LONG result,
                DWORD type = 0, const BYTE* data = nullptr, DWORD size = 0) {
-  if (!g_trace_calls)
-    return;
-  g_calls.push_back(HostRegistryCall{
-      kind, argument, reinterpret_cast<uintptr_t>(key), created,
-      std::move(stored), result, handle, type,
-      data ? std::string(reinterpret_cast<const char*>(data), size)
-           : std::string()});
+  if (g_trace_calls)
+    g_calls.push_back(HostRegistryCall{
+        kind, argument, reinterpret_cast<uintptr_t>(key), created,
+        std::move(stored), result, handle, type,
+        data ? std::string(reinterpret_cast<const char*>(data), size)
+             : std::string()});
 }
 
-LONG CreateKey(HKEY handle, LPCSTR subKey, REGSAM access, PHKEY result,
-               bool* made, Key** opened) {
+LONG CreateKey(HKEY handle, LPCSTR subKey, Key** key, bool* made) {
   std::vector<std::string_view> names;
-  size_t found;
-  REGSAM granted;
-  Key* key;
-  LONG rc = Walk(handle, subKey, &names, &key, &found, &granted);
+  size_t found = 0;
+  REGSAM granted = 0;
+  LONG rc = Walk(handle, subKey, &names, key, &found, &granted);
   if (rc != ERROR_SUCCESS)
     return rc;
   size_t newLevels = names.size() - found;
-  if (key->denied)
+  // Making any new key, however deep, takes the right to create subkeys on
+  // the handle the path starts from. Documented: no new key directly under
+  // HKEY_LOCAL_MACHINE, and the depth limits, for which no error code is
+  // named.
+  if ((*key)->denied || (newLevels && !(granted & KEY_CREATE_SUB_KEY)) ||
+      (newLevels && *key == g_local_machine.get()))
     return ERROR_ACCESS_DENIED;
-  if (newLevels > 0) {
-    // Making any new key, however deep, takes the right to create subkeys
-    // on the handle the path starts from.
-    if (!(granted & KEY_CREATE_SUB_KEY))
-      return ERROR_ACCESS_DENIED;
-    // Documented: no new key directly under HKEY_LOCAL_MACHINE, and the
-    // depth limits, for which it names no error code.
-    if (key == g_local_machine.get())
-      return ERROR_ACCESS_DENIED;
-    if (newLevels > stand_in::kMaxNewLevels ||
-        key->depth + newLevels > stand_in::kMaxDepth)
-      return ERROR_INVALID_PARAMETER;
-    for (size_t i = found; i < names.size(); ++i) {
-      key = stand_in::AddChild(key, names[i]);
-      Journal("create ", key);
-    }
-    g_generation++;
+  if (newLevels > stand_in::kMaxNewLevels ||
+      (*key)->depth + newLevels > stand_in::kMaxDepth)
+    return ERROR_INVALID_PARAMETER;
+  for (size_t i = found; i < names.size(); ++i) {
+    *key = stand_in::AddChild(*key, names[i]);
+    Journal("create ", *key);
   }
+  g_generation += newLevels > 0;
   *made = newLevels > 0;
-  *result = NewHandle(key, access);
-  *opened = key;
   return ERROR_SUCCESS;
 }
 
@@ -294,8 +253,8 @@ namespace stand_in {
 bool FoldedLess::operator()(std::string_view a, std::string_view b) const {
   size_t common = a.size() < b.size() ? a.size() : b.size();
   for (size_t i = 0; i < common; ++i) {
-    unsigned char x = Fold(static_cast<unsigned char>(a[i]));
-    unsigned char y = Fold(static_cast<unsigned char>(b[i]));
+    unsigned char x = kFold.upper[static_cast<unsigned char>(a[i])];
+    unsigned char y = kFold.upper[static_cast<unsigned char>(b[i])];
     if (x != y)
       return x < y;
   }
@@ -303,11 +262,11 @@ bool FoldedLess::operator()(std::string_view a, std::string_view b) const {
 }
 
 Key::~Key() {
-  std::vector<std::unique_ptr<Key>> pending;
+  std::vector<std::shared_ptr<Key>> pending;
   for (auto& child : children)
     pending.push_back(std::move(child.second));
   while (!pending.empty()) {
-    std::unique_ptr<Key> key = std::move(pending.back());
+    std::shared_ptr<Key> key = std::move(pending.back());
     pending.pop_back();
     for (auto& child : key->children)
       pending.push_back(std::move(child.second));
@@ -329,13 +288,11 @@ Key* FindChild(const Key* parent, std::string_view name) {
 }
 
 Key* AddChild(Key* parent, std::string_view name) {
-  auto key = std::make_unique<Key>();
+  auto key = std::make_shared<Key>();
   key->name = std::string(name);
   key->parent = parent;
   key->depth = parent->depth + 1;
-  Key* added = key.get();
-  parent->children.emplace(added->name, std::move(key));
-  return added;
+  return parent->children.emplace(key->name, key).first->second.get();
 }
 
 std::unique_ptr<Key> NewRoot(const char* name) {
@@ -348,11 +305,9 @@ void AdoptTree(std::unique_ptr<Key> localMachine,
                std::unique_ptr<Key> currentUser) {
   g_free_handles.clear();
   for (HKEY__& handle : g_handles) {
-    handle.open = false;
+    handle.key.reset();
     g_free_handles.push_back(&handle);
   }
-  g_open_handles = 0;
-  g_orphans.clear();
   g_local_machine = std::move(localMachine);
   g_current_user = std::move(currentUser);
   g_journal.clear();
@@ -367,10 +322,6 @@ void ResetTree() {
   for (const char* name : {"SYSTEM", "HARDWARE", "SAM", "SECURITY"})
     AddChild(localMachine.get(), name);
   AdoptTree(std::move(localMachine), NewRoot("HKEY_CURRENT_USER"));
-}
-
-void MarkChanged() {
-  g_generation++;
 }
 
 }  // namespace stand_in
@@ -391,11 +342,15 @@ LONG RegCreateKeyExA(HKEY handle, LPCSTR subKey, DWORD, LPSTR, DWORD,
                      LPDWORD disposition) {
   bool made = false;
   Key* key = nullptr;
-  LONG rc = CreateKey(handle, subKey, access, result, &made, &key);
-  if (disposition && rc == ERROR_SUCCESS)
-    *disposition = made ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-  TraceCall(HostRegistryCall::kCreateKey, handle, subKey, key, made,
-            key && g_trace_calls ? FullPath(key) : std::string(), rc);
+  LONG rc = CreateKey(handle, subKey, &key, &made);
+  if (rc == ERROR_SUCCESS) {
+    *result = NewHandle(key, access);
+    if (disposition)
+      *disposition = made ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  }
+  TraceCall(HostRegistryCall::kCreateKey, handle, subKey,
+            rc == ERROR_SUCCESS ? key : nullptr, made,
+            rc == ERROR_SUCCESS && g_trace_calls ? FullPath(key) : "", rc);
   return rc;
 }
 
@@ -409,15 +364,14 @@ LONG RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD, LPDWORD type,
   if (type)
     *type = value->second.type;
   DWORD size = static_cast<DWORD>(value->second.data.size());
-  if (data) {
-    if (!dataSize)
-      return ERROR_INVALID_PARAMETER;
-    if (*dataSize < size) {
-      *dataSize = size;
-      return ERROR_MORE_DATA;
-    }
-    memcpy(data, value->second.data.data(), size);
+  if (data && !dataSize)
+    return ERROR_INVALID_PARAMETER;
+  if (data && *dataSize < size) {
+    *dataSize = size;
+    return ERROR_MORE_DATA;
   }
+  if (data)
+    memcpy(data, value->second.data.data(), size);
   if (dataSize)
     *dataSize = size;
   return ERROR_SUCCESS;
@@ -426,39 +380,35 @@ LONG RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD, LPDWORD type,
 LONG RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD, DWORD type,
                     const BYTE* data, DWORD dataSize) {
   Key* key = nullptr;
-  LONG rc = ResolveHandle(handle, KEY_SET_VALUE, &key);
+  LONG rc = Resolve(handle, KEY_SET_VALUE, &key);
   std::string_view name = valueName ? valueName : "";
-  if (rc == ERROR_SUCCESS && name.size() > stand_in::kMaxValueNameLength)
-    rc = ERROR_INVALID_PARAMETER;  // as Wine
-  if (rc == ERROR_SUCCESS && !data && dataSize)
-    rc = ERROR_INVALID_PARAMETER;
-  if (!data)
-    dataSize = 0;
+  if (rc == ERROR_SUCCESS && (name.size() > stand_in::kMaxValueNameLength ||
+                              (!data && dataSize)))
+    rc = ERROR_INVALID_PARAMETER;  // a long name as Wine
   bool created = false;
   std::string stored;
   if (rc == ERROR_SUCCESS) {
     auto value = key->values.find(name);
     created = value == key->values.end();
     if (created)
-      value = key->values.emplace(std::string(name),
-                                  HiveValue{std::string(name), type, ""}).first;
+      value = key->values.emplace(name, HiveValue{std::string(name), 0, ""})
+                  .first;
     value->second.type = type;
-    if (data)
-      value->second.data.assign(reinterpret_cast<const char*>(data), dataSize);
-    else
-      value->second.data.clear();
-    stored = g_trace_calls ? value->second.name : std::string();
+    value->second.data.assign(data ? reinterpret_cast<const char*>(data) : "",
+                              data ? dataSize : 0);
+    stored = g_trace_calls ? value->second.name : "";
     g_generation++;
   }
-  TraceCall(HostRegistryCall::kSetValue, handle, valueName, key, created,
-            stored, rc, type, data, dataSize);
+  TraceCall(HostRegistryCall::kSetValue, handle, valueName,
+            rc == ERROR_SUCCESS ? key : nullptr, created, stored, rc, type,
+            data, data ? dataSize : 0);
   return rc;
 }
 
 LONG RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LPDWORD nameSize,
                    LPDWORD, LPSTR, LPDWORD, PFILETIME lastWriteTime) {
   Key* key;
-  LONG rc = ResolveHandle(handle, KEY_ENUMERATE_SUB_KEYS, &key);
+  LONG rc = Resolve(handle, KEY_ENUMERATE_SUB_KEYS, &key);
   if (rc != ERROR_SUCCESS)
     return rc;
   if (index >= key->children.size())
@@ -500,23 +450,18 @@ LONG RegCloseKey(HKEY handle) {
   if (handle == HKEY_LOCAL_MACHINE || handle == HKEY_CURRENT_USER ||
       handle == HKEY_CLASSES_ROOT)
     return ERROR_SUCCESS;
-  if (!handle->open)
+  if (!handle->key)
     return ERROR_INVALID_HANDLE;
-  Key* key = handle->key;
-  handle->open = false;
+  handle->key.reset();
   g_free_handles.push_back(handle);
-  --g_open_handles;
-  if (--key->handles == 0 && key->deleted)
-    g_orphans.erase(key);
   return ERROR_SUCCESS;
 }
 
 DWORD SHDeleteKeyA(HKEY handle, LPCSTR subKey) {
   Key* target;
   LONG rc = FindForDelete(handle, subKey, &target);
-  if (rc == ERROR_SUCCESS)
-    rc = DeleteTree(target, true);
-  return static_cast<DWORD>(rc);
+  return static_cast<DWORD>(rc == ERROR_SUCCESS ? DeleteTree(target, true)
+                                                : rc);
 }
 
 BOOL GetVersionExA(LPOSVERSIONINFOA info) {
@@ -545,10 +490,10 @@ void HostRegistryReset() {
 
 bool HostRegistryDenyAccess(HKEY root, const char* path) {
   Key* key;
-  if (Find(root, path, &key) != ERROR_SUCCESS)
-    return false;
-  key->denied = true;
-  return true;
+  bool found = Find(root, path, &key) == ERROR_SUCCESS;
+  if (found)
+    key->denied = true;
+  return found;
 }
 
 void HostRegistrySetUnavailable(bool unavailable) {
@@ -556,30 +501,11 @@ void HostRegistrySetUnavailable(bool unavailable) {
 }
 
 size_t HostRegistryOpenHandles() {
-  return g_open_handles;
+  return g_handles.size() - g_free_handles.size();
 }
 
 uint64_t HostRegistryGeneration() {
   return g_generation;
-}
-
-bool HostRegistryCount(HKEY root, const char* path, size_t* keys,
-                       size_t* values) {
-  Key* top;
-  if (Find(root, path, &top) != ERROR_SUCCESS)
-    return false;
-  *keys = 0;
-  *values = 0;
-  std::vector<const Key*> pending = {top};
-  while (!pending.empty()) {
-    const Key* key = pending.back();
-    pending.pop_back();
-    ++*keys;
-    *values += key->values.size();
-    for (const auto& child : key->children)
-      pending.push_back(child.second.get());
-  }
-  return true;
 }
 
 void HostRegistryKeepJournal(bool keep) {
@@ -603,7 +529,7 @@ const std::vector<HostRegistryCall>& HostRegistryCalls() {
 std::string HostFoldName(const std::string& name) {
   std::string folded = name;
   for (char& c : folded)
-    c = static_cast<char>(Fold(static_cast<unsigned char>(c)));
+    c = static_cast<char>(kFold.upper[static_cast<unsigned char>(c)]);
   return folded;
 }
 
@@ -621,9 +547,9 @@ bool HostShellLibraryPresent() {
 
 void HostPlatformFromEnvironment() {
   const char* family = getenv("DRVSETUP_PLATFORM");
+  const char* noShell = getenv("DRVSETUP_NO_SHLWAPI");
   HostSetPlatformId(family && strcmp(family, "9x") == 0
                         ? VER_PLATFORM_WIN32_WINDOWS
                         : VER_PLATFORM_WIN32_NT);
-  const char* noShell = getenv("DRVSETUP_NO_SHLWAPI");
   HostSetShellLibraryPresent(!(noShell && strcmp(noShell, "1") == 0));
 }

@@ -98,7 +98,7 @@ TEST_F(HostRegistryTest, NamesIgnoreCaseAndKeepTheirs) {
   EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, "software\\morvelan\\driver2", "name"),
             Sz("2"));
   size_t keys, values;
-  ASSERT_TRUE(HostRegistryCount(HKEY_LOCAL_MACHINE, "SOFTWARE\\morvelan", &keys,
+  ASSERT_TRUE(CountKeys(HKEY_LOCAL_MACHINE, "SOFTWARE\\morvelan", &keys,
                                 &values));
   EXPECT_EQ(keys, 2u);
   EXPECT_EQ(values, 1u);
@@ -135,7 +135,7 @@ TEST_F(HostRegistryTest, EveryLetterOfTheCodePageFolds) {
     SetStoredValue(HKEY_CLASSES_ROOT, c.first, c.second, Dword(8));
     EXPECT_EQ(KeyExists(HKEY_CLASSES_ROOT, c.second), c.same);
     size_t keys, values;
-    ASSERT_TRUE(HostRegistryCount(HKEY_CLASSES_ROOT, c.first, &keys, &values));
+    ASSERT_TRUE(CountKeys(HKEY_CLASSES_ROOT, c.first, &keys, &values));
     // One value, named as first created, holding the later data.
     EXPECT_EQ(values, c.same ? 1u : 2u);
     EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, c.first, c.first),

@@ -37,10 +37,9 @@ struct FoldedLess {
 struct Key {
   std::string name;  // as first created
   Key* parent = nullptr;
-  std::map<std::string, std::unique_ptr<Key>, FoldedLess> children;
+  std::map<std::string, std::shared_ptr<Key>, FoldedLess> children;
   std::map<std::string, HiveValue, FoldedLess> values;  // by name
-  uint32_t depth = 0;     // levels below its root
-  uint32_t handles = 0;   // open handles that name it
+  uint32_t depth = 0;  // levels below its root
   bool deleted = false;
   bool denied = false;
 
@@ -60,8 +59,5 @@ void ResetTree();
 void AdoptTree(std::unique_ptr<Key> localMachine,
                std::unique_ptr<Key> currentUser);
 std::unique_ptr<Key> NewRoot(const char* name);
-
-/// Counts every change, so that a caller can tell whether anything changed.
-void MarkChanged();
 
 }  // namespace stand_in
