@@ -59,38 +59,44 @@ std::string Escaped(const std::string& text) {
   return out;
 }
 
-void Dump(HKEY key, const std::string& path) {
-  printf("[%s]\n", path.c_str());
-  std::vector<char> name(16384 + 1);
-  std::vector<BYTE> data(1 << 20);
+// Buffers for every key's names and data, made once: a megabyte made and
+// cleared for each key of a large tree cost seconds.
+std::vector<char> g_name(16384 + 1);
+std::vector<BYTE> g_data(1 << 20);
+
+void Dump(HKEY key, const std::string& path, std::string* out) {
+  *out += "[" + path + "]\n";
+  char hex[8];
   for (DWORD i = 0;; ++i) {
-    DWORD nameSize = static_cast<DWORD>(name.size());
-    DWORD dataSize = static_cast<DWORD>(data.size());
+    DWORD nameSize = static_cast<DWORD>(g_name.size());
+    DWORD dataSize = static_cast<DWORD>(g_data.size());
     DWORD type;
-    LONG rc = RegEnumValueA(key, i, name.data(), &nameSize, nullptr, &type,
-                            data.data(), &dataSize);
+    LONG rc = RegEnumValueA(key, i, g_name.data(), &nameSize, nullptr, &type,
+                            g_data.data(), &dataSize);
     if (rc == ERROR_MORE_DATA) {
-      data.resize(dataSize);
+      g_data.resize(dataSize);
       --i;
       continue;
     }
     if (rc != ERROR_SUCCESS)
       break;
-    printf("\"%s\"=hex(%lu):", Escaped(std::string(name.data(), nameSize)).c_str(),
-           static_cast<unsigned long>(type));
-    for (DWORD b = 0; b < dataSize; ++b)
-      printf(b ? ",%02x" : "%02x", data[b]);
-    printf("\n");
+    *out += "\"" + Escaped(std::string(g_name.data(), nameSize)) + "\"=hex(" +
+            std::to_string(type) + "):";
+    for (DWORD b = 0; b < dataSize; ++b) {
+      snprintf(hex, sizeof(hex), b ? ",%02x" : "%02x", g_data[b]);
+      *out += hex;
+    }
+    *out += "\n";
   }
   for (DWORD i = 0;; ++i) {
-    DWORD nameSize = static_cast<DWORD>(name.size());
-    if (RegEnumKeyExA(key, i, name.data(), &nameSize, nullptr, nullptr,
+    DWORD nameSize = static_cast<DWORD>(g_name.size());
+    if (RegEnumKeyExA(key, i, g_name.data(), &nameSize, nullptr, nullptr,
                       nullptr, nullptr) != ERROR_SUCCESS)
       break;
-    std::string child(name.data(), nameSize);
+    std::string child(g_name.data(), nameSize);
     HKEY sub;
     if (RegOpenKeyExA(key, child.c_str(), 0, KEY_READ, &sub) == ERROR_SUCCESS) {
-      Dump(sub, path + "\\" + Escaped(child));
+      Dump(sub, path + "\\" + Escaped(child), out);
       RegCloseKey(sub);
     }
   }
@@ -139,8 +145,10 @@ int main(int argc, char** argv) {
       RegDeleteTreeA(root, path);
       RegDeleteKeyA(root, path);
     } else if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-      Dump(key, argv[i]);
+      std::string out;
+      Dump(key, argv[i], &out);
       RegCloseKey(key);
+      fwrite(out.data(), 1, out.size(), stdout);
     }
   }
   return 0;

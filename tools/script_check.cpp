@@ -17,30 +17,13 @@
 #include "script/script_scan.h"
 #include "setup/setup_run.h"
 #include "tools/executable.h"
+#include "tools/utf16.h"
 
 namespace {
 
 const uint32_t kMaxScriptBytes = 0xffffffffu - 8;
 
 // ---- The file as written -----------------------------------------------------
-
-void AppendUnit(std::string* out, uint32_t unit) {
-  out->push_back(static_cast<char>(unit & 0xff));
-  out->push_back(static_cast<char>(unit >> 8));
-}
-
-std::string EncodeUtf16(const std::u32string& text) {
-  std::string out = "\xff\xfe";
-  for (char32_t c : text) {
-    if (c >= 0x10000) {
-      AppendUnit(&out, 0xD800 + ((c - 0x10000) >> 10));
-      AppendUnit(&out, 0xDC00 + ((c - 0x10000) & 0x3ff));
-    } else {
-      AppendUnit(&out, c);
-    }
-  }
-  return out;
-}
 
 // UTF-16LE after the byte-order mark; pairs become one character and a lone
 // surrogate stays one. A last odd byte, which the program ignores, is
@@ -704,7 +687,8 @@ bool LoadScript(const std::string& path, const std::string& bytes,
                ": neither UTF-16LE with its byte-order mark nor UTF-8 text";
       return false;
     }
-    script->shipped = EncodeUtf16(script->text);
+    script->shipped = "\xff\xfe";  // UTF-8 already checked: converts as is
+    AppendUtf16(&script->shipped, bytes.substr(start));
   }
   if (script->shipped.size() > kMaxScriptBytes) {
     *error = "too large for the program's four-byte length";
