@@ -61,9 +61,10 @@ std::map<std::string, std::string> Keys() {
   std::string* current = nullptr;
   while (ReadHiveLine(&reader, &line, &error)) {
     if (line.kind == HiveLine::kKey)
-      current = &keys[HostFoldName(line.path)];
+      current = &keys[HostFoldName(HivePath(line))];
     else
-      AppendHiveValue(current, line.value);
+      AppendHiveValue(current, line.value.name, line.value.type,
+                      line.value.data);
   }
   FUZZ_CHECK(error.empty());
   return keys;

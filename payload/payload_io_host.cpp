@@ -187,19 +187,39 @@ void ClosePayloadFile(PayloadFile handle) {
 int ConvertWideToAnsi(const WCHAR* wide, char* ansi, int capacity) {
   if (g_failing_conversion > 0 && --g_failing_conversion == 0)
     return 0;
-  // One character a unit, but one for a surrogate pair (none is in the code
-  // page); without a buffer only counted. A buffer too small is a failure,
-  // as the platform's (ERROR_INSUFFICIENT_BUFFER).
-  size_t count = 0;
-  for (const WCHAR* p = wide;; ++p, ++count) {
-    if (ansi) {
-      if (count >= static_cast<size_t>(capacity > 0 ? capacity : 0))
-        return 0;
-      ansi[count] = *p < 0x80 ? static_cast<char>(*p) : ToCp1252(*p);
+  // A surrogate pair is one character, and none is in the code page.
+  auto isPair = [](const WCHAR* p) {
+    return *p >= 0xD800 && *p <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF;
+  };
+  if (!ansi) {
+    size_t needed = 1;  // the terminator
+    for (const WCHAR* p = wide;; ++p) {
+      WCHAR c = *p;
+      if (c < 0xD800) {
+        if (c == 0)
+          break;
+      } else if (isPair(p)) {
+        ++p;
+      }
+      ++needed;
     }
-    if (*p == 0)
-      break;
-    p += *p >= 0xD800 && *p <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF;
+    return needed > 0x7fffffff ? 0 : static_cast<int>(needed);
   }
-  return count >= 0x7fffffff ? 0 : static_cast<int>(count + 1);
+  // Converts straight into the buffer, in one pass; a buffer too small is
+  // a failure, as the platform's (ERROR_INSUFFICIENT_BUFFER).
+  char* out = ansi;
+  char* const end = ansi + (capacity > 0 ? capacity : 0);
+  for (const WCHAR* p = wide; out < end; ++p) {
+    uint32_t unit = *p;
+    if (unit < 0x80) {
+      *out++ = static_cast<char>(unit);
+      if (unit == 0)
+        return static_cast<int>(out - ansi);
+      continue;
+    }
+    if (isPair(p))
+      ++p;
+    *out++ = ToCp1252(unit);
+  }
+  return 0;
 }

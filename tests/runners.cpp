@@ -78,12 +78,12 @@ std::string CanonicalDump(const std::string& hiveText,
   while (ReadHiveLine(&reader, &line, &error)) {
     if (line.kind == HiveLine::kKey) {
       values = nullptr;
-      const std::string folded = HostFoldName(line.path);
+      const std::string folded = HostFoldName(HivePath(line));
       for (const std::string& key : keys) {
         const std::string top = HostFoldName(key);
         if (folded == top || folded.compare(0, top.size() + 1, top + "\\") == 0) {
           auto& entry = tree[folded];
-          entry.first = "[" + key + line.path.substr(key.size()) + "]";
+          entry.first = "[" + key + HivePath(line).substr(key.size()) + "]";
           values = &entry.second;
         }
       }

@@ -56,7 +56,7 @@ inline bool CountKeys(HKEY root, const std::string& path, size_t* keys,
   *keys = *values = 0;
   while (ReadHiveLine(&reader, &line, &error)) {
     if (line.kind == HiveLine::kKey) {
-      std::string folded = HostFoldName(line.path);
+      std::string folded = HostFoldName(HivePath(line));
       inside = folded == top || folded.rfind(top + "\\", 0) == 0;
       *keys += inside;
     } else {

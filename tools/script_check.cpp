@@ -840,7 +840,7 @@ InstalledTree ReadInstalledTree() {
   while (ReadHiveLine(&reader, &line, &error)) {
     if (line.kind == HiveLine::kKey) {
       tree.keys.push_back(
-          {HostFoldName(line.path), TreeKey{VisibleName(line.path), {}}});
+          {HostFoldName(HivePath(line)), TreeKey{VisibleName(HivePath(line)), {}}});
       continue;
     }
     const HiveValue& v = line.value;
@@ -850,7 +850,7 @@ InstalledTree ReadInstalledTree() {
       shown = "\"" + VisibleName(v.data.substr(0, v.data.size() - 1)) + "\"";
     } else {
       std::string written;  // the hive's own form of other types
-      AppendHiveValue(&written, v);
+      AppendHiveValue(&written, v.name, v.type, v.data);
       shown = written.substr(written.find("\"=") + 2);
       shown.pop_back();
     }

@@ -44,20 +44,18 @@ int HexValue(char c) {
   return -1;
 }
 
-// Reads escaped text from line[*pos] up to (not including) the first of the
-// stop characters, which must come before the line's end. stops ends with
-// '%', so that each search ends at the next escape or stop.
-bool ReadEscaped(const std::string& line, size_t* pos, const char* stops,
+// Reads escaped text from line[*pos] up to (not including) the first stop
+// character, which must come before the line's end. Plain runs are copied
+// whole.
+bool ReadEscaped(std::string_view line, size_t* pos, char stop, char orStop,
                  std::string* out) {
   out->clear();
-  size_t p = *pos;
-  for (;;) {
-    size_t end = line.find_first_of(stops, p);
-    if (end == std::string::npos)
-      return false;
-    out->append(line, p, end - p);
-    p = end;
-    if (line[p] != '%') {
+  for (size_t p = *pos, run = p; p < line.size(); ++p) {
+    char c = line[p];
+    if (c != stop && c != orStop && c != '%')
+      continue;
+    out->append(line.data() + run, p - run);
+    if (c != '%') {
       *pos = p;
       return true;
     }
@@ -66,11 +64,13 @@ bool ReadEscaped(const std::string& line, size_t* pos, const char* stops,
     if (lo < 0)
       return false;
     out->push_back(static_cast<char>(hi * 16 + lo));
-    p += 3;
+    p += 2;
+    run = p + 1;
   }
+  return false;
 }
 
-bool ParseHexBytes(const std::string& text, size_t pos, std::string* out) {
+bool ParseHexBytes(std::string_view text, size_t pos, std::string* out) {
   out->clear();
   for (; pos < text.size(); pos += 3) {
     int hi = HexValue(text[pos]);
@@ -85,29 +85,31 @@ bool ParseHexBytes(const std::string& text, size_t pos, std::string* out) {
   return true;
 }
 
-bool ParseKey(const std::string& line, HiveLine* out) {
-  out->names.clear();
-  out->path.clear();
-  size_t pos = 1;
-  std::string name;
+// The names of a key line, into the strings the last line left (so that
+// reading a large hive does not allocate for every name).
+bool ParseKey(std::string_view line, HiveLine* out) {
+  size_t count = 0, pos = 1;
   do {
-    if (!ReadEscaped(line, &pos, "\\]%", &name) || name.empty())
+    if (out->names.size() <= count)
+      out->names.emplace_back();
+    if (!ReadEscaped(line, &pos, '\\', ']', &out->names[count]) ||
+        out->names[count++].empty())
       return false;
-    out->path += (out->names.empty() ? "" : "\\") + name;
-    out->names.push_back(name);
   } while (line[pos++] == '\\');
+  out->names.resize(count);
   return pos == line.size();
 }
 
-bool ParseValue(const std::string& line, HiveValue* value) {
+bool ParseValue(std::string_view line, HiveValue* value) {
   size_t pos = 1;
-  if (!ReadEscaped(line, &pos, "\"%", &value->name) ||
+  if (!ReadEscaped(line, &pos, '"', '"', &value->name) ||
       line.compare(pos, 2, "\"=") != 0)
     return false;
   pos += 2;
   if (line.compare(pos, 1, "\"") == 0) {
     ++pos;
-    if (!ReadEscaped(line, &pos, "\"%", &value->data) || pos + 1 != line.size())
+    if (!ReadEscaped(line, &pos, '"', '"', &value->data) ||
+        pos + 1 != line.size())
       return false;
     value->type = REG_SZ;
     value->data.push_back('\0');
@@ -130,7 +132,7 @@ bool ParseValue(const std::string& line, HiveValue* value) {
   if (line.compare(pos, 4, "hex(") != 0)
     return false;
   size_t close = line.find("):", pos);
-  std::string digits = line.substr(pos + 4, close - pos - 4);
+  std::string digits(line.substr(pos + 4, close - pos - 4));
   if (close == std::string::npos || digits.empty() || digits.size() > 10 ||
       digits.find_first_not_of("0123456789") != std::string::npos ||
       std::stoull(digits) > 0xffffffffull)
@@ -174,7 +176,7 @@ bool ExportTree(const Key* root, std::string* out, int fd) {
       AppendEscaped(&path, key->name);
       *out += "[" + path + "]\n";
       for (const auto& value : key->values)
-        AppendHiveValue(out, value.second);
+        AppendHiveValue(out, value.first, value.second.type, value.second.data);
       if (!Flush(out, fd, false))
         return false;
       stack.push_back({key, key->children.begin(), path.size()});
@@ -205,18 +207,17 @@ Key* MakePath(const HiveLine& line, Key* localMachine, Key* currentUser,
     *what = "unknown root " + root;
   for (size_t i = 1; key && i < line.names.size(); ++i) {
     const std::string& name = line.names[i];
-    Key* child = stand_in::FindChild(key, name);
     if (name.size() > stand_in::kMaxKeyNameLength) {
       *what = "key name longer than " +
               std::to_string(stand_in::kMaxKeyNameLength) + " characters";
       return nullptr;
     }
-    if (!child && key->depth + 1 > stand_in::kMaxDepth) {
+    if (key->depth + 1 > stand_in::kMaxDepth) {  // no key lies deeper
       *what = "key more than " + std::to_string(stand_in::kMaxDepth) +
               " levels deep";
       return nullptr;
     }
-    key = child ? child : stand_in::AddChild(key, name);
+    key = stand_in::Child(key, name, true);
   }
   return key;
 }
@@ -225,13 +226,13 @@ Key* MakePath(const HiveLine& line, Key* localMachine, Key* currentUser,
 
 bool ReadHiveLine(HiveReader* reader, HiveLine* line, std::string* error) {
   const std::string& text = reader->text;
-  std::string content;
+  std::string_view content;
   error->clear();
   do {
     if (reader->pos >= text.size())
       return false;
     size_t end = std::min(text.find('\n', reader->pos), text.size());
-    content.assign(text, reader->pos, end - reader->pos);
+    content = std::string_view(text).substr(reader->pos, end - reader->pos);
     reader->pos = end + 1;
     ++reader->line;
   } while (content.empty() || content[0] == ';');
@@ -246,25 +247,33 @@ bool ReadHiveLine(HiveReader* reader, HiveLine* line, std::string* error) {
   if (!ok)
     *error = "line " + std::to_string(reader->line) + ": malformed " +
              (content[0] == '[' ? "key path" : "value") + ": " +
-             content.substr(0, 80) + (content.size() > 80 ? "..." : "");
+             std::string(content.substr(0, 80)) +
+             (content.size() > 80 ? "..." : "");
   return ok;
 }
 
-void AppendHiveValue(std::string* out, const HiveValue& value) {
+std::string HivePath(const HiveLine& line) {
+  std::string path;
+  for (const std::string& name : line.names)
+    path += (path.empty() ? "" : "\\") + name;
+  return path;
+}
+
+void AppendHiveValue(std::string* out, const std::string& name, DWORD type,
+                     const std::string& d) {
   out->push_back('"');
-  AppendEscaped(out, value.name);
+  AppendEscaped(out, name);
   out->append("\"=");
-  const std::string& d = value.data;
-  if (value.type == REG_SZ && !d.empty() && d.find('\0') == d.size() - 1) {
+  if (type == REG_SZ && !d.empty() && d.find('\0') == d.size() - 1) {
     out->push_back('"');
     AppendEscaped(out, d.substr(0, d.size() - 1));
     out->push_back('"');
-  } else if (value.type == REG_DWORD && d.size() == 4) {
+  } else if (type == REG_DWORD && d.size() == 4) {
     out->append("dword:");
     for (int i = 3; i >= 0; --i)
       AppendHexByte(out, static_cast<unsigned char>(d[i]));
   } else {
-    out->append("hex(" + std::to_string(value.type) + "):");
+    out->append("hex(" + std::to_string(type) + "):");
     for (size_t i = 0; i < d.size(); ++i) {
       if (i)
         out->push_back(',');
@@ -306,8 +315,14 @@ bool HostRegistryImport(const std::string& text, std::string* error) {
     } else if (line.value.name.size() > stand_in::kMaxValueNameLength) {
       what = "value name longer than " +
              std::to_string(stand_in::kMaxValueNameLength) + " characters";
-    } else if (!key->values.emplace(line.value.name, line.value).second) {
-      what = "value named twice";
+    } else {
+      // In name order, as the hive writes them: each goes last.
+      size_t before = key->values.size();
+      key->values.emplace_hint(
+          key->values.end(), std::move(line.value.name),
+          stand_in::Value{line.value.type, std::move(line.value.data)});
+      if (key->values.size() == before)
+        what = "value named twice";
     }
     if (!what.empty() || !key) {
       *error = "line " + std::to_string(reader.line) + ": " + what;
@@ -316,8 +331,8 @@ bool HostRegistryImport(const std::string& text, std::string* error) {
   }
   if (!error->empty())
     return false;  // a malformed line
-  Key* software = stand_in::FindChild(localMachine.get(), "SOFTWARE");
-  if (!software || !stand_in::FindChild(software, "Classes")) {
+  Key* software = stand_in::Child(localMachine.get(), "SOFTWARE");
+  if (!software || !stand_in::Child(software, "Classes")) {
     *error = "no HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes";
     return false;
   }

@@ -30,7 +30,6 @@ struct HiveValue {
 struct HiveLine {
   enum Kind { kKey, kValue } kind = kKey;
   std::vector<std::string> names;  // a key's path: its root, then each name
-  std::string path;                // the same, joined by backslashes
   HiveValue value;
 };
 
@@ -45,8 +44,12 @@ struct HiveReader {
 /// malformed one.
 bool ReadHiveLine(HiveReader* reader, HiveLine* line, std::string* error);
 
+/// A key line's full path, its names joined by backslashes.
+std::string HivePath(const HiveLine& line);
+
 /// A value's line, as the hive writes it.
-void AppendHiveValue(std::string* out, const HiveValue& value);
+void AppendHiveValue(std::string* out, const std::string& name, DWORD type,
+                     const std::string& data);
 
 /// The whole registry in the hive's text form.
 std::string HostRegistryExport();

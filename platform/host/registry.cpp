@@ -24,6 +24,7 @@
 #include "platform/host/tree.h"
 #include "platform/registry.h"
 
+using stand_in::FoldedLess;
 using stand_in::Key;
 
 // A handle: the key it names (kept alive while the handle is open, deleted
@@ -77,8 +78,8 @@ void Journal(const char* what, const Key* key) {
 }
 
 Key* ClassesRoot() {
-  Key* software = stand_in::FindChild(g_local_machine.get(), "SOFTWARE");
-  return software ? stand_in::FindChild(software, "Classes") : nullptr;
+  Key* software = stand_in::Child(g_local_machine.get(), "SOFTWARE");
+  return software ? stand_in::Child(software, "Classes") : nullptr;
 }
 
 // The key a handle names, if the handle grants the required access
@@ -106,40 +107,46 @@ LONG Resolve(HKEY handle, REGSAM required, Key** key,
                                          : ERROR_ACCESS_DENIED;
 }
 
+// The next name of a subkey path at *p, and *p past it. Like Wine, empty
+// names between two backslashes and trailing backslashes are skipped.
+std::string_view NextName(const char** p) {
+  while (**p == '\\')
+    ++*p;
+  size_t length = strcspn(*p, "\\");
+  std::string_view name(*p, length);
+  *p += length;
+  return name;
+}
+
 // Follows handle\subKey as far as it exists: key becomes the deepest
-// existing key, found the number of names that lead there. Like Wine,
-// trailing backslashes and empty names between two backslashes are
-// skipped, while a leading backslash is refused.
-LONG Walk(HKEY handle, const char* subKey, std::vector<std::string_view>* names,
-          Key** key, size_t* found, REGSAM* granted = nullptr) {
+// existing key, and rest the rest of the path, from the first name that
+// does not exist. A leading backslash is refused, as Wine does, and so is a
+// name longer than any key's.
+LONG Walk(HKEY handle, const char* subKey, Key** key, const char** rest,
+          REGSAM* granted = nullptr) {
   LONG rc = Resolve(handle, 0, key, granted);
-  if (rc != ERROR_SUCCESS)
-    return rc;
-  if (subKey && subKey[0] == '\\')
+  *rest = subKey ? subKey : "";
+  if (rc == ERROR_SUCCESS && **rest == '\\')
     return ERROR_BAD_PATHNAME;
-  for (const char* p = subKey ? subKey : ""; *p;) {
-    size_t length = strcspn(p, "\\");
-    if (length > stand_in::kMaxKeyNameLength)
+  for (const char* p = *rest; rc == ERROR_SUCCESS && *p;)
+    if (NextName(&p).size() > stand_in::kMaxKeyNameLength)
       return ERROR_INVALID_PARAMETER;
-    if (length)
-      names->emplace_back(p, length);
-    p += length + (p[length] != 0);
-  }
-  for (*found = 0; *found < names->size(); ++*found) {
-    Key* child = stand_in::FindChild(*key, (*names)[*found]);
+  for (const char* p = *rest; rc == ERROR_SUCCESS;) {
+    std::string_view name = NextName(&p);
+    Key* child = name.empty() ? nullptr : stand_in::Child(*key, name);
     if (!child)
       break;
     *key = child;
+    *rest = p;
   }
-  return ERROR_SUCCESS;
+  return rc;
 }
 
 // The existing key at handle\subKey, unless it denies access.
 LONG Find(HKEY handle, const char* subKey, Key** key) {
-  std::vector<std::string_view> names;
-  size_t found = 0;
-  LONG rc = Walk(handle, subKey, &names, key, &found);
-  if (rc == ERROR_SUCCESS && found < names.size())
+  const char* rest;
+  LONG rc = Walk(handle, subKey, key, &rest);
+  if (rc == ERROR_SUCCESS && !NextName(&rest).empty())
     return ERROR_FILE_NOT_FOUND;
   return rc == ERROR_SUCCESS && (*key)->denied ? ERROR_ACCESS_DENIED : rc;
 }
@@ -163,10 +170,7 @@ HKEY NewHandle(Key* key, REGSAM access) {
   }
   HKEY handle = g_free_handles.back();
   g_free_handles.pop_back();
-  // The parent's share of the key keeps it alive; so does this handle's.
-  handle->key = key->parent ? key->parent->children.find(key->name)->second
-                : key == g_local_machine.get() ? g_local_machine
-                                               : g_current_user;
+  handle->key = key->shared_from_this();  // a share of its own
   handle->access = access;
   return handle;
 }
@@ -185,9 +189,8 @@ LONG DeleteTree(Key* top, bool stopAtDenied) {
     }
     Journal("delete ", key);
     Key* parent = key->parent;
-    auto entry = parent->children.find(key->name);
-    std::shared_ptr<Key> kept = std::move(entry->second);  // until a handle
-    parent->children.erase(entry);                          // lets it go
+    std::shared_ptr<Key> kept = key->shared_from_this();  // until a handle
+    parent->children.erase(key->name);                    // lets it go
     key->deleted = true;  // handles that name it fail from now on
     key->parent = nullptr;
     g_generation++;
@@ -218,13 +221,14 @@ void TraceCall(HostRegistryCall::Kind kind, HKEY handle, const char* argument,
 }
 
 LONG CreateKey(HKEY handle, LPCSTR subKey, Key** key, bool* made) {
-  std::vector<std::string_view> names;
-  size_t found = 0;
+  const char* rest;
   REGSAM granted = 0;
-  LONG rc = Walk(handle, subKey, &names, key, &found, &granted);
+  LONG rc = Walk(handle, subKey, key, &rest, &granted);
   if (rc != ERROR_SUCCESS)
     return rc;
-  size_t newLevels = names.size() - found;
+  size_t newLevels = 0;
+  for (const char* p = rest; !NextName(&p).empty();)
+    ++newLevels;
   // Making any new key, however deep, takes the right to create subkeys on
   // the handle the path starts from. Documented: no new key directly under
   // HKEY_LOCAL_MACHINE, and the depth limits, for which no error code is
@@ -235,8 +239,8 @@ LONG CreateKey(HKEY handle, LPCSTR subKey, Key** key, bool* made) {
   if (newLevels > stand_in::kMaxNewLevels ||
       (*key)->depth + newLevels > stand_in::kMaxDepth)
     return ERROR_INVALID_PARAMETER;
-  for (size_t i = found; i < names.size(); ++i) {
-    *key = stand_in::AddChild(*key, names[i]);
+  for (std::string_view name; !(name = NextName(&rest)).empty();) {
+    *key = stand_in::Child(*key, name, true);
     Journal("create ", *key);
   }
   g_generation += newLevels > 0;
@@ -250,15 +254,11 @@ LONG CreateKey(HKEY handle, LPCSTR subKey, Key** key, bool* made) {
 
 namespace stand_in {
 
-bool FoldedLess::operator()(std::string_view a, std::string_view b) const {
-  size_t common = a.size() < b.size() ? a.size() : b.size();
-  for (size_t i = 0; i < common; ++i) {
-    unsigned char x = kFold.upper[static_cast<unsigned char>(a[i])];
-    unsigned char y = kFold.upper[static_cast<unsigned char>(b[i])];
-    if (x != y)
-      return x < y;
-  }
-  return a.size() < b.size();
+std::string Fold(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded)
+    c = static_cast<char>(kFold.upper[static_cast<unsigned char>(c)]);
+  return folded;
 }
 
 Key::~Key() {
@@ -282,17 +282,40 @@ Key* CurrentUser() {
   return g_current_user.get();
 }
 
-Key* FindChild(const Key* parent, std::string_view name) {
-  auto child = parent->children.find(name);
-  return child == parent->children.end() ? nullptr : child->second.get();
+bool FoldedLess::operator()(std::string_view a, std::string_view b) const {
+  size_t common = a.size() < b.size() ? a.size() : b.size();
+  for (size_t i = 0; i < common; ++i) {
+    unsigned char x = kFold.upper[static_cast<unsigned char>(a[i])];
+    unsigned char y = kFold.upper[static_cast<unsigned char>(b[i])];
+    if (x != y)
+      return x < y;
+  }
+  return a.size() < b.size();
 }
 
-Key* AddChild(Key* parent, std::string_view name) {
-  auto key = std::make_shared<Key>();
-  key->name = std::string(name);
-  key->parent = parent;
-  key->depth = parent->depth + 1;
-  return parent->children.emplace(key->name, key).first->second.get();
+// Where name stands, or would stand, in a map of names. Names that come in
+// order (a hive's, most scripts') or in reverse order fall past either end
+// without a search.
+template <typename Map>
+typename Map::iterator Place(Map& map, std::string_view name) {
+  FoldedLess less;
+  if (map.empty() || less(map.rbegin()->first, name))
+    return map.end();
+  return less(name, map.begin()->first) ? map.begin() : map.lower_bound(name);
+}
+
+Key* Child(const Key* parent, std::string_view name, bool create) {
+  auto& children = const_cast<Key*>(parent)->children;
+  auto at = Place(children, name);
+  if (at != children.end() && !FoldedLess()(name, at->first))
+    return at->second.get();
+  if (!create)
+    return nullptr;
+  auto child = std::make_shared<Key>();
+  child->name = std::string(name);
+  child->parent = const_cast<Key*>(parent);
+  child->depth = parent->depth + 1;
+  return children.emplace_hint(at, child->name, child)->second.get();
 }
 
 std::unique_ptr<Key> NewRoot(const char* name) {
@@ -318,9 +341,9 @@ void AdoptTree(std::unique_ptr<Key> localMachine,
 
 void ResetTree() {
   std::unique_ptr<Key> localMachine = NewRoot("HKEY_LOCAL_MACHINE");
-  AddChild(AddChild(localMachine.get(), "SOFTWARE"), "Classes");
+  Child(Child(localMachine.get(), "SOFTWARE", true), "Classes", true);
   for (const char* name : {"SYSTEM", "HARDWARE", "SAM", "SECURITY"})
-    AddChild(localMachine.get(), name);
+    Child(localMachine.get(), name, true);
   AdoptTree(std::move(localMachine), NewRoot("HKEY_CURRENT_USER"));
 }
 
@@ -388,15 +411,15 @@ LONG RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD, DWORD type,
   bool created = false;
   std::string stored;
   if (rc == ERROR_SUCCESS) {
-    auto value = key->values.find(name);
-    created = value == key->values.end();
+    auto value = stand_in::Place(key->values, name);
+    created = value == key->values.end() || FoldedLess()(name, value->first);
     if (created)
-      value = key->values.emplace(name, HiveValue{std::string(name), 0, ""})
-                  .first;
+      value = key->values.emplace_hint(value, std::string(name),
+                                       stand_in::Value{0, ""});
     value->second.type = type;
     value->second.data.assign(data ? reinterpret_cast<const char*>(data) : "",
                               data ? dataSize : 0);
-    stored = g_trace_calls ? value->second.name : "";
+    stored = g_trace_calls ? value->first : "";
     g_generation++;
   }
   TraceCall(HostRegistryCall::kSetValue, handle, valueName,
@@ -527,10 +550,7 @@ const std::vector<HostRegistryCall>& HostRegistryCalls() {
 }
 
 std::string HostFoldName(const std::string& name) {
-  std::string folded = name;
-  for (char& c : folded)
-    c = static_cast<char>(kFold.upper[static_cast<unsigned char>(c)]);
-  return folded;
+  return stand_in::Fold(name);
 }
 
 void HostSetPlatformId(DWORD platformId) {

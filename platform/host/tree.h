@@ -25,20 +25,30 @@ const size_t kMaxValueNameLength = 16383;
 const size_t kMaxDepth = 512;
 const size_t kMaxNewLevels = 32;
 
-/// Orders names as the registry compares them for the host's ANSI code page
-/// (Windows-1252): every letter folded to upper case, not only A-Z. So a
-/// key's children are found by any spelling of their names and listed in
-/// the registry's enumeration order.
+/// A name as the registry compares it for the host's ANSI code page
+/// (Windows-1252): every letter in upper case, not only A-Z.
+std::string Fold(std::string_view name);
+
+/// Orders names as the registry compares them, folded, without making the
+/// folded copies: so a key's children and values are found by any spelling
+/// of their names, and the children listed in the registry's enumeration
+/// order.
 struct FoldedLess {
   using is_transparent = void;
   bool operator()(std::string_view a, std::string_view b) const;
 };
 
-struct Key {
+struct Value {
+  DWORD type;
+  std::string data;
+};
+
+struct Key : std::enable_shared_from_this<Key> {
   std::string name;  // as first created
   Key* parent = nullptr;
+  // Both by their names as first created.
   std::map<std::string, std::shared_ptr<Key>, FoldedLess> children;
-  std::map<std::string, HiveValue, FoldedLess> values;  // by name
+  std::map<std::string, Value, FoldedLess> values;
   uint32_t depth = 0;  // levels below its root
   bool deleted = false;
   bool denied = false;
@@ -49,9 +59,10 @@ struct Key {
 Key* LocalMachine();
 Key* CurrentUser();
 
-/// Adds a child that does not exist yet; the caller has checked the limits.
-Key* AddChild(Key* parent, std::string_view name);
-Key* FindChild(const Key* parent, std::string_view name);
+/// The child of that name, made if create is set and there is none (the
+/// caller has checked the limits); null if there is none.
+Key* Child(const Key* parent, std::string_view name, bool create = false);
+
 
 /// Replaces the whole tree by a fresh machine's, or by the one given (its
 /// two roots); every handle is forgotten.
