@@ -352,7 +352,7 @@ void MeasureWine(const std::vector<int>& scales,
   setenv("WINEDEBUG", "-all", 1);
   setenv("DISPLAY", "", 1);
   Run({kServer, "-p"});
-  Shell(". tests/wine_prefix.sh && boot_wine_prefix");
+  Shell("bash -c '. tests/wine_prefix.sh && boot_wine_prefix'");
   Snapshot("clean");
   for (int s : scales) {
     std::string n = std::to_string(s);

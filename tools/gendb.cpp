@@ -6,10 +6,10 @@
 // The output is fully determined by this file: the same program writes the
 // same bytes. --scale N writes a database of the same shape N times as large
 // (for benchmarks): the drive mappings, irregularities included, come N
-// times, each copy's drive names marked with its number. Its shape (sizes, counts and the irregularities a real,
-// hand-maintained database carries) is fixed by the constants below and
-// checked by the tests against data/drives.reg.
-
+// times, each copy's drive names marked with its number. Its shape (sizes,
+// counts and the irregularities a real, hand-maintained database carries)
+// is fixed by the constants below; a test pins data/drives.reg as this
+// program writes it.
 
 #include <cstdint>
 #include <cstdlib>
