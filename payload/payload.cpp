@@ -40,13 +40,6 @@ void FillModulePath(Char** path) {
   (*path)[0] = 0;  // never fitted: an empty path fails the open
 }
 
-uint32_t ReadLittleEndian32(const unsigned char* bytes) {
-  return static_cast<uint32_t>(bytes[0]) |
-         static_cast<uint32_t>(bytes[1]) << 8 |
-         static_cast<uint32_t>(bytes[2]) << 16 |
-         static_cast<uint32_t>(bytes[3]) << 24;
-}
-
 // Decodes the raw script in its own buffer, which must hold at least two
 // bytes: the first code unit (the byte-order mark) is dropped whatever it
 // holds, and a last odd byte is ignored. Each unit moves two bytes down, so
@@ -121,7 +114,7 @@ bool ReadScript(PayloadFile file) {
       !ReadAt(file, end - sizeof(trailer), trailer, sizeof(trailer)))
     return false;
   uint64_t trailerAt = end - sizeof(trailer);
-  uint32_t size = ReadLittleEndian32(trailer);
+  uint32_t size = Field(trailer, 0, 4);
   // The script must lie inside the file, before the trailer. Checked before
   // anything is allocated, so a damaged trailer cannot ask for gigabytes.
   if (size > trailerAt)

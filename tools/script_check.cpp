@@ -510,7 +510,6 @@ void CheckKeyNames(Model* m) {
           " (and in " + std::to_string(s.more) + " more header" +
           (s.more > 1 ? "s" : "") + ")";
   }
-  m->report->keys = 0;
   std::set<uintptr_t> distinct;
   for (const Header& h : walk.headers)
     if (h.call && h.call->result == ERROR_SUCCESS)
