@@ -27,19 +27,20 @@
 using stand_in::FoldedLess;
 using stand_in::Key;
 
-// A handle: the key it names (kept alive while the handle is open, deleted
-// or not) and the access it was opened with. Handles are recycled, never
-// freed, so that a closed one is still safe to look at.
+// A handle: the key it names and the access it was opened with. Handles
+// are recycled, never freed, so that a closed one is still safe to look at.
 struct HKEY__ {
-  std::shared_ptr<Key> key;
+  Key* key;
   REGSAM access;
+  bool open;
 };
 
 namespace {
 
-std::shared_ptr<Key> g_local_machine, g_current_user;
-std::deque<HKEY__> g_handles;  // every handle made; closed ones hold no key
+std::unique_ptr<Key> g_local_machine, g_current_user;
+std::deque<HKEY__> g_handles;  // every handle made
 std::vector<HKEY> g_free_handles;
+std::map<Key*, std::unique_ptr<Key>> g_orphans;  // deleted, still named
 std::vector<std::string> g_journal;
 bool g_keep_journal = true;
 std::vector<HostRegistryCall> g_calls;
@@ -93,8 +94,10 @@ LONG Resolve(HKEY handle, REGSAM required, Key** key,
     *key = g_current_user.get();
   else if (handle == HKEY_CLASSES_ROOT)
     *key = ClassesRoot();
+  else if (handle->open)
+    *key = handle->key, access = handle->access;
   else
-    *key = handle->key.get(), access = handle->access;
+    *key = nullptr;
   if (g_unavailable)
     return ERROR_ACCESS_DENIED;
   if (!*key)
@@ -170,8 +173,8 @@ HKEY NewHandle(Key* key, REGSAM access) {
   }
   HKEY handle = g_free_handles.back();
   g_free_handles.pop_back();
-  handle->key = key->shared_from_this();  // a share of its own
-  handle->access = access;
+  *handle = HKEY__{key, access, true};
+  ++key->handles;
   return handle;
 }
 
@@ -189,12 +192,16 @@ LONG DeleteTree(Key* top, bool stopAtDenied) {
     }
     Journal("delete ", key);
     Key* parent = key->parent;
-    std::shared_ptr<Key> kept = key->shared_from_this();  // until a handle
-    parent->children.erase(key->name);                    // lets it go
+    auto entry = parent->children.find(key->name);
+    std::unique_ptr<Key> owned = std::move(entry->second);
+    parent->children.erase(entry);
     key->deleted = true;  // handles that name it fail from now on
     key->parent = nullptr;
     g_generation++;
-    if (key == top)
+    bool last = key == top;
+    if (key->handles)
+      g_orphans[key] = std::move(owned);  // until its last handle closes
+    if (last)
       return ERROR_SUCCESS;
     key = parent;
   }
@@ -262,11 +269,11 @@ std::string Fold(std::string_view name) {
 }
 
 Key::~Key() {
-  std::vector<std::shared_ptr<Key>> pending;
+  std::vector<std::unique_ptr<Key>> pending;
   for (auto& child : children)
     pending.push_back(std::move(child.second));
   while (!pending.empty()) {
-    std::shared_ptr<Key> key = std::move(pending.back());
+    std::unique_ptr<Key> key = std::move(pending.back());
     pending.pop_back();
     for (auto& child : key->children)
       pending.push_back(std::move(child.second));
@@ -311,11 +318,11 @@ Key* Child(const Key* parent, std::string_view name, bool create) {
     return at->second.get();
   if (!create)
     return nullptr;
-  auto child = std::make_shared<Key>();
+  auto child = std::make_unique<Key>();
   child->name = std::string(name);
   child->parent = const_cast<Key*>(parent);
   child->depth = parent->depth + 1;
-  return children.emplace_hint(at, child->name, child)->second.get();
+  return children.emplace_hint(at, child->name, std::move(child))->second.get();
 }
 
 std::unique_ptr<Key> NewRoot(const char* name) {
@@ -328,9 +335,10 @@ void AdoptTree(std::unique_ptr<Key> localMachine,
                std::unique_ptr<Key> currentUser) {
   g_free_handles.clear();
   for (HKEY__& handle : g_handles) {
-    handle.key.reset();
+    handle.open = false;
     g_free_handles.push_back(&handle);
   }
+  g_orphans.clear();
   g_local_machine = std::move(localMachine);
   g_current_user = std::move(currentUser);
   g_journal.clear();
@@ -473,10 +481,13 @@ LONG RegCloseKey(HKEY handle) {
   if (handle == HKEY_LOCAL_MACHINE || handle == HKEY_CURRENT_USER ||
       handle == HKEY_CLASSES_ROOT)
     return ERROR_SUCCESS;
-  if (!handle->key)
+  if (!handle->open)
     return ERROR_INVALID_HANDLE;
-  handle->key.reset();
+  handle->open = false;
   g_free_handles.push_back(handle);
+  Key* key = handle->key;
+  if (--key->handles == 0 && key->deleted)
+    g_orphans.erase(key);
   return ERROR_SUCCESS;
 }
 

@@ -43,13 +43,14 @@ struct Value {
   std::string data;
 };
 
-struct Key : std::enable_shared_from_this<Key> {
+struct Key {
   std::string name;  // as first created
   Key* parent = nullptr;
   // Both by their names as first created.
-  std::map<std::string, std::shared_ptr<Key>, FoldedLess> children;
+  std::map<std::string, std::unique_ptr<Key>, FoldedLess> children;
   std::map<std::string, Value, FoldedLess> values;
-  uint32_t depth = 0;  // levels below its root
+  uint32_t depth = 0;    // levels below its root
+  uint32_t handles = 0;  // open handles that name it
   bool deleted = false;
   bool denied = false;
 
