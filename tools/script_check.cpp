@@ -110,10 +110,14 @@ struct LineMap {
 };
 
 // The program's text is ANSI; findings show it in UTF-8.
-std::string AnsiToUtf8(const std::string& ansi) {
+// With showControls, control characters become their Unicode pictures.
+std::string AnsiToUtf8(const std::string& ansi, bool showControls = false) {
   std::u32string wide;
   for (unsigned char c : ansi)
-    wide.push_back(HostAnsiToWide(c));
+    wide.push_back(!showControls ? HostAnsiToWide(c)
+                   : c < 0x20    ? 0x2400 + c
+                   : c == 0x7f   ? 0x2421
+                                 : HostAnsiToWide(c));
   return ToUtf8(wide);
 }
 
@@ -766,11 +770,7 @@ std::string VersionShown(const CheckReport& report) {
 }
 
 std::string VisibleName(const std::string& ansi) {
-  std::u32string wide;
-  for (unsigned char c : ansi)
-    wide.push_back(c < 0x20 ? 0x2400 + c : c == 0x7f ? 0x2421
-                                                     : HostAnsiToWide(c));
-  return ToUtf8(wide);
+  return AnsiToUtf8(ansi, true);
 }
 
 CheckReport CheckScript(const SourceScript& script) {
@@ -838,8 +838,8 @@ InstalledTree ReadInstalledTree() {
   std::string error;
   while (ReadHiveLine(&reader, &line, &error)) {
     if (line.kind == HiveLine::kKey) {
-      tree.keys.push_back(
-          {HostFoldName(HivePath(line)), TreeKey{VisibleName(HivePath(line)), {}}});
+      const std::string path = HivePath(line);
+      tree.keys.push_back({HostFoldName(path), TreeKey{VisibleName(path), {}}});
       continue;
     }
     const HiveValue& v = line.value;

@@ -261,13 +261,6 @@ LONG CreateKey(HKEY handle, LPCSTR subKey, Key** key, bool* made) {
 
 namespace stand_in {
 
-std::string Fold(std::string_view name) {
-  std::string folded(name);
-  for (char& c : folded)
-    c = static_cast<char>(kFold.upper[static_cast<unsigned char>(c)]);
-  return folded;
-}
-
 Key::~Key() {
   std::vector<std::unique_ptr<Key>> pending;
   for (auto& child : children)
@@ -561,7 +554,10 @@ const std::vector<HostRegistryCall>& HostRegistryCalls() {
 }
 
 std::string HostFoldName(const std::string& name) {
-  return stand_in::Fold(name);
+  std::string folded = name;
+  for (char& c : folded)
+    c = static_cast<char>(kFold.upper[static_cast<unsigned char>(c)]);
+  return folded;
 }
 
 void HostSetPlatformId(DWORD platformId) {

@@ -25,11 +25,8 @@ const size_t kMaxValueNameLength = 16383;
 const size_t kMaxDepth = 512;
 const size_t kMaxNewLevels = 32;
 
-/// A name as the registry compares it for the host's ANSI code page
-/// (Windows-1252): every letter in upper case, not only A-Z.
-std::string Fold(std::string_view name);
-
-/// Orders names as the registry compares them, folded, without making the
+/// Orders names as the registry compares them for the host's ANSI code page
+/// (Windows-1252), every letter folded, not only A-Z, without making the
 /// folded copies: so a key's children and values are found by any spelling
 /// of their names, and the children listed in the registry's enumeration
 /// order.
