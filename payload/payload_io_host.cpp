@@ -187,39 +187,21 @@ void ClosePayloadFile(PayloadFile handle) {
 int ConvertWideToAnsi(const WCHAR* wide, char* ansi, int capacity) {
   if (g_failing_conversion > 0 && --g_failing_conversion == 0)
     return 0;
-  // A surrogate pair is one character, and none is in the code page.
-  auto isPair = [](const WCHAR* p) {
-    return *p >= 0xD800 && *p <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF;
-  };
-  if (!ansi) {
-    size_t needed = 1;  // the terminator
-    for (const WCHAR* p = wide;; ++p) {
-      WCHAR c = *p;
-      if (c < 0xD800) {
-        if (c == 0)
-          break;
-      } else if (isPair(p)) {
-        ++p;
-      }
-      ++needed;
-    }
-    return needed > 0x7fffffff ? 0 : static_cast<int>(needed);
-  }
-  // Converts straight into the buffer, in one pass; a buffer too small is
-  // a failure, as the platform's (ERROR_INSUFFICIENT_BUFFER).
-  char* out = ansi;
-  char* const end = ansi + (capacity > 0 ? capacity : 0);
-  for (const WCHAR* p = wide; out < end; ++p) {
+  // One pass that counts the characters, terminator included, and writes
+  // them when there is a buffer: a buffer too small is a failure, as the
+  // platform's (ERROR_INSUFFICIENT_BUFFER). A surrogate pair is one
+  // character, and none is in the code page.
+  size_t count = 0;
+  for (const WCHAR* p = wide;; ++p, ++count) {
     uint32_t unit = *p;
-    if (unit < 0x80) {
-      *out++ = static_cast<char>(unit);
-      if (unit == 0)
-        return static_cast<int>(out - ansi);
-      continue;
-    }
-    if (isPair(p))
+    if (ansi && count >= static_cast<size_t>(capacity > 0 ? capacity : 0))
+      return 0;
+    if (ansi)
+      ansi[count] = ToCp1252(unit);
+    if (unit == 0)
+      break;
+    if (unit >= 0xD800 && unit <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF)
       ++p;
-    *out++ = ToCp1252(unit);
   }
-  return 0;
+  return count >= 0x7fffffff ? 0 : static_cast<int>(count + 1);
 }

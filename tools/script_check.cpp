@@ -50,36 +50,15 @@ std::u32string DecodeUtf16(const std::string& bytes) {
 // Strict UTF-8; on failure, where the bad byte is.
 bool DecodeUtf8(const std::string& bytes, size_t start, std::u32string* text,
                 size_t* badLine, size_t* badColumn) {
-  size_t line = 1, column = 1;
+  *badLine = *badColumn = 1;
   for (size_t i = start; i < bytes.size();) {
-    unsigned char c = static_cast<unsigned char>(bytes[i]);
-    size_t length = c < 0x80 ? 1 : (c & 0xe0) == 0xc0 ? 2
-                                 : (c & 0xf0) == 0xe0 ? 3
-                                 : (c & 0xf8) == 0xf0 ? 4 : 0;
-    char32_t point = length == 1 ? c : length == 2 ? c & 0x1f
-                                 : length == 3 ? c & 0x0f : c & 0x07;
-    bool ok = length > 0 && i + length <= bytes.size();
-    for (size_t k = 1; ok && k < length; ++k) {
-      unsigned char next = static_cast<unsigned char>(bytes[i + k]);
-      ok = (next & 0xc0) == 0x80;
-      point = point << 6 | (next & 0x3f);
-    }
-    static const char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (ok && (point < kSmallest[length] || point > 0x10FFFF ||
-               (point >= 0xD800 && point <= 0xDFFF)))
-      ok = false;
-    if (!ok) {
-      *badLine = line;
-      *badColumn = column;
+    char32_t point;
+    size_t length = ReadUtf8(bytes, i, &point);
+    if (!length)
       return false;
-    }
     text->push_back(point);
-    if (point == '\n') {
-      ++line;
-      column = 1;
-    } else {
-      ++column;
-    }
+    *badColumn = point == '\n' ? 1 : *badColumn + 1;
+    *badLine += point == '\n';
     i += length;
   }
   return true;

@@ -1,5 +1,4 @@
-// The hive's text form, both ways, without recursion and in time linear in
-// the text.
+// The hive's text form, both ways, in time linear in the text.
 
 #include "platform/host/hive_text.h"
 
@@ -158,40 +157,30 @@ bool Flush(std::string* out, int fd, bool all) {
   return true;
 }
 
-// Depth first, parents before children, with one path buffer that grows and
-// shrinks by one name at a time.
-bool ExportTree(const Key* root, std::string* out, int fd) {
-  struct Frame {
-    const Key* key;
-    decltype(root->children.begin()) next;
-    size_t pathSize;
-  };
+// Parents before children, with one path buffer that grows and shrinks by
+// one name at a time.
+bool ExportTree(const Key* key, std::string* path, std::string* out, int fd) {
+  const size_t parentSize = path->size();
+  if (key->parent)
+    path->push_back('\\');
+  AppendEscaped(path, key->name);
+  *out += "[" + *path + "]\n";
+  for (const auto& value : key->values)
+    AppendHiveValue(out, value.first, value.second.type, value.second.data);
+  if (!Flush(out, fd, false))
+    return false;
+  for (const auto& child : key->children)
+    if (!ExportTree(child.second.get(), path, out, fd))
+      return false;
+  path->resize(parentSize);
+  return true;
+}
+
+// Both roots.
+bool ExportRegistry(std::string* out, int fd) {
   std::string path;
-  std::vector<Frame> stack;
-  const Key* key = root;
-  for (;;) {
-    if (key) {
-      if (key != root)
-        path.push_back('\\');
-      AppendEscaped(&path, key->name);
-      *out += "[" + path + "]\n";
-      for (const auto& value : key->values)
-        AppendHiveValue(out, value.first, value.second.type, value.second.data);
-      if (!Flush(out, fd, false))
-        return false;
-      stack.push_back({key, key->children.begin(), path.size()});
-    }
-    if (stack.empty())
-      return true;
-    Frame& top = stack.back();
-    if (top.next == top.key->children.end()) {
-      stack.pop_back();
-      key = nullptr;
-      continue;
-    }
-    path.resize(top.pathSize);
-    key = (top.next++)->second.get();
-  }
+  return ExportTree(stand_in::LocalMachine(), &path, out, fd) &&
+         ExportTree(stand_in::CurrentUser(), &path, out, fd);
 }
 
 size_t g_size_hint = 0;  // the size of the text last loaded or written
@@ -286,8 +275,7 @@ void AppendHiveValue(std::string* out, const std::string& name, DWORD type,
 std::string HostRegistryExport() {
   std::string out;
   out.reserve(g_size_hint + g_size_hint / 8 + 4096);
-  ExportTree(stand_in::LocalMachine(), &out, -1);
-  ExportTree(stand_in::CurrentUser(), &out, -1);
+  ExportRegistry(&out, -1);
   g_size_hint = out.size();
   return out;
 }
@@ -295,9 +283,7 @@ std::string HostRegistryExport() {
 bool HostRegistryWrite(int fd, const std::string& header) {
   std::string out = header;
   out.reserve((1u << 20) + 65536);
-  return ExportTree(stand_in::LocalMachine(), &out, fd) &&
-         ExportTree(stand_in::CurrentUser(), &out, fd) &&
-         Flush(&out, fd, true);
+  return ExportRegistry(&out, fd) && Flush(&out, fd, true);
 }
 
 bool HostRegistryImport(const std::string& text, std::string* error) {

@@ -261,19 +261,6 @@ LONG CreateKey(HKEY handle, LPCSTR subKey, Key** key, bool* made) {
 
 namespace stand_in {
 
-Key::~Key() {
-  std::vector<std::unique_ptr<Key>> pending;
-  for (auto& child : children)
-    pending.push_back(std::move(child.second));
-  while (!pending.empty()) {
-    std::unique_ptr<Key> key = std::move(pending.back());
-    pending.pop_back();
-    for (auto& child : key->children)
-      pending.push_back(std::move(child.second));
-    key->children.clear();
-  }
-}
-
 Key* LocalMachine() {
   return g_local_machine.get();
 }

@@ -19,7 +19,8 @@ namespace stand_in {
 // The registry's limits. A key name may have 256 characters, as Wine takes
 // (Windows documents 255); a value name 16,383; a key may lie 512 levels
 // below its root, and one create call may make 32 new levels (both as
-// documented; Wine enforces neither).
+// documented; Wine enforces neither). The depth limit also bounds the
+// recursion that walks or frees a tree.
 const size_t kMaxKeyNameLength = 256;
 const size_t kMaxValueNameLength = 16383;
 const size_t kMaxDepth = 512;
@@ -50,8 +51,6 @@ struct Key {
   uint32_t handles = 0;  // open handles that name it
   bool deleted = false;
   bool denied = false;
-
-  ~Key();  // frees the keys below without recursion
 };
 
 Key* LocalMachine();
