@@ -700,29 +700,10 @@ void ResetMachine() {
   HostRegistryKeepJournal(false);
 }
 
-namespace {
-
-// Runs the payload stage on the script packed into an in-memory program.
-bool DecodeAsTheProgram(const SourceScript& script) {
-  return ReadScriptAsTheProgram(script.shipped);
-}
-
-}  // namespace
-
-bool ProbeScript(const SourceScript& script, uint32_t* version) {
-  if (!DecodeAsTheProgram(script))
-    return false;
-  bool found = ProbeEmbeddedVersion(ScriptText);
-  if (found)
-    *version = EmbeddedVersion;
-  FreeRunBuffers();
-  return found;
-}
-
 int InstallScript(const SourceScript& script, bool* hasVersion,
                   uint32_t* version) {
   *hasVersion = false;
-  if (!DecodeAsTheProgram(script))
+  if (!ReadScriptAsTheProgram(script.shipped))
     return kOutcomePayloadUnreadable;
   int outcome = kOutcomeVersionInvalid;
   if (ProbeEmbeddedVersion(ScriptText)) {
@@ -756,7 +737,7 @@ CheckReport CheckScript(const SourceScript& script) {
   CheckReport report;
   ResetMachine();
   HostRegistryTraceCalls(true);
-  if (!DecodeAsTheProgram(script)) {
+  if (!ReadScriptAsTheProgram(script.shipped)) {
     report.outcome = kOutcomePayloadUnreadable;
     report.findings.push_back(
         Finding{Finding::kError, 0, 0, "the program cannot decode the script"});

@@ -81,9 +81,6 @@ struct InstalledTree {
   std::vector<std::pair<std::string, TreeKey>> keys;  // by folded path
 };
 
-/// The version the program finds in the script; false when it finds none.
-bool ProbeScript(const SourceScript& script, uint32_t* version);
-
 /// Installs script onto the stand-in registry as it stands (so that a second
 /// call updates over the first) and reads back every key and value. Answers
 /// the run's outcome.

@@ -110,7 +110,12 @@ bool HostHiveOpen(const std::string& path, std::string* error) {
   return g_readable;
 }
 
-bool HostHiveSave(std::string* error) {
+namespace {
+
+// Writes the registry back if it changed since HostHiveOpen: to a temporary
+// file beside the hive, flushed, then renamed over it. Never writes a hive
+// that HostHiveOpen could not read.
+bool Save(std::string* error) {
   if (HostRegistryGeneration() == g_loaded)
     return true;  // nothing changed
   if (!g_readable) {
@@ -145,6 +150,8 @@ bool HostHiveSave(std::string* error) {
   return true;
 }
 
+}  // namespace
+
 void HostHiveClose() {
   if (g_lock_fd >= 0)
     close(g_lock_fd);
@@ -156,7 +163,7 @@ bool CommitRegistry() {
   if (g_path.empty())
     return true;  // no hive: the registry lives in memory only
   std::string error;
-  if (HostHiveSave(&error))
+  if (Save(&error))
     return true;
   fprintf(stderr, "drvsetup: registry hive not saved: %s\n", error.c_str());
   return false;

@@ -13,10 +13,5 @@ std::string HostHiveDefaultPath();
 /// is left untouched: the registry becomes unavailable and error says why.
 bool HostHiveOpen(const std::string& path, std::string* error);
 
-/// Writes the registry back if it changed since HostHiveOpen: to a temporary
-/// file beside the hive, flushed, then renamed over it. Never writes a hive
-/// that HostHiveOpen could not read. CommitRegistry calls it.
-bool HostHiveSave(std::string* error);
-
-/// Releases the lock.
+/// Releases the lock. In between, CommitRegistry writes the registry back.
 void HostHiveClose();

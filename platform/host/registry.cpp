@@ -327,14 +327,6 @@ void AdoptTree(std::unique_ptr<Key> localMachine,
   g_generation++;
 }
 
-void ResetTree() {
-  std::unique_ptr<Key> localMachine = NewRoot("HKEY_LOCAL_MACHINE");
-  Child(Child(localMachine.get(), "SOFTWARE", true), "Classes", true);
-  for (const char* name : {"SYSTEM", "HARDWARE", "SAM", "SECURITY"})
-    Child(localMachine.get(), name, true);
-  AdoptTree(std::move(localMachine), NewRoot("HKEY_CURRENT_USER"));
-}
-
 }  // namespace stand_in
 
 // ---- The Win32 functions -------------------------------------------------------
@@ -499,7 +491,13 @@ struct RegistryInit {
 }  // namespace
 
 void HostRegistryReset() {
-  stand_in::ResetTree();
+  std::unique_ptr<Key> localMachine = stand_in::NewRoot("HKEY_LOCAL_MACHINE");
+  stand_in::Child(stand_in::Child(localMachine.get(), "SOFTWARE", true),
+                  "Classes", true);
+  for (const char* name : {"SYSTEM", "HARDWARE", "SAM", "SECURITY"})
+    stand_in::Child(localMachine.get(), name, true);
+  stand_in::AdoptTree(std::move(localMachine),
+                      stand_in::NewRoot("HKEY_CURRENT_USER"));
 }
 
 bool HostRegistryDenyAccess(HKEY root, const char* path) {

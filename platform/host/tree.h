@@ -60,10 +60,8 @@ Key* CurrentUser();
 /// caller has checked the limits); null if there is none.
 Key* Child(const Key* parent, std::string_view name, bool create = false);
 
-
-/// Replaces the whole tree by a fresh machine's, or by the one given (its
-/// two roots); every handle is forgotten.
-void ResetTree();
+/// Replaces the whole tree by the one given (its two roots); every handle is
+/// forgotten. HostRegistryReset gives a fresh machine's.
 void AdoptTree(std::unique_ptr<Key> localMachine,
                std::unique_ptr<Key> currentUser);
 std::unique_ptr<Key> NewRoot(const char* name);
