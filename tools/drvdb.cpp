@@ -656,37 +656,31 @@ struct DiffCounts {
 void PrintKey(const char* sign, const TreeKey& key) {
   std::cout << sign << " [" << key.path << "]\n";
   for (const auto& value : key.values)
-    std::cout << sign << "     \"" << value.first << "\"=" << value.second
-              << "\n";
+    std::cout << sign << "     \"" << value.second.first
+              << "\"=" << value.second.second << "\n";
 }
 
 // One key in both trees: its values removed, changed and added.
 void DiffValues(const TreeKey& before, const TreeKey& after,
                 DiffCounts* counts) {
-  std::map<std::string, std::pair<std::string, std::string>> oldValues,
-      newValues;  // folded name -> (name, shown)
-  for (const auto& v : before.values)
-    oldValues[HostFoldName(v.first)] = v;
-  for (const auto& v : after.values)
-    newValues[HostFoldName(v.first)] = v;
   std::ostringstream lines;
-  auto line = [&](char sign, const std::pair<std::string, std::string>& v) {
-    lines << sign << "     \"" << v.first << "\"=" << v.second << "\n";
+  auto line = [&](char sign, const std::string& name, const std::string& shown) {
+    lines << sign << "     \"" << name << "\"=" << shown << "\n";
   };
-  for (const auto& v : oldValues) {
-    auto n = newValues.find(v.first);
-    if (n == newValues.end()) {
-      line('-', v.second);
+  for (const auto& [folded, value] : before.values) {
+    auto now = after.values.find(folded);
+    if (now == after.values.end()) {
+      line('-', value.first, value.second);
       ++counts->removed;
-    } else if (n->second.second != v.second.second) {
-      line('-', v.second);
-      line('+', {v.second.first, n->second.second});
+    } else if (now->second.second != value.second) {
+      line('-', value.first, value.second);
+      line('+', now->second.first, now->second.second);
       ++counts->changed;
     }
   }
-  for (const auto& v : newValues)
-    if (!oldValues.count(v.first)) {
-      line('+', v.second);
+  for (const auto& [folded, value] : after.values)
+    if (!before.values.count(folded)) {
+      line('+', value.first, value.second);
       ++counts->added;
     }
   if (!lines.str().empty())
@@ -695,14 +689,13 @@ void DiffValues(const TreeKey& before, const TreeKey& after,
 
 DiffCounts DiffTrees(const InstalledTree& before, const InstalledTree& after) {
   DiffCounts counts;
-  auto a = before.keys.begin(), b = after.keys.begin();
-  while (a != before.keys.end() || b != after.keys.end()) {
-    if (b == after.keys.end() ||
-        (a != before.keys.end() && a->first < b->first)) {
+  auto a = before.begin(), b = after.begin();
+  while (a != before.end() || b != after.end()) {
+    if (b == after.end() || (a != before.end() && a->first < b->first)) {
       PrintKey("-", a->second);
       ++counts.keysRemoved;
       counts.removed += (a++)->second.values.size();
-    } else if (a == before.keys.end() || b->first < a->first) {
+    } else if (a == before.end() || b->first < a->first) {
       PrintKey("+", b->second);
       ++counts.keysAdded;
       counts.added += (b++)->second.values.size();

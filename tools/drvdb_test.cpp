@@ -463,12 +463,14 @@ TEST(Drvdb, DiffShowsWhatAnUpdateDoes) {
   WriteFile(folder / "old.reg",
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\n"
             "\"DriverVersion\"=dword:1\n" +
-                m + "KEEP]\n\"a\"=\"1\"\n\"b\"=\"2\"\n\"gone\"=\"x\"\n" + m +
+                m + "KEEP]\n\"a\"=\"1\"\n\"b\"=\"2\"\n\"gone\"=\"x\"\n" +
+                "\"\xc3\x84rger\"=\"1\"\n" + m +
                 "OLD]\n\"load1\"=\"S\"\n");
   WriteFile(folder / "new.reg",
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\n"
             "\"DriverVersion\"=dword:2\n" +
-                m + "KEEP]\n\"a\"=\"1\"\n\"b\"=\"3\"\n\"c\"=dword:4\n" + m +
+                m + "KEEP]\n\"a\"=\"1\"\n\"b\"=\"3\"\n\"c\"=dword:4\n" +
+                "\"\xc3\xa4rger\"=\"2\"\n" + m +
                 "NEW]\n\"load1\"=\"T\"\n" + m + "A\r\nB]\n\"x\\ny\"=\"1\"\n");
   Process p = Tool({"diff", folder / "old.reg", folder / "new.reg"});
   EXPECT_EQ(p.status, 1) << p.err;
@@ -485,12 +487,16 @@ TEST(Drvdb, DiffShowsWhatAnUpdateDoes) {
       "-     \"b\"=\"2\"\n"
       "+     \"b\"=\"3\"\n"
       "-     \"gone\"=\"x\"\n"
+      // One value whatever the case of its letters, A-Z or not; the update
+      // leaves the new spelling.
+      "-     \"\xc3\x84rger\"=\"1\"\n"
+      "+     \"\xc3\xa4rger\"=\"2\"\n"
       "+     \"c\"=dword:00000004\n"
       "+ [" + path + "NEW]\n"
       "+     \"load1\"=\"T\"\n"
       "- [" + path + "OLD]\n"
       "-     \"load1\"=\"S\"\n"
-      "2 keys added, 1 removed; 3 values added, 2 removed, 2 changed\n";
+      "2 keys added, 1 removed; 3 values added, 2 removed, 3 changed\n";
   EXPECT_EQ(p.out, expected);
 
   Process same = Tool({"diff", folder / "new.reg", folder / "new.reg"});

@@ -796,10 +796,12 @@ InstalledTree ReadInstalledTree() {
   HiveReader reader{text};
   HiveLine line;
   std::string error;
+  TreeKey* key = nullptr;
   while (ReadHiveLine(&reader, &line, &error)) {
     if (line.kind == HiveLine::kKey) {
       const std::string path = HivePath(line);
-      tree.keys.push_back({HostFoldName(path), TreeKey{VisibleName(path), {}}});
+      key = &tree[HostFoldName(path)];
+      key->path = VisibleName(path);
       continue;
     }
     const HiveValue& v = line.value;
@@ -813,9 +815,7 @@ InstalledTree ReadInstalledTree() {
       shown = written.substr(written.find("\"=") + 2);
       shown.pop_back();
     }
-    tree.keys.back().second.values.push_back({VisibleName(v.name), shown});
+    key->values[HostFoldName(v.name)] = {VisibleName(v.name), shown};
   }
-  std::sort(tree.keys.begin(), tree.keys.end(),
-            [](const auto& x, const auto& y) { return x.first < y.first; });
   return tree;
 }

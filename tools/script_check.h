@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -71,15 +72,14 @@ std::string VisibleName(const std::string& ansi);
 /// The line of the script (1-based) as UTF-8, without its line end.
 std::string SourceLine(const SourceScript& script, size_t line);
 
-/// What the registry holds after a run, keyed by folded full path: each key
-/// as stored, with its values (folded name -> shown form).
+/// What the registry holds after a run: each key by its full path folded as
+/// the registry compares it, with the path as stored and its values by
+/// folded name, each with its name as stored and its shown form (in UTF-8).
 struct TreeKey {
-  std::string path;  // as stored, in UTF-8
-  std::vector<std::pair<std::string, std::string>> values;  // name, shown
+  std::string path;
+  std::map<std::string, std::pair<std::string, std::string>> values;
 };
-struct InstalledTree {
-  std::vector<std::pair<std::string, TreeKey>> keys;  // by folded path
-};
+using InstalledTree = std::map<std::string, TreeKey>;
 
 /// Installs script onto the stand-in registry as it stands (so that a second
 /// call updates over the first) and reads back every key and value. Answers
