@@ -70,10 +70,6 @@ std::map<std::string, std::string> Keys() {
   return keys;
 }
 
-bool Under(const std::string& folded, const std::string& top) {
-  return folded == top || folded.compare(0, top.size() + 1, top + "\\") == 0;
-}
-
 // With bit 32 of the mode, the file is PE headers (PE32+ with bit 64), then
 // the bytes after the next one, whose last bytes a certificate entry names
 // as the table: the next byte gives the table's size and whether the entry
@@ -151,7 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // keys on their paths) may change.
   for (const std::string& entry : HostRegistryJournal())
     if (entry.compare(0, 7, "delete ") == 0)
-      FUZZ_CHECK(Under(HostFoldName(entry.substr(7)), kDriver2));
+      FUZZ_CHECK(HostKeyIsUnder(entry.substr(7), kDriver2));
   std::set<std::string> named;
   for (const HostRegistryCall& call : HostRegistryCalls())
     if (call.kind == HostRegistryCall::kCreateKey && call.result == 0)
@@ -163,7 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         named.insert(path);
   const std::map<std::string, std::string> after = Keys();
   for (const auto& key : before) {
-    if (Under(key.first, kDriver2) || named.count(key.first))
+    if (HostKeyIsUnder(key.first, kDriver2) || named.count(key.first))
       continue;
     auto now = after.find(key.first);
     FUZZ_CHECK(now != after.end() && now->second == key.second);

@@ -78,12 +78,11 @@ std::string CanonicalDump(const std::string& hiveText,
   while (ReadHiveLine(&reader, &line, &error)) {
     if (line.kind == HiveLine::kKey) {
       values = nullptr;
-      const std::string folded = HostFoldName(HivePath(line));
+      const std::string path = HivePath(line);
       for (const std::string& key : keys) {
-        const std::string top = HostFoldName(key);
-        if (folded == top || folded.compare(0, top.size() + 1, top + "\\") == 0) {
-          auto& entry = tree[folded];
-          entry.first = "[" + key + HivePath(line).substr(key.size()) + "]";
+        if (HostKeyIsUnder(path, key)) {
+          auto& entry = tree[HostFoldName(path)];
+          entry.first = "[" + key + path.substr(key.size()) + "]";
           values = &entry.second;
         }
       }

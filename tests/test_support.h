@@ -47,7 +47,7 @@ inline bool CountKeys(HKEY root, const std::string& path, size_t* keys,
                     : root == HKEY_CLASSES_ROOT
                         ? "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\"
                         : "HKEY_LOCAL_MACHINE\\";
-  top = HostFoldName(top + path);
+  top += path;
   const std::string text = HostRegistryExport();
   HiveReader reader{text};
   HiveLine line;
@@ -56,8 +56,7 @@ inline bool CountKeys(HKEY root, const std::string& path, size_t* keys,
   *keys = *values = 0;
   while (ReadHiveLine(&reader, &line, &error)) {
     if (line.kind == HiveLine::kKey) {
-      std::string folded = HostFoldName(HivePath(line));
-      inside = folded == top || folded.rfind(top + "\\", 0) == 0;
+      inside = HostKeyIsUnder(HivePath(line), top);
       *keys += inside;
     } else {
       *values += inside;

@@ -296,10 +296,6 @@ std::string FoldedKey(const std::string& keyPath) {
   return "";
 }
 
-bool Under(const std::string& folded, const std::string& top) {
-  return folded == top || folded.compare(0, top.size() + 1, top + "\\") == 0;
-}
-
 // ---- The analyses ----------------------------------------------------------------
 
 const char kGateVerdict[] =
@@ -512,8 +508,8 @@ void CheckScope(Model* m) {
     const Header& h = m->walk.headers[i];
     std::string key = FoldedKey(m->KeyPath(h));
     // The database's own parents are made anyway; a value in one is not.
-    bool parent = Under(kDatabase, key) && !hasValues[i];
-    if (key.empty() || Under(key, kDatabase) || parent)
+    bool parent = HostKeyIsUnder(kDatabase, key) && !hasValues[i];
+    if (key.empty() || HostKeyIsUnder(key, kDatabase) || parent)
       continue;
     if (outside.insert(key).second && !first)
       first = &h;

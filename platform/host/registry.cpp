@@ -545,6 +545,14 @@ std::string HostFoldName(const std::string& name) {
   return folded;
 }
 
+bool HostKeyIsUnder(const std::string& path, const std::string& top) {
+  if (path.size() < top.size() ||
+      (path.size() > top.size() && path[top.size()] != '\\'))
+    return false;
+  std::string_view head(path.data(), top.size());
+  return !FoldedLess()(head, top) && !FoldedLess()(top, head);
+}
+
 void HostSetPlatformId(DWORD platformId) {
   g_platform_id = platformId;
 }

@@ -39,3 +39,7 @@ const std::vector<HostRegistryCall>& HostRegistryCalls();
 /// A name as the registry compares it: every letter of the ANSI code page
 /// (Windows-1252) in upper case.
 std::string HostFoldName(const std::string& name);
+
+/// Whether a full key path names top or a key below it, its names compared
+/// as the registry compares them.
+bool HostKeyIsUnder(const std::string& path, const std::string& top);
