@@ -149,14 +149,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (entry.compare(0, 7, "delete ") == 0)
       FUZZ_CHECK(HostKeyIsUnder(entry.substr(7), kDriver2));
   std::set<std::string> named;
-  for (const HostRegistryCall& call : HostRegistryCalls())
-    if (call.kind == HostRegistryCall::kCreateKey && call.result == 0)
-      for (std::string path = HostFoldName(call.stored); !path.empty();
-           path = path.substr(0, path.find_last_of('\\') ==
-                                         std::string::npos
-                                     ? 0
-                                     : path.find_last_of('\\')))
-        named.insert(path);
+  for (const HostRegistryCall& call : HostRegistryCalls()) {
+    if (call.kind != HostRegistryCall::kCreateKey || call.result != 0)
+      continue;
+    // The key and every key on its path.
+    const std::string path = HostFoldName(call.stored);
+    for (size_t end = path.size(); end && end != std::string::npos;
+         end = path.rfind('\\', end - 1))
+      named.insert(path.substr(0, end));
+  }
   const std::map<std::string, std::string> after = Keys();
   for (const auto& key : before) {
     if (HostKeyIsUnder(key.first, kDriver2) || named.count(key.first))

@@ -184,13 +184,14 @@ std::string MinimalPeHeaders(bool pe32plus) {
 
 namespace {
 
-// The container read from the end of view, as the program reads it.
-void ReadContainer(const std::string& view, AppendedPayload* payload) {
+// The container that ends at end of the file, as the program reads it.
+void ReadContainer(const std::string& file, uint64_t end,
+                   AppendedPayload* payload) {
   auto fail = [&](AppendedPayload::Problem problem, std::string why) {
     payload->problem = problem;
     payload->why = std::move(why);
   };
-  uint64_t after = view.size() - payload->imageEnd;
+  uint64_t after = end - payload->imageEnd;
   if (after == 0)
     return fail(AppendedPayload::kNoTrailer,
                 "no payload: nothing follows the image");
@@ -198,8 +199,8 @@ void ReadContainer(const std::string& view, AppendedPayload* payload) {
     return fail(AppendedPayload::kNoTrailer,
                 "no trailer: only " + std::to_string(after) +
                     " byte(s) follow the image, fewer than its four");
-  payload->length = static_cast<uint32_t>(Read(view, view.size() - 4, 4));
-  if (payload->length > view.size() - 4)
+  payload->length = static_cast<uint32_t>(Read(file, end - 4, 4));
+  if (payload->length > end - 4)
     return fail(AppendedPayload::kLengthPastFile,
                 "the trailer's length " + std::to_string(payload->length) +
                     " reaches past the start of the file");
@@ -209,8 +210,7 @@ void ReadContainer(const std::string& view, AppendedPayload* payload) {
                     " reaches back into the image: only " +
                     std::to_string(after - 4) +
                     " bytes lie between the image and the trailer");
-  payload->script =
-      view.substr(view.size() - 4 - payload->length, payload->length);
+  payload->script = file.substr(end - 4 - payload->length, payload->length);
   if (payload->script.size() < 2 ||
       static_cast<unsigned char>(payload->script[0]) != 0xff ||
       static_cast<unsigned char>(payload->script[1]) != 0xfe)
@@ -241,8 +241,7 @@ AppendedPayload ReadAppendedPayload(const std::string& file) {
     payload.why = "the certificate table starts inside the image";
     return payload;
   }
-  std::string view = file.substr(0, end);
-  ReadContainer(view, &payload);
+  ReadContainer(file, end, &payload);
   if (!isSigned || payload.problem == AppendedPayload::kNone)
     return payload;
   // A signing tool pads the file with zeros to a multiple of eight before
@@ -250,12 +249,12 @@ AppendedPayload ReadAppendedPayload(const std::string& file) {
   // where the program reads its trailer.
   size_t zeros = 0;
   while (zeros < 7 && end - zeros > payload.imageEnd &&
-         view[end - zeros - 1] == '\0')
+         file[end - zeros - 1] == '\0')
     ++zeros;
   for (size_t pad = 1; pad <= zeros; ++pad) {
     AppendedPayload hidden;
     hidden.imageEnd = payload.imageEnd;
-    ReadContainer(view.substr(0, end - pad), &hidden);
+    ReadContainer(file, end - pad, &hidden);
     if (hidden.problem == AppendedPayload::kNone) {
       payload.problem = AppendedPayload::kSignedUnaligned;
       payload.why = "signed after a payload that the program cannot find: " +

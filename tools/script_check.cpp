@@ -267,6 +267,11 @@ struct Model {
     size_t end = h.close == std::string::npos ? text.size() : h.close;
     return text.substr(h.open + 1, end - h.open - 1);
   }
+  // The key a header opened, as the registry keeps it (its first spelling),
+  // shown in UTF-8; as written when the import never reached the header.
+  std::string KeyShown(const Header& h) const {
+    return AnsiToUtf8(h.call ? h.call->stored : KeyPath(h));
+  }
   void Add(Finding::Severity severity, size_t offset, std::string message,
            const char* gate = nullptr) {
     report->findings.push_back(Finding{severity, lines.LineOf(offset),
@@ -414,13 +419,10 @@ void CheckIgnoredLines(Model* m) {
     if (FoldedKey(std::string(first, lineEnd)).empty() ||
         std::find(first, lineEnd, ']') == lineEnd)
       continue;
-    const Header& previous = walk.headers[section];
-    std::string key = previous.call ? previous.call->stored
-                                    : m->KeyPath(previous);
     m->WarnAtLine(line,
                   "looks like a section header but lacks its '[': ignored, "
-                  "and the values after it go into [" + AnsiToUtf8(key) +
-                      "]");
+                  "and the values after it go into [" +
+                      m->KeyShown(walk.headers[section]) + "]");
   }
 }
 
@@ -455,10 +457,7 @@ void CheckKeyNames(Model* m) {
       else
         m->Warn(h.open, "names the same key as the header on line " + line +
                             ", differing only in letter case; the registry "
-                            "keeps [" +
-                            AnsiToUtf8(f.call ? f.call->stored
-                                              : m->KeyPath(f)) +
-                            "]");
+                            "keeps [" + m->KeyShown(f) + "]");
       continue;
     }
     firstHeader[key] = i;
@@ -612,10 +611,7 @@ void CheckVersion(Model* m) {
     if (own != 0)
       m->WarnAtLine(line, "the version line is not in the first section (it "
                           "is in [" +
-                              AnsiToUtf8(walk.headers[own].call
-                                             ? walk.headers[own].call->stored
-                                             : m->KeyPath(walk.headers[own])) +
-                              "])");
+                              m->KeyShown(walk.headers[own]) + "])");
   }
   if (report->outcome == kOutcomeUpdated && NeedsUpdate(report->version))
     m->WarnAtLine(line ? line : 1,
