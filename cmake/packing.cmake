@@ -1,9 +1,22 @@
 # Packs the sample database into the program: drvsetup (host) or
 # drvsetup.exe (Windows) is the built image, the script and its length,
-# written by `drvdb pack`, which checks the script first.
+# written by `drvdb pack`, which checks the script first and refuses any
+# finding whose kind is not allowed.
 
-set(DRVSETUP_DATABASE "${CMAKE_SOURCE_DIR}/data/drives.reg" CACHE FILEPATH
+set(sample_database "${CMAKE_SOURCE_DIR}/data/drives.reg")
+set(DRVSETUP_DATABASE "${sample_database}" CACHE FILEPATH
     "Registry script packed into the shipped program")
+# The sample database carries these findings on purpose: a header that
+# lacks its '[', repeated headers and spellings that differ in letter case.
+# Any other finding fails the build; a database of your own ships none
+# unless named here.
+if(DRVSETUP_DATABASE STREQUAL sample_database)
+  set(default_allow "missing-bracket,repeated-header,letter-case")
+else()
+  set(default_allow "")
+endif()
+set(DRVSETUP_DATABASE_ALLOW "${default_allow}" CACHE STRING
+    "Kinds of finding that the packed database may carry (drvdb --allow)")
 
 set(DRVSETUP_HOST_DRVDB "" CACHE FILEPATH
     "A native drvdb to pack with in a cross build (else one is built)")
@@ -35,7 +48,8 @@ endif()
 set(packed "${CMAKE_BINARY_DIR}/drvsetup${CMAKE_EXECUTABLE_SUFFIX}")
 add_custom_command(
   OUTPUT "${packed}"
-  COMMAND "${packer}" pack --quiet "$<TARGET_FILE:drvsetup_image>"
+  COMMAND "${packer}" pack "--allow=${DRVSETUP_DATABASE_ALLOW}"
+          "$<TARGET_FILE:drvsetup_image>"
           "${DRVSETUP_DATABASE}" "${packed}"
   DEPENDS drvsetup_image ${packer_target} "${DRVSETUP_DATABASE}"
           ${DRVSETUP_HOST_DRVDB}

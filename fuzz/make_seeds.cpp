@@ -4,7 +4,7 @@
 //
 //   make_seeds SAMPLE_DATABASE DIR
 //
-// writes DIR/options, DIR/run, DIR/import and DIR/hive.
+// writes DIR/options, DIR/run, DIR/import, DIR/check and DIR/hive.
 
 #include <sys/stat.h>
 
@@ -104,7 +104,8 @@ int main(int argc, char** argv) {
   FreeRunBuffers();
 
   const std::string dir = argv[2];
-  for (const char* name : {"", "/options", "/run", "/import", "/hive"})
+  for (const char* name : {"", "/options", "/run", "/import", "/check",
+                           "/hive"})
     mkdir((dir + name).c_str(), 0755);
 
   int n = 0;
@@ -119,6 +120,7 @@ int main(int argc, char** argv) {
   n = 0;
   for (const std::string& script : scripts) {
     Write(dir + "/import", n, script);
+    Write(dir + "/check", n, version + script);
     std::string payload = Utf16(version + script);
     const std::string container = PackProgram("", payload, false);
     Write(dir + "/run", n, std::string(1, static_cast<char>(n % 32)) + "MZ" +

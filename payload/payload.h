@@ -2,8 +2,8 @@
 //
 //   [executable image][script: N bytes of UTF-16LE, BOM first][N: 4 bytes LE]
 //
-// Nothing else marks the container; whatever precedes the script is not
-// examined.
+// followed, in a signed program, by its certificate table. container.h
+// says how the reader finds the container's parts.
 #pragma once
 
 #include "platform/registry.h"

@@ -20,6 +20,7 @@ struct HostFile {
   int fd;                     // -1 for the in-memory image
   const std::string* memory;  // the in-memory image, or null
   uint64_t position;
+  uint64_t size;              // of the in-memory image
 };
 
 bool g_has_image = false;
@@ -58,17 +59,17 @@ PayloadFile OpenPath(const Char* wide) {
     path.push_back(static_cast<char>(*wide));
   }
   if (g_has_image && path == g_image_path)
-    return new HostFile{-1, &g_image, 0};
+    return new HostFile{-1, &g_image, 0, g_image.size()};
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0)
     return nullptr;
-  return new HostFile{fd, nullptr, 0};
+  return new HostFile{fd, nullptr, 0, 0};
 }
 
 uint64_t FileSize(const HostFile* file, bool* ok) {
   if (file->memory) {
     *ok = true;
-    return file->memory->size();
+    return file->size;
   }
   off_t end = lseek(file->fd, 0, SEEK_END);
   *ok = end >= 0;
@@ -118,6 +119,10 @@ void HostClearModuleImage() {
   g_image.clear();
 }
 
+PayloadFile OpenPayloadBytes(const std::string& bytes, size_t size) {
+  return new HostFile{-1, &bytes, 0, size < bytes.size() ? size : bytes.size()};
+}
+
 DWORD ModuleFileNameW(WCHAR* buffer, DWORD capacity) {
   return CopyPath(buffer, capacity);
 }
@@ -156,8 +161,7 @@ bool ReadPayloadFile(PayloadFile handle, void* buffer, uint32_t size) {
   HostFile* file = static_cast<HostFile*>(handle);
   char* out = static_cast<char*>(buffer);
   if (file->memory) {
-    if (file->position > file->memory->size() ||
-        file->memory->size() - file->position < size)
+    if (file->position > file->size || file->size - file->position < size)
       return false;
     memcpy(out, file->memory->data() + file->position, size);
     file->position += size;

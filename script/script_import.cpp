@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "script/script_scan.h"
+#include "script/script_walk.h"
 
 namespace {
 
@@ -15,34 +16,6 @@ struct RootPrefix {
 bool Stop(const char* at, ScriptFault fault) {
   LastScriptStop = ScriptStop{at, fault};
   return fault == kFaultNone;
-}
-
-// Splits a key path into its root and the subkey path after the prefix.
-bool SplitRoot(const char* keyPath, HKEY* root, const char** subKey) {
-  const RootPrefix kRoots[] = {
-      {"HKEY_LOCAL_MACHINE\\", HKEY_LOCAL_MACHINE},
-      {"HKEY_CURRENT_USER\\", HKEY_CURRENT_USER},
-      {"HKEY_CLASSES_ROOT\\", HKEY_CLASSES_ROOT},
-  };
-  for (const RootPrefix& entry : kRoots) {
-    if (MatchKeyword(keyPath, entry.prefix)) {
-      *root = entry.root;
-      *subKey = keyPath + strlen(entry.prefix);
-      return true;
-    }
-  }
-  return false;
-}
-
-// Cuts a value line in place: the LF that ends it, or the CR before that LF,
-// becomes its terminator. next is where the following line starts.
-void CutLine(char* line, char* next) {
-  if (next == line || (next[-1] != '\n' && next[-1] != '\r'))
-    return;  // the last line, running to the end of the text
-  char* end = next - 1;
-  if (end > line && end[-1] == '\r')
-    --end;
-  *end = '\0';
 }
 
 // Reads a quoted string value starting just after its opening quote and
@@ -68,8 +41,7 @@ char* UnescapeString(char* value) {
   }
 }
 
-bool SetStringValue(HKEY key, const char* line, const char* name,
-                    char* value) {
+bool ParseString(char* value, ScriptValue* parsed) {
   if (*value == '\0')
     return Stop(value - 1, kFaultStringEmpty);
   char* close = UnescapeString(value);
@@ -78,65 +50,89 @@ bool SetStringValue(HKEY key, const char* line, const char* name,
   const char* rest = SkipBlanks(close + 1);
   if (*rest != '\0')
     return Stop(rest, kFaultStringTrailing);
-  DWORD size = static_cast<DWORD>(strlen(value)) + 1;
-  if (RegSetValueExA(key, name, 0, REG_SZ,
-                     reinterpret_cast<const BYTE*>(value),
-                     size) != ERROR_SUCCESS)
-    return Stop(line, kFaultValueNotSet);
+  parsed->type = REG_SZ;
+  parsed->text = value;
   return true;
 }
 
-bool SetDwordValue(HKEY key, const char* line, const char* name,
-                   const char* text) {
+bool ParseDword(const char* text, ScriptValue* parsed) {
   static const char kDwordKeyword[] = "dword:";
   if (!MatchKeyword(text, kDwordKeyword))
     return Stop(text, kFaultUnsupportedType);
   const char* p = text + sizeof(kDwordKeyword) - 1;
   if (!IsHexDigit(*p))
     return Stop(p, kFaultDwordNoDigit);
-  uint32_t number = 0;
-  p = AccumulateHex(p, &number);
+  parsed->digits = p;
+  parsed->number = 0;
+  p = AccumulateHex(p, &parsed->number);
+  parsed->digitsEnd = p;
   const char* rest = SkipBlanks(p);
   if (*rest != '\0')
     return Stop(rest, kFaultDwordTrailing);
-  const BYTE data[4] = {
-      static_cast<BYTE>(number), static_cast<BYTE>(number >> 8),
-      static_cast<BYTE>(number >> 16), static_cast<BYTE>(number >> 24)};
-  if (RegSetValueExA(key, name, 0, REG_DWORD, data, 4) != ERROR_SUCCESS)
-    return Stop(line, kFaultValueNotSet);
+  parsed->type = REG_DWORD;
   return true;
+}
+
+bool WriteValue(HKEY key, const char* line, const ScriptValue& value) {
+  const BYTE number[4] = {
+      static_cast<BYTE>(value.number), static_cast<BYTE>(value.number >> 8),
+      static_cast<BYTE>(value.number >> 16),
+      static_cast<BYTE>(value.number >> 24)};
+  LONG rc = value.type == REG_SZ
+                ? RegSetValueExA(key, value.name, 0, REG_SZ,
+                                 reinterpret_cast<const BYTE*>(value.text),
+                                 static_cast<DWORD>(strlen(value.text)) + 1)
+                : RegSetValueExA(key, value.name, 0, REG_DWORD, number, 4);
+  return rc == ERROR_SUCCESS || Stop(line, kFaultValueNotSet);
 }
 
 }  // namespace
 
-bool SetValueFromLine(HKEY key, char* line) {
+bool SplitRoot(const char* keyPath, HKEY* root, const char** subKey) {
+  const RootPrefix kRoots[] = {
+      {"HKEY_LOCAL_MACHINE\\", HKEY_LOCAL_MACHINE},
+      {"HKEY_CURRENT_USER\\", HKEY_CURRENT_USER},
+      {"HKEY_CLASSES_ROOT\\", HKEY_CLASSES_ROOT},
+  };
+  for (const RootPrefix& entry : kRoots) {
+    if (MatchKeyword(keyPath, entry.prefix)) {
+      *root = entry.root;
+      *subKey = keyPath + strlen(entry.prefix);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ParseValueLine(char* line, ScriptValue* value) {
+  *value = ScriptValue{};
   if (*line != '"')
     return Stop(line, kFaultNameUnclosed);
-  char* name = line + 1;
-  char* nameEnd = strchr(name, '"');  // names know no escapes
+  char* nameEnd = ValueNameEnd(line);
   if (!nameEnd)
     return Stop(line, kFaultNameUnclosed);
   *nameEnd = '\0';
+  value->name = line + 1;
   // Whatever stands between the name and the equals sign is passed over.
   char* equals = strchr(nameEnd + 1, '=');
   if (!equals)
     return Stop(nameEnd + 1, kFaultNoEquals);
-  char* value = SkipBlanks(equals + 1);
-  if (*value == '"')
-    return SetStringValue(key, line, name, value + 1);
-  return SetDwordValue(key, line, name, value);
+  char* text = SkipBlanks(equals + 1);
+  if (*text == '"')
+    return ParseString(text + 1, value);
+  return ParseDword(text, value);
+}
+
+bool SetValueFromLine(HKEY key, char* line) {
+  ScriptValue value;
+  return ParseValueLine(line, &value) && WriteValue(key, line, value);
 }
 
 bool ImportScript(char* scriptText) {
-  char* p = SkipBlanks(scriptText);
-  while (*p != '[' && *p != '\0')
-    p = SkipBlanks(NextLine(p));  // lines before the first header
-
+  char* p = FirstHeader(scriptText);
   while (*p == '[') {
     char* keyPath = p + 1;
-    // The closing bracket may stand on a later line; the lines in between
-    // then belong to the key path.
-    char* close = strchr(keyPath, ']');
+    char* close = HeaderClose(p);
     if (!close)
       return Stop(p, kFaultHeaderUnclosed);
     *close = '\0';
@@ -151,14 +147,10 @@ bool ImportScript(char* scriptText) {
                         &disposition) != ERROR_SUCCESS)
       return Stop(keyPath, kFaultKeyNotCreated);
 
-    p = SkipBlanks(NextLine(close + 1));  // the rest of the header line
-    while (*p != '[' && *p != '\0') {
-      char* line = p;
-      char* next = NextLine(line);
-      p = SkipBlanks(next);
-      if (*line != '"')
-        continue;  // comments, default values, continuation lines
-      CutLine(line, next);
+    p = SectionStart(close);
+    char* end;
+    while (char* line = NextValueLine(&p, &end)) {
+      *end = '\0';
       if (!SetValueFromLine(key, line)) {
         RegCloseKey(key);
         return false;

@@ -7,7 +7,7 @@
 # usage: scripts/fuzz.sh SECONDS [RUNS] [HARNESS...]
 #   SECONDS  the longest each harness runs
 #   RUNS     stop a harness after this many executions (default: no limit)
-#   HARNESS  options, run, import, hive (default: all four)
+#   HARNESS  options, run, import, check, hive (default: all five)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
@@ -17,7 +17,7 @@ seconds=${1:?usage: scripts/fuzz.sh SECONDS [RUNS] [HARNESS...]}
 runs=${2:--1}
 shift $(( $# < 2 ? $# : 2 ))
 harnesses=("$@")
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(options run import hive)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(options run import check hive)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz >/dev/null

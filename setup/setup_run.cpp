@@ -40,14 +40,19 @@ void ShowVersion(uint32_t version) {
   ShowMessageBox(text, kBoxTitle, kBoxInformation);
 }
 
-void ReportOutcome(RunOutcome outcome) {
-  bool allowed = outcome < 0 ? Flags.showErrors : Flags.showSuccess;
-  if (!allowed)
-    return;
+const OutcomeMessage* FindOutcome(RunOutcome outcome) {
   for (const OutcomeMessage& message : kOutcomeMessages) {
     if (message.outcome == outcome)
-      ShowMessageBox(message.text, kBoxTitle, message.style);
+      return &message;
   }
+  return nullptr;
+}
+
+void ReportOutcome(RunOutcome outcome) {
+  bool allowed = outcome < 0 ? Flags.showErrors : Flags.showSuccess;
+  const OutcomeMessage* message = FindOutcome(outcome);
+  if (allowed && message)
+    ShowMessageBox(message->text, kBoxTitle, message->style);
 }
 
 RunOutcome RunStages() {
@@ -64,6 +69,11 @@ RunOutcome RunStages() {
 }
 
 }  // namespace
+
+const char* OutcomeBoxText(RunOutcome outcome) {
+  const OutcomeMessage* message = FindOutcome(outcome);
+  return message ? message->text : nullptr;
+}
 
 RunOutcome SetupRun(const char* commandTail) {
   Flags = ParseOptions(commandTail);

@@ -34,6 +34,10 @@ RunFlags ParseOptions(const char* commandTail);
 /// reports a failed import (-3). The script text is edited by the import.
 RunOutcome UpdateSequence(uint32_t embeddedVersion, char* scriptText);
 
+/// The text of the box that reports outcome, from the run's one table of
+/// outcomes; null for a value that is no outcome.
+const char* OutcomeBoxText(RunOutcome outcome);
+
 /// The program's main routine: parses the options, reads the payload from
 /// the running executable, probes its version, shows it or installs, frees
 /// the run's buffers, shows the outcome box the flags allow and returns the

@@ -18,11 +18,11 @@
 
 #include "payload/payload.h"
 #include "payload/payload_io_host.h"
-#include "platform/host/trace.h"
 #include "script/database.h"
+#include "setup/setup_run.h"
 #include "tools/executable.h"
+#include "tools/output.h"
 #include "tools/script_check.h"
-#include "tools/write_file.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ namespace {
 enum Exit {
   kExitOk = 0,
   kExitFailed = 1,          // check failed, pack refused the script, diff differs
-  kExitUsage = 2,
+  kExitUsage = 2,           // a wrong call, or an output that is an input
   kExitMissing = 3,         // no such file
   kExitNotAFile = 4,        // a directory or other non-file
   kExitUnreadable = 5,
@@ -48,9 +48,10 @@ enum Exit {
 };
 
 const char kUsage[] =
-    "usage: drvdb check [--werror] [--allow=NAME] [--format=text|json] FILE...\n"
-    "       drvdb pack [--force] [--replace] [--newer-than OLD] [--werror]\n"
-    "                  [--allow=NAME] [--quiet] IMAGE SCRIPT OUT\n"
+    "usage: drvdb check [--werror] [--allow=NAME,...] [--format=text|json] "
+    "FILE...\n"
+    "       drvdb pack [--force] [--replace] [--newer-than OLD]\n"
+    "                  [--allow=NAME,...] [--quiet] IMAGE SCRIPT OUT\n"
     "       drvdb info EXE\n"
     "       drvdb extract EXE OUT\n"
     "       drvdb diff OLD NEW\n"
@@ -72,29 +73,29 @@ const char kHelp[] =
     "drvdb check [OPTIONS] FILE...\n"
     "    Installs each script as the program would on a machine without the\n"
     "    database. Reports the first line that would make the run fail\n"
-    "    (FILE:LINE:COLUMN: error: ..., with the line and a caret), findings\n"
-    "    that fail the gate although the program would install the script,\n"
-    "    warnings for what the program silently ignores or changes, and a\n"
-    "    summary line: version, lines, headers, distinct keys and values.\n"
+    "    (FILE:LINE:COLUMN: error: ..., with the line and a caret), errors\n"
+    "    for what the program would install but no maintainer means,\n"
+    "    warnings for what it silently ignores or changes, and a summary\n"
+    "    line: version, lines, headers, distinct keys and values. Each\n"
+    "    finding names its kind: [--allow=NAME]. Errors fail the check.\n"
     "    --werror          warnings fail the check too\n"
-    "    --allow=NAME      a finding of this kind no longer fails the gate\n"
+    "    --allow=NAME,...  findings of these kinds no longer fail\n"
     "    --format=json     the same findings as one JSON array, for CI\n"
     "\n"
     "drvdb pack [OPTIONS] IMAGE SCRIPT OUT\n"
     "    Writes OUT as IMAGE, then SCRIPT (UTF-8 is converted to UTF-16LE\n"
-    "    with its byte-order mark), then the script's length in four bytes,\n"
-    "    through a temporary file, so OUT is never half-written. A Windows\n"
-    "    program is aligned for signing: sign OUT afterwards, never IMAGE.\n"
-    "    Checks the script first and refuses one that fails.\n"
+    "    with its byte-order mark), then the script's length in four bytes.\n"
+    "    A Windows program is aligned for signing: sign OUT afterwards,\n"
+    "    never IMAGE. A release is a deliberate act: pack refuses a script\n"
+    "    with any finding, warnings included, unless its kind is allowed.\n"
     "    --force           pack a script that the program would fail on\n"
     "    --replace         IMAGE already carries a payload: swap it\n"
     "    --newer-than OLD  refuse unless the script's version is greater\n"
     "                      than OLD's (a script or a program): machines with\n"
-    "                      OLD would otherwise never update; warns when the\n"
-    "                      version jumps by more than 100\n"
-    "    --werror          warnings fail the check too\n"
-    "    --allow=NAME      a finding of this kind no longer fails the gate\n"
-    "    --quiet           show no warnings, only errors\n"
+    "                      OLD would otherwise never update; a jump of more\n"
+    "                      than 100 is a finding (version-jump)\n"
+    "    --allow=NAME,...  findings of these kinds are shipped knowingly\n"
+    "    --quiet           show only the findings that refuse the script\n"
     "\n"
     "drvdb info EXE\n"
     "    Whether EXE's payload reads, whether EXE is signed and, if the\n"
@@ -107,16 +108,22 @@ const char kHelp[] =
     "drvdb diff OLD NEW\n"
     "    What an update from OLD to NEW (each a program or a script) does to\n"
     "    a machine: the version change, keys added and removed, values\n"
-    "    added, removed and changed; control characters in names show as\n"
-    "    their pictures (a line feed as \xe2\x90\x8a). Exit status 0 when\n"
-    "    nothing differs, 1 when something does.\n";
+    "    added, removed and changed, each with the line that writes it\n"
+    "    (FILE:LINE), added and changed ones as NEW spells them, removed\n"
+    "    ones as OLD does; control characters in names show as their\n"
+    "    pictures (a line feed as \xe2\x90\x8a). Exit status 0 when nothing\n"
+    "    differs, 1 when something does.\n"
+    "\n"
+    "OUT is never one of the command's inputs; - is standard output. A file\n"
+    "is replaced whole through a new temporary file beside it, and a\n"
+    "symbolic link stays a link to the file it names.\n";
 
 const char kExitHelp[] =
     "\n"
     "Exit status:\n"
     "    0  success\n"
     "    1  a script fails the check, pack refused it, or diff found changes\n"
-    "    2  wrong call\n"
+    "    2  wrong call, or OUT is one of the inputs\n"
     "    3  no such file               4  not a regular file\n"
     "    5  a file cannot be read      6  the output cannot be written\n"
     "    7  empty file                 8  not an executable (PE or ELF)\n"
@@ -141,9 +148,25 @@ int Fail(int status, const std::string& what) {
 }
 
 // An output path that looks like an option is a mistake more often than a
-// file name; "./-x" still names such a file.
+// file name; "./-x" still names such a file, and "-" is standard output.
 bool LooksLikeOption(const std::string& path) {
   return path.size() > 1 && path[0] == '-';
+}
+
+// OUT must name none of the inputs, by any name: writing it would destroy
+// what it is made from.
+int CheckOutput(const std::string& command, const std::string& out,
+                const std::vector<std::string>& inputs) {
+  if (LooksLikeOption(out))
+    return Usage(command + ": OUT \"" + out +
+                 "\" looks like an option (write ./" + out +
+                 " for a file of that name)");
+  std::string input = SameFileAs(out, inputs);
+  if (!input.empty())
+    return Usage(command + ": OUT " + out + " is " +
+                 (input == out ? "an input" : "the same file as " + input) +
+                 ": it would be destroyed; name another OUT");
+  return kExitOk;
 }
 
 // Reads a whole input file; on failure says why on stderr.
@@ -178,7 +201,7 @@ int ReadProgram(const std::string& path, const std::string& file,
   *payload = ReadAppendedPayload(file);
   if (payload->problem != AppendedPayload::kNone)
     return Fail(PayloadStatus(*payload), path + ": " + payload->why);
-  // The program's own reader must agree that it reads.
+  // The program's own run must agree that it reads.
   HostSetModuleImage(path, file);
   GetModulePath();
   bool reads = ReadPayload();
@@ -189,38 +212,35 @@ int ReadProgram(const std::string& path, const std::string& file,
   return kExitOk;
 }
 
+int NotText(const std::string& path, const LoadError& error) {
+  std::string where = error.line ? ":" + std::to_string(error.line) + ":" +
+                                       std::to_string(error.column)
+                                 : "";
+  return Fail(kExitNotText, path + where + ": error: " + error.message);
+}
+
 // A script file, or the script that a packed program carries.
-int LoadEither(const std::string& path, SourceScript* script,
-               AppendedPayload* payload = nullptr) {
+int LoadEither(const std::string& path, SourceScript* script) {
   std::string file;
   if (int status = ReadInput(path, &file))
     return status;
   uint64_t end;
-  AppendedPayload found;
   if (FindImageEnd(file, &end)) {
+    AppendedPayload found;
     if (int status = ReadProgram(path, file, &found))
       return status;
     file = found.script;
   }
-  if (payload)
-    *payload = found;
-  std::string error;
+  LoadError error;
   if (!LoadScript(path, file, script, &error))
-    return Fail(kExitNotText, path + ": " + error);
+    return NotText(path, error);
   return kExitOk;
 }
 
 // ---- The gate -----------------------------------------------------------------
 
-// What fails a check besides the program's own failure.
-struct Gate {
-  bool werror = false;
-  bool quiet = false;
-  std::set<std::string> allowed;  // gate kinds shipped knowingly
-};
-
-// Takes --werror and --allow=NAME; false for anything else. A wrong NAME is
-// a wrong call.
+// Takes --werror and --allow=NAME,...; false for anything else. A NAME that
+// is no kind is a wrong call.
 bool TakeGateOption(const std::string& arg, Gate* gate, std::string* wrong) {
   if (arg == "--werror") {
     gate->werror = true;
@@ -228,80 +248,48 @@ bool TakeGateOption(const std::string& arg, Gate* gate, std::string* wrong) {
   }
   if (arg.rfind("--allow=", 0) != 0)
     return false;
-  std::string name = arg.substr(8);
-  for (const GateKind& kind : kGateKinds)
-    if (name == kind.name) {
-      gate->allowed.insert(name);
+  std::stringstream names(arg.substr(8));
+  for (std::string name; std::getline(names, name, ',');) {
+    if (name.empty())
+      continue;
+    if (!FindKind(name)) {
+      *wrong = "--allow: no kind of finding is called \"" + name +
+               "\" (drvdb --help lists them)";
       return true;
     }
-  *wrong = "--allow: no kind of finding is called \"" + name + "\"";
+    gate->allowed.insert(name);
+  }
   return true;
 }
 
-bool Allowed(const Gate& gate, const Finding& f) {
-  return f.gate && gate.allowed.count(f.gate);
-}
-
-bool Blocks(const Gate& gate, const Finding& f) {
-  if (f.severity == Finding::kWarning)
-    return gate.werror;
-  return !Allowed(gate, f);
-}
-
-bool Fails(const CheckReport& report, const Gate& gate) {
-  if (report.outcome < 0)
-    return true;
-  for (const Finding& f : report.findings)
-    if (Blocks(gate, f))
-      return true;
-  return false;
-}
-
-size_t Count(const CheckReport& report, bool gateFindings) {
-  size_t count = 0;
-  for (const Finding& f : report.findings)
-    count += gateFindings ? f.gate != nullptr
-                          : f.severity == Finding::kWarning;
-  return count;
-}
-
-const char* OutcomeText(int outcome) {
-  switch (outcome) {
-    case -1:
-      return "-1 (\"Error: the disc burning driver setup file is corrupted.\")";
-    case -2:
-      return "-2 (\"Error: the disc burning driver setup data is not valid.\")";
-    case -3:
-      return "-3 (\"Error installing disc burning driver data.\"), after "
-             "deleting the installed database (which also forgets its "
-             "version: the next good program repairs it)";
-  }
-  return "0";
+std::string OutcomeText(int outcome) {
+  std::string text = std::to_string(outcome) + " (\"" +
+                     OutcomeBoxText(outcome) + "\")";
+  if (outcome == kOutcomeInstallFailed)
+    text += ", after deleting the installed database (which also forgets "
+            "its version: the next good program repairs it)";
+  return text;
 }
 
 const char* Label(const Gate& gate, const Finding& f) {
-  if (f.severity == Finding::kWarning)
-    return "warning";
-  return Allowed(gate, f) ? "allowed" : "error";
+  if (Allowed(gate, f))
+    return "allowed";
+  return f.severity == Finding::kWarning ? "warning" : "error";
 }
 
 std::string Message(const Finding& f) {
-  return f.gate ? f.message + " [--allow=" + f.gate + "]" : f.message;
+  return f.kind ? f.message + " [--allow=" + f.kind + "]" : f.message;
 }
 
 void PrintFinding(std::ostream& out, const SourceScript& script,
                   const Finding& f, const Gate& gate) {
-  out << script.path;
-  if (f.line)
-    out << ":" << f.line << ":" << f.column;
-  out << ": " << Label(gate, f) << ": " << Message(f) << "\n";
-  if (!f.line)
-    return;
+  out << script.path << ":" << f.line << ":" << f.column << ": "
+      << Label(gate, f) << ": " << Message(f) << "\n";
   std::string line = SourceLine(script, f.line);
   out << line << "\n";
   // The caret keeps the line's tabs, so that it stands under the column.
   SourceScript view;
-  std::string error;
+  LoadError error;
   LoadScript("", line, &view, &error);
   std::string caret;
   for (size_t i = 0; i + 1 < f.column && i < view.text.size(); ++i)
@@ -320,10 +308,18 @@ std::string Summary(const CheckReport& report) {
 }
 
 void PrintReport(std::ostream& out, const SourceScript& script,
-                 const CheckReport& report, const Gate& gate) {
-  for (const Finding& f : report.findings)
-    if (!gate.quiet || f.severity == Finding::kError)
+                 const CheckReport& report, const Gate& gate, bool quiet) {
+  size_t errors = 0, warnings = 0, allowed = 0;
+  for (const Finding& f : report.findings) {
+    if (!quiet || Blocks(gate, f) || !f.kind)
       PrintFinding(out, script, f, gate);
+    if (Allowed(gate, f))
+      ++allowed;
+    else if (f.severity == Finding::kWarning)
+      ++warnings;
+    else if (f.kind)
+      ++errors;
+  }
   if (report.outcome < 0) {
     out << script.path << ": the setup program would fail with "
         << OutcomeText(report.outcome) << "\n";
@@ -331,14 +327,15 @@ void PrintReport(std::ostream& out, const SourceScript& script,
   }
   out << script.path << ": " << (Fails(report, gate) ? "fails" : "ok") << ": "
       << Summary(report);
-  if (size_t gated = Count(report, true))
-    out << "; the program would install it (exit 0), but " << gated
-        << " finding(s) write what no maintainer means"
-        << (Fails(report, gate) ? " (--allow=NAME ships them knowingly)"
-                                : ", allowed");
-  if (size_t warnings = Count(report, false))
-    out << ", " << warnings << " warning" << (warnings > 1 ? "s" : "")
-        << (gate.werror ? " (errors with --werror)" : "");
+  if (errors)
+    out << "; the program would install it (exit 0), but " << errors
+        << " error(s) write what no maintainer means";
+  if (warnings)
+    out << (errors ? ", " : "; ") << warnings << " warning"
+        << (warnings > 1 ? "s" : "")
+        << (gate.strict || gate.werror ? "" : " (errors with --werror)");
+  if (allowed)
+    out << (errors || warnings ? ", " : "; ") << allowed << " allowed";
   out << "\n";
 }
 
@@ -376,8 +373,8 @@ void PrintJson(std::ostream& out, const SourceScript& script,
     const Finding& f = report.findings[i];
     out << (i ? ", " : "") << "{\"severity\": \"" << Label(gate, f) << "\""
         << ", \"line\": " << f.line << ", \"column\": " << f.column;
-    if (f.gate)
-      out << ", \"kind\": " << JsonString(f.gate);
+    if (f.kind)
+      out << ", \"kind\": " << JsonString(f.kind);
     out << ", \"message\": " << JsonString(f.message) << "}";
   }
   out << "]}";
@@ -420,7 +417,7 @@ int Check(const std::vector<std::string>& args) {
       PrintJson(std::cout, script, report, gate);
       std::cout << (i + 1 < files.size() ? ",\n" : "\n");
     } else {
-      PrintReport(std::cout, script, report, gate);
+      PrintReport(std::cout, script, report, gate, false);
     }
   }
   if (json)
@@ -431,13 +428,14 @@ int Check(const std::vector<std::string>& args) {
 // ---- pack ---------------------------------------------------------------------
 
 struct PackCall {
-  bool force = false, replace = false;
+  bool force = false, replace = false, quiet = false;
   Gate gate;
   std::string older;
   std::vector<std::string> paths;  // IMAGE, SCRIPT, OUT
 };
 
 int ParsePack(const std::vector<std::string>& args, PackCall* call) {
+  call->gate.strict = true;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     std::string wrong;
@@ -446,7 +444,7 @@ int ParsePack(const std::vector<std::string>& args, PackCall* call) {
     } else if (arg == "--replace") {
       call->replace = true;
     } else if (arg == "--quiet") {
-      call->gate.quiet = true;
+      call->quiet = true;
     } else if (TakeGateOption(arg, &call->gate, &wrong)) {
       if (!wrong.empty())
         return Usage("pack: " + wrong);
@@ -465,11 +463,10 @@ int ParsePack(const std::vector<std::string>& args, PackCall* call) {
   if (call->paths.size() != 3)
     return Usage("pack: needs IMAGE, SCRIPT and OUT; got " +
                  std::to_string(call->paths.size()) + " file(s)");
-  if (LooksLikeOption(call->paths[2]))
-    return Usage("pack: OUT \"" + call->paths[2] +
-                 "\" looks like an option (write ./" + call->paths[2] +
-                 " for a file of that name)");
-  return kExitOk;
+  std::vector<std::string> inputs(call->paths.begin(), call->paths.end() - 1);
+  if (!call->older.empty())
+    inputs.push_back(call->older);
+  return CheckOutput("pack", call->paths[2], inputs);
 }
 
 // The image to pack: its payload taken off with --replace; never a signed
@@ -503,7 +500,8 @@ int ReadImage(const std::string& path, bool replace, std::string* image,
 }
 
 // Machines that have OLD update only to a greater version, and never go
-// back below one: says the jump, refuses none, warns of a large one.
+// back below one: says the jump, refuses none that is not greater, and a
+// large one unless allowed.
 int CheckNewer(const PackCall& call, const SourceScript& script,
                const CheckReport& report) {
   SourceScript old;
@@ -520,16 +518,19 @@ int CheckNewer(const PackCall& call, const SourceScript& script,
                     ": every machine that has it would stay "
                     "\"already up-to-date\"");
   const uint32_t jump = report.version - oldReport.version;
-  if (!call.gate.quiet)
+  if (!call.quiet)
     std::cerr << "drvdb: pack: version " << VersionShown(oldReport) << " -> "
               << VersionShown(report) << "\n";
   if (jump > kLargeVersionJump) {
-    std::cerr << "drvdb: warning: the version jumps by " << jump << " ("
+    Finding f{Finding::kWarning, 0, 0, "", "version-jump"};
+    const bool allowed = Allowed(call.gate, f);
+    std::cerr << "drvdb: " << (allowed ? "allowed" : "warning")
+              << ": the version jumps by " << jump << " ("
               << oldReport.version << " -> " << report.version
               << "): no machine ever goes back below " << report.version
-              << "; the version is hexadecimal\n";
-    if (call.gate.werror)
-      return Fail(kExitFailed, "pack: refused: a warning with --werror");
+              << "; the version is hexadecimal [--allow=version-jump]\n";
+    if (!allowed)
+      return Fail(kExitFailed, "pack: refused: a finding that is not allowed");
   }
   return kExitOk;
 }
@@ -547,21 +548,28 @@ int Pack(const std::vector<std::string>& args) {
     return status;
   CheckReport report = CheckScript(script);
   bool fails = Fails(report, call.gate);
-  if (fails || !call.gate.quiet)
-    PrintReport(std::cerr, script, report, call.gate);
-  if (fails && !(call.force && report.outcome < 0))
-    return Fail(kExitFailed, "pack: refused: " + script.path +
-                                 (report.outcome < 0
-                                      ? " fails the check (--force packs it "
-                                        "anyway)"
-                                      : " fails the gate"));
+  if (fails || !call.quiet)
+    PrintReport(std::cerr, script, report, call.gate, call.quiet);
+  // --force ships the run's failure, and nothing else.
+  bool forced = call.force && report.outcome < 0;
+  if (forced) {
+    fails = false;
+    for (const Finding& f : report.findings)
+      fails = fails || (f.kind && Blocks(call.gate, f));
+  }
+  if (fails)
+    return Fail(kExitFailed,
+                "pack: refused: " + script.path +
+                    (report.outcome < 0 && !forced
+                         ? " fails the check (--force packs it anyway)"
+                         : " has findings that are not allowed: a release "
+                           "ships each kind knowingly, --allow=NAME"));
   if (!call.older.empty())
     if (int status = CheckNewer(call, script, report))
       return status;
   // Windows programs are aligned for signing.
   std::string packed = PackProgram(image, script.shipped, isPe);
-  if (!WriteFileAtomically("drvdb", call.paths[2], packed,
-                           call.paths[0].c_str()))
+  if (!WriteOutput("drvdb", call.paths[2], packed, call.paths[0]))
     return kExitUnwritable;
   return kExitOk;
 }
@@ -573,15 +581,16 @@ void PrintCheckLine(const CheckReport& report) {
   for (const Finding& f : report.findings) {
     if (f.severity != Finding::kError)
       continue;
-    std::cout << (f.gate ? "fails the gate (the program itself installs "
+    std::cout << (f.kind ? "fails the gate (the program itself installs "
                            "it, exit 0)"
                          : "fails with " + std::to_string(report.outcome));
-    if (f.line)
-      std::cout << ": line " << f.line << ", column " << f.column;
+    std::cout << ": line " << f.line << ", column " << f.column;
     std::cout << ": " << Message(f) << "\n";
     return;
   }
-  size_t warnings = Count(report, false);
+  size_t warnings = 0;
+  for (const Finding& f : report.findings)
+    warnings += f.severity == Finding::kWarning;
   std::cout << "ok" << (warnings ? ", " + std::to_string(warnings) +
                                        " warning(s) (drvdb check shows them)"
                                  : std::string())
@@ -598,9 +607,9 @@ int Info(const std::vector<std::string>& args) {
     return status;
   if (int status = ReadProgram(args[0], file, &payload))
     return status;
-  std::string error;
+  LoadError error;
   if (!LoadScript(args[0], payload.script, &script, &error))
-    return Fail(kExitNotText, args[0] + ": " + error);
+    return NotText(args[0], error);
   CheckReport report = CheckScript(script);
   std::cout << args[0] << ": payload reads\n"
             << "  image ends at:   " << payload.imageEnd << "\n";
@@ -624,10 +633,8 @@ int Extract(const std::vector<std::string>& args) {
   if (args.size() != 2 || LooksLikeOption(args[0]))
     return Usage("extract: needs a program and where to write its script, "
                  "EXE and OUT");
-  if (LooksLikeOption(args[1]))
-    return Usage("extract: OUT \"" + args[1] +
-                 "\" looks like an option (write ./" + args[1] +
-                 " for a file of that name)");
+  if (int status = CheckOutput("extract", args[1], {args[0]}))
+    return status;
   std::string file;
   if (int status = ReadInput(args[0], &file))
     return status;
@@ -636,7 +643,7 @@ int Extract(const std::vector<std::string>& args) {
   if (payload.problem != AppendedPayload::kNone &&
       payload.problem != AppendedPayload::kNoByteOrderMark)
     return Fail(PayloadStatus(payload), args[0] + ": " + payload.why);
-  if (!WriteFileAtomically("drvdb", args[1], payload.script))
+  if (!WriteOutput("drvdb", args[1], payload.script))
     return kExitUnwritable;
   if (payload.problem != AppendedPayload::kNone)
     return Fail(kExitNoByteOrderMark, args[0] + ": extracted, but " +
@@ -653,54 +660,68 @@ struct DiffCounts {
   }
 };
 
-void PrintKey(const char* sign, const TreeKey& key) {
-  std::cout << sign << " [" << key.path << "]\n";
+// The script that wrote a tree, to name its lines.
+struct Side {
+  const std::string& file;
+  const InstalledTree& tree;
+};
+
+std::string Where(const std::string& file, size_t line) {
+  return line ? file + ":" + std::to_string(line) + ": " : std::string();
+}
+
+void PrintValue(std::ostream& out, char sign, const std::string& file,
+                const TreeValue& value) {
+  out << sign << "     " << Where(file, value.line)
+      << (value.line ? value.written : value.shown) << "\n";
+}
+
+void PrintKey(char sign, const std::string& file, const TreeKey& key) {
+  std::cout << sign << " " << Where(file, key.line) << "[" << key.path
+            << "]\n";
   for (const auto& value : key.values)
-    std::cout << sign << "     \"" << value.second.first
-              << "\"=" << value.second.second << "\n";
+    PrintValue(std::cout, sign, file, value.second);
 }
 
 // One key in both trees: its values removed, changed and added.
-void DiffValues(const TreeKey& before, const TreeKey& after,
-                DiffCounts* counts) {
+void DiffValues(const Side& old, const TreeKey& before, const Side& now,
+                const TreeKey& after, DiffCounts* counts) {
   std::ostringstream lines;
-  auto line = [&](char sign, const std::string& name, const std::string& shown) {
-    lines << sign << "     \"" << name << "\"=" << shown << "\n";
-  };
   for (const auto& [folded, value] : before.values) {
-    auto now = after.values.find(folded);
-    if (now == after.values.end()) {
-      line('-', value.first, value.second);
+    auto kept = after.values.find(folded);
+    if (kept == after.values.end()) {
+      PrintValue(lines, '-', old.file, value);
       ++counts->removed;
-    } else if (now->second.second != value.second) {
-      line('-', value.first, value.second);
-      line('+', now->second.first, now->second.second);
+    } else if (kept->second.data != value.data) {
+      PrintValue(lines, '-', old.file, value);
+      PrintValue(lines, '+', now.file, kept->second);
       ++counts->changed;
     }
   }
   for (const auto& [folded, value] : after.values)
     if (!before.values.count(folded)) {
-      line('+', value.first, value.second);
+      PrintValue(lines, '+', now.file, value);
       ++counts->added;
     }
   if (!lines.str().empty())
-    std::cout << "  [" << after.path << "]\n" << lines.str();
+    std::cout << "  " << Where(now.file, after.line) << "[" << after.path
+              << "]\n" << lines.str();
 }
 
-DiffCounts DiffTrees(const InstalledTree& before, const InstalledTree& after) {
+DiffCounts DiffTrees(const Side& old, const Side& now) {
   DiffCounts counts;
-  auto a = before.begin(), b = after.begin();
-  while (a != before.end() || b != after.end()) {
-    if (b == after.end() || (a != before.end() && a->first < b->first)) {
-      PrintKey("-", a->second);
+  auto a = old.tree.begin(), b = now.tree.begin();
+  while (a != old.tree.end() || b != now.tree.end()) {
+    if (b == now.tree.end() || (a != old.tree.end() && a->first < b->first)) {
+      PrintKey('-', old.file, a->second);
       ++counts.keysRemoved;
       counts.removed += (a++)->second.values.size();
-    } else if (a == before.end() || b->first < a->first) {
-      PrintKey("+", b->second);
+    } else if (a == old.tree.end() || b->first < a->first) {
+      PrintKey('+', now.file, b->second);
       ++counts.keysAdded;
       counts.added += (b++)->second.values.size();
     } else {
-      DiffValues((a++)->second, (b++)->second, &counts);
+      DiffValues(old, (a++)->second, now, (b++)->second, &counts);
     }
   }
   return counts;
@@ -718,30 +739,39 @@ int Diff(const std::vector<std::string>& args) {
   ResetMachine();
   bool oldHas, newHas;
   uint32_t oldVersion = 0, newVersion = 0;
-  int oldOutcome = InstallScript(oldScript, &oldHas, &oldVersion);
-  InstalledTree before = ReadInstalledTree();
-  int newOutcome = InstallScript(newScript, &newHas, &newVersion);
+  Finding oldFailure, newFailure;
+  int oldOutcome = InstallScript(oldScript, &oldHas, &oldVersion, &oldFailure);
+  const InstalledTree before = ReadInstalledTree();
+  int newOutcome = InstallScript(newScript, &newHas, &newVersion, &newFailure);
   auto version = [](bool has, uint32_t v) {
     return has ? std::to_string(v) : std::string("none");
   };
   std::cout << "version: " << version(oldHas, oldVersion) << " -> "
             << version(newHas, newVersion) << "\n";
-  if (oldOutcome < 0)
+  if (oldOutcome < 0) {
+    PrintFinding(std::cout, oldScript, oldFailure, Gate());
     std::cout << "note: " << args[0] << " does not install: the program "
               << "fails with " << oldOutcome << "\n";
-  if (newOutcome == 1) {
+  }
+  if (newOutcome == kOutcomeAlreadyCurrent) {
     std::cout << "note: " << args[1] << "'s version is not greater: machines "
               << "with " << args[0] << " stay \"already up-to-date\"; had "
               << "the update run, it would do this:\n";
     ResetMachine();
-    InstallScript(oldScript, &oldHas, &oldVersion);
+    InstallScript(oldScript, &oldHas, &oldVersion, &oldFailure);
     ForgetInstalledVersion();
-    newOutcome = InstallScript(newScript, &newHas, &newVersion);
+    newOutcome = InstallScript(newScript, &newHas, &newVersion, &newFailure);
   }
-  if (newOutcome < 0)
+  if (newOutcome < 0) {
+    PrintFinding(std::cout, newScript, newFailure, Gate());
     std::cout << "note: " << args[1] << " does not install: the program "
-              << "fails with " << newOutcome << " part way\n";
-  DiffCounts counts = DiffTrees(before, ReadInstalledTree());
+              << "fails with " << newOutcome << " at that line, after "
+              << "deleting the installed database; what follows is what "
+              << "it leaves\n";
+  }
+  const InstalledTree after = ReadInstalledTree();
+  DiffCounts counts =
+      DiffTrees(Side{args[0], before}, Side{args[1], after});
   std::cout << counts.keysAdded << " keys added, " << counts.keysRemoved
             << " removed; " << counts.added << " values added, "
             << counts.removed << " removed, " << counts.changed
@@ -759,10 +789,11 @@ int main(int argc, char** argv) {
   std::string command = args[0];
   args.erase(args.begin());
   if (command == "--help" || command == "-h" || command == "help") {
-    std::cout << kUsage << "\n" << kHelp << "\nKinds of finding that fail "
-              << "the gate (--allow=NAME):\n";
-    for (const GateKind& kind : kGateKinds)
-      std::cout << "    " << kind.name << ": " << kind.what << "\n";
+    std::cout << kUsage << "\n" << kHelp << "\nKinds of finding "
+              << "(--allow=NAME):\n";
+    for (const FindingKind& kind : kFindingKinds)
+      std::cout << "    " << kind.name << (kind.error ? " (error)" : "")
+                << ": " << kind.what << "\n";
     std::cout << kExitHelp;
     return kExitOk;
   }

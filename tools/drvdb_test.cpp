@@ -1,6 +1,12 @@
 // Runs drvdb as its users do, and the packed program beside it.
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <thread>
 
 #include <string>
 #include <vector>
@@ -45,6 +51,17 @@ Process Tool(std::vector<std::string> args) {
   return RunProcess(args, {});
 }
 
+// Every kind of finding allowed: the script ships whatever it holds.
+std::string AllowEverything() {
+  std::string allow = "--allow=";
+  for (const FindingKind& kind : kFindingKinds)
+    allow += std::string(kind.name) + ",";
+  return allow;
+}
+
+// The kinds of finding that the sample database carries on purpose.
+const char kSampleAllow[] = "--allow=missing-bracket,repeated-header,letter-case";
+
 // A script's findings as "LINE:COLUMN: severity: message" prefixes, or
 // ": severity: message" for the script as a whole.
 struct CheckCase {
@@ -68,7 +85,19 @@ std::vector<CheckCase> CheckCases() {
       {"deletion header", h + "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\x]\r\n",
        {"5:2: error: deletion headers"}},
       {"no version", "[HKEY_CURRENT_USER\\x]\r\n\"a\"=\"1\"\r\n",
-       {": error: no \"DriverVersion\"=dword: line"}},
+       {"1:1: error: no \"DriverVersion\"=dword: line"}},
+      {"the database key without a version",
+       "[HKEY_CURRENT_USER\\x]\r\n"
+       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n\"a\"=\"1\"\r\n",
+       {"2:1: error: the database key has no \"DriverVersion\"=dword: line"}},
+      {"a version line that is a string",
+       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n"
+       "  \"DriverVersion\"=\"72\"\r\n",
+       {"2:3: error: the version is a string here"}},
+      {"a version line with blanks",
+       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n"
+       "\"DriverVersion\" = dword:00000048\r\n",
+       {"2:1: error: this is not the version line that the program reads"}},
       {"blank after the version", "\"DriverVersion\"=dword:00000047 \r\n",
        {"1:31: error: nothing may follow the version's digits"}},
       {"value before the first header",
@@ -82,17 +111,57 @@ std::vector<CheckCase> CheckCases() {
       {"version in another key",
        "[HKEY_CURRENT_USER\\x]\r\n\"DriverVersion\"=dword:00000047\r\n",
        {"1:1: warning: writes outside HKEY_LOCAL_MACHINE\\Software\\morvelan"
-        "\\DRIVER2, which an update never deletes: [HKEY_CURRENT_USER\\x]\n",
+        "\\DRIVER2, which an update never deletes: [HKEY_CURRENT_USER\\x] "
+        "[--allow=outside-database]\n",
         "2:1: warning: after installing, the program finds no installed"}},
-      {"version not in the first section, and twice",
+      {"version set twice: the installed one is the last",
        m + "A]\r\n" + h.substr(38) + "\"DriverVersion\"=dword:00000048\r\n",
-       {"4:1: warning: the version line is not in the first section",
-        "5:1: warning: value \"DriverVersion\" is set again",
-        "5:1: warning: DriverVersion is set again: the version comes from "
-        "line 4"}},
+       {"4:1: warning: the program reads version 71 here, but after "
+        "installing the database key holds 72, from a later line: a release "
+        "must exceed 72 to update the machines [--allow=version-not-installed]",
+        "5:1: warning: value \"DriverVersion\" is set again: this replaces "
+        "the value from line 4 [--allow=value-set-twice]"}},
+      {"an export of the parent key",
+       "Windows Registry Editor Version 5.00\r\n\r\n"
+       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan]\r\n\r\n" + h.substr(38) +
+           m + "A]\r\n\"load1\"=\"x\"\r\n",
+       {}},
+      {"the 64-bit editor's name for the 32-bit view",
+       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\morvelan\\DRIVER2]\r\n"
+       "\"DriverVersion\"=dword:00000047\r\n"
+       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\morvelan\\DRIVER2\\X]\r\n",
+       {"1:1: warning: the key path runs through Wow6432Node (and 1 more "
+        "header(s)): that is the 64-bit registry editor's name for the 32-bit "
+        "view that the product writes, and on 32-bit Windows these keys would "
+        "land in a key literally named Wow6432Node; export with reg export "
+        "\"HKLM\\Software\\morvelan\\DRIVER2\" FILE /reg:32"}},
+      {"a dword cut to its last eight digits",
+       h + m + "A]\r\n\"Flags\"=dword:123456789\r\n",
+       {"6:15: error: dword:123456789 has 9 hex digits, and the program keeps "
+        "only the last eight: \"1\" is cut, and machines get dword:23456789 "
+        "(591751049): the program would install this script, exit 0, and "
+        "write that number [--allow=dword-cut]"}},
+      {"a version cut to its last eight digits",
+       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n"
+       "\"DriverVersion\"=dword:100000048\r\n",
+       {"2:23: error: dword:100000048 has 9 hex digits, and the program keeps "
+        "only the last eight: \"1\" is cut, and machines get dword:00000048 "
+        "(72)"}},
+      {"a version before any header, cut",
+       "\"DriverVersion\"=dword:200000048\r\n" + m + "A]\r\n",
+       {"1:1: warning: the version line stands before any section header",
+        "1:1: warning: after installing, the program finds no installed",
+        "1:23: error: the version line's dword:200000048 has 9 hex digits"}},
+      {"leading zeros that change nothing",
+       h + m + "A]\r\n\"Flags\"=DWORD:000000002a\r\n",
+       {"6:15: warning: dword:000000002a has 10 hex digits; the leading zeros "
+        "change nothing, but the registry editor writes eight: dword:0000002a "
+        "[--allow=dword-leading-zeros]"}},
       {"header lacking its bracket",
        h + m + "A]\r\nHKEY_LOCAL_MACHINE\\SOFTWARE\\B]\r\n\"v\"=\"1\"\r\n",
-       {"6:1: warning: looks like a section header but lacks its '['"}},
+       {"6:1: error: looks like a section header but lacks its '[': the "
+        "program ignores this line, and the values after it land in "
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\MAPPINGS\\A]"}},
       {"default value", h + m + "A]\r\n@=\"x\"\r\n",
        {"6:1: warning: default-value line ('@=') ignored"}},
       {"repeated header and case", h + m + "A]\r\n" + m + "A]\r\n" + m + "a]\r\n",
@@ -209,9 +278,8 @@ TEST(Drvdb, VerdictIsTheProgramsVerdict) {
     size_t at = check.out.find("\"outcome\": ");
     ASSERT_NE(at, std::string::npos) << check.out;
     int predicted = atoi(check.out.c_str() + at + 11);
-    ASSERT_EQ(Tool({"pack", "--force", "--allow=multiline-header",
-                    "--allow=line-break-in-name", "--quiet", DRVSETUP_HOST_IMAGE,
-                    folder / "s.reg", folder / "packed"})
+    ASSERT_EQ(Tool({"pack", "--force", AllowEverything(), "--quiet",
+                    DRVSETUP_HOST_IMAGE, folder / "s.reg", folder / "packed"})
                   .status,
               0);
     unlink((folder / "hive").c_str());
@@ -226,23 +294,34 @@ TEST(Drvdb, PackInfoExtractRoundTrip) {
   const std::string shipped = SampleDatabaseBytes();
   // The same database as UTF-8, as kept in version control.
   SourceScript script;
-  std::string error;
+  LoadError error;
   ASSERT_TRUE(LoadScript("", shipped, &script, &error));
   WriteFile(folder / "drives-utf8.reg", ToUtf8(script.text));
   for (const std::string& input :
        {std::string(DRVSETUP_SOURCE_DIR) + "/data/drives.reg",
         folder / "drives-utf8.reg"}) {
     SCOPED_TRACE(input);
-    Process pack = Tool({"pack", "--quiet", DRVSETUP_HOST_IMAGE, input,
+    // The sample's findings are known, and nothing else passes.
+    Process refused = Tool({"pack", DRVSETUP_HOST_IMAGE, input,
+                            folder / "packed"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find(":4034:1: error: looks like a section header "
+                               "but lacks its '['"),
+              std::string::npos) << refused.err;
+    Process pack = Tool({"pack", kSampleAllow, DRVSETUP_HOST_IMAGE, input,
                          folder / "packed"});
     ASSERT_EQ(pack.status, 0) << pack.err;
+    EXPECT_NE(pack.err.find("allowed: repeated header"), std::string::npos)
+        << "the allowed findings are still shown";
+    // The header lacking its '[' fails the gate, as it would on any script.
     Process info = Tool({"info", folder / "packed"});
-    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(info.status, 1) << info.err;
     for (const char* line :
          {": payload reads", "script bytes:    491300", "version:         71",
           "lines:           7766", "headers:         1814",
           "distinct keys:   1810", "values:          4131",
-          "check:           ok"})
+          "check:           fails the gate (the program itself installs it, "
+          "exit 0): line 4034, column 1"})
       EXPECT_NE(info.out.find(line), std::string::npos) << line << info.out;
     ASSERT_EQ(Tool({"extract", folder / "packed", folder / "out.reg"}).status,
               0);
@@ -295,6 +374,9 @@ TEST(Drvdb, RefusalsAndBadInputs) {
   WriteFile(folder / "good.reg", good);
   WriteFile(folder / "bad.reg", good + "\"v\"=hex:00\r\n");
   WriteFile(folder / "garbling.reg", good + kMappings + "B\r\nC]\r\n");
+  std::string shortVersion = good;
+  shortVersion.replace(shortVersion.find("00000047"), 8, "48");
+  WriteFile(folder / "short.reg", shortVersion);
   WriteFile(folder / "binary.reg", std::string("\x80\x81\x82", 3));
   WriteFile(folder / "empty", "");
   WriteFile(folder / "text", "just text\n");
@@ -342,7 +424,8 @@ TEST(Drvdb, RefusalsAndBadInputs) {
        "signed after a payload that the program cannot find"},
       {{"extract", folder / "far", folder / "out"}, 10, "length"},
       {{"extract", folder / "packed", nowhere}, 6, "cannot write"},
-      {{"check", folder / "binary.reg"}, 14, "neither UTF-16LE"},
+      {{"check", folder / "binary.reg"}, 14,
+       folder / "binary.reg" + ":1:1: error: byte 0x80 is not UTF-8"},
       {{"pack", folder / "image", folder / "bad.reg", folder / "out"}, 1,
        "refused"},
       {{"pack", folder / "packed", folder / "good.reg", folder / "out"}, 12,
@@ -372,7 +455,14 @@ TEST(Drvdb, RefusalsAndBadInputs) {
       // A finding that garbles the tree fails the gate, even with --force.
       {{"pack", "--force", folder / "image", folder / "garbling.reg",
         folder / "out"},
-       1, "pack: refused: " + folder / "garbling.reg" + " fails the gate"},
+       1, "pack: refused: " + folder / "garbling.reg" +
+              " has findings that are not allowed"},
+      // So does a warning: a release is a deliberate act.
+      {{"pack", folder / "image", folder / "short.reg", folder / "out"}, 1,
+       "warning: dword:48 is hexadecimal: version 72; for 48 write "
+       "dword:00000030 [--allow=short-version]"},
+      {{"check", "--allow=short-version,no-such-kind", folder / "good.reg"}, 2,
+       "no kind of finding is called \"no-such-kind\""},
       // OLD may be a script.
       {{"pack", "--newer-than", folder / "good.reg", folder / "image",
         folder / "good.reg", folder / "out"},
@@ -412,18 +502,19 @@ TEST(Drvdb, RefusalsAndBadInputs) {
   std::string jump = good;
   jump.replace(jump.find("00000047"), 8, "00000200");
   WriteFile(folder / "jump.reg", jump);
-  for (bool werror : {false, true}) {
+  for (bool allowed : {false, true}) {
     std::vector<std::string> args = {"pack", "--newer-than", folder / "packed",
                                      folder / "image", folder / "jump.reg",
                                      folder / "jumped"};
-    if (werror)
-      args.insert(args.begin() + 1, "--werror");
+    if (allowed)
+      args.insert(args.begin() + 1, "--allow=version-jump");
     Process p = Tool(args);
-    EXPECT_EQ(p.status, werror ? 1 : 0) << p.err;
+    EXPECT_EQ(p.status, allowed ? 0 : 1) << p.err;
     EXPECT_NE(p.err.find("version 71 (dword:00000047) -> 512 "
                          "(dword:00000200)"),
               std::string::npos) << p.err;
-    EXPECT_NE(p.err.find("warning: the version jumps by 441"),
+    EXPECT_NE(p.err.find(std::string(allowed ? "allowed" : "warning") +
+                         ": the version jumps by 441"),
               std::string::npos) << p.err;
   }
   // Programs are checked as scripts are; a missing version is said so.
@@ -437,8 +528,8 @@ TEST(Drvdb, RefusalsAndBadInputs) {
             0);
   Process unversioned = Tool({"info", folder / "unversioned"});
   EXPECT_EQ(unversioned.status, 1);
-  EXPECT_NE(unversioned.out.find("check:           fails with -2: no "
-                                 "\"DriverVersion\"=dword: line"),
+  EXPECT_NE(unversioned.out.find("check:           fails with -2: line 1, "
+                                 "column 1: no \"DriverVersion\"=dword: line"),
             std::string::npos) << unversioned.out;
 
   // A signed program reads, before its table.
@@ -457,6 +548,130 @@ TEST(Drvdb, RefusalsAndBadInputs) {
     EXPECT_NE(help.out.find(word), std::string::npos) << word;
 }
 
+// No output ever destroys a file: not an input by any name, not a file
+// that happens to be called like a temporary one, not a symbolic link
+// (which stays a link to the file it names), and not a FIFO (written as it
+// is). Nothing here names a path outside the test's folder.
+TEST(Drvdb, OutputsNeverDestroyAFile) {
+  Folder folder;
+  const std::string good = std::string(kHead) + kMappings + "A]\r\n";
+  const std::string script = EncodeUtf16Script(good);
+  const std::string image = ReadBinaryFile(DRVSETUP_HOST_IMAGE);
+  const std::string packed = PackedImage(script, image);
+  auto at = [&](const std::string& name) { return folder / name; };
+  struct Case {
+    const char* what;
+    std::function<void()> prepare;
+    std::vector<std::string> args;
+    int status;
+    std::function<void(const Process&)> verify;
+  };
+  auto unchanged = [&](const std::string& name, const std::string& bytes) {
+    return [&, name, bytes](const Process& p) {
+      EXPECT_TRUE(ReadBinaryFile(at(name)) == bytes) << name << " changed";
+      EXPECT_NE(p.err.find("it would be destroyed"), std::string::npos)
+          << p.err;
+    };
+  };
+  auto isLink = [&](const std::string& name) {
+    struct stat info;
+    return lstat(at(name).c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+  };
+  std::string fromFifo;
+  std::thread reader;
+  const Case cases[] = {
+      {"SCRIPT as OUT", nullptr,
+       {"pack", at("image"), at("good.reg"), at("good.reg")}, 2,
+       unchanged("good.reg", good)},
+      {"IMAGE as OUT", nullptr,
+       {"pack", at("image"), at("good.reg"), at("image")}, 2,
+       unchanged("image", image)},
+      {"EXE as OUT", nullptr, {"extract", at("packed"), at("packed")}, 2,
+       unchanged("packed", packed)},
+      {"a hard link to an input",
+       [&] { ASSERT_EQ(link(at("good.reg").c_str(), at("hard.reg").c_str()), 0); },
+       {"pack", at("image"), at("good.reg"), at("hard.reg")}, 2,
+       unchanged("good.reg", good)},
+      {"a symbolic link to an input",
+       [&] { ASSERT_EQ(symlink("packed", at("to-packed").c_str()), 0); },
+       {"extract", at("packed"), at("to-packed")}, 2,
+       unchanged("packed", packed)},
+      {"OLD as OUT", nullptr,
+       {"pack", "--newer-than", at("old.exe"), at("image"), at("newer.reg"),
+        at("old.exe")},
+       2, unchanged("old.exe", packed)},
+      {"a file named like a temporary one",
+       [&] { WriteFile(at("x.reg.tmp"), "mine"); },
+       {"extract", at("packed"), at("x.reg")}, 0,
+       [&](const Process&) {
+         EXPECT_EQ(ReadBinaryFile(at("x.reg.tmp")), "mine");
+         EXPECT_TRUE(ReadBinaryFile(at("x.reg")) == script);
+       }},
+      {"a link to a regular file stays a link",
+       [&] {
+         WriteFile(at("target.reg"), "stale");
+         chmod(at("target.reg").c_str(), 0640);
+         ASSERT_EQ(symlink("target.reg", at("link.reg").c_str()), 0);
+       },
+       {"extract", at("packed"), at("link.reg")}, 0,
+       [&](const Process&) {
+         EXPECT_TRUE(isLink("link.reg"));
+         EXPECT_TRUE(ReadBinaryFile(at("target.reg")) == script);
+         struct stat info;
+         ASSERT_EQ(stat(at("target.reg").c_str(), &info), 0);
+         EXPECT_EQ(info.st_mode & 0777, 0640u) << "the permissions stay";
+       }},
+      {"a chain of links to a new file",
+       [&] {
+         mkdir(at("sub").c_str(), 0755);
+         ASSERT_EQ(symlink("sub/step", at("chain").c_str()), 0);
+         ASSERT_EQ(symlink("new.reg", at("sub/step").c_str()), 0);
+       },
+       {"extract", at("packed"), at("chain")}, 0,
+       [&](const Process&) {
+         EXPECT_TRUE(isLink("chain") && isLink("sub/step"));
+         EXPECT_TRUE(ReadBinaryFile(at("sub/new.reg")) == script);
+       }},
+      {"a link to a FIFO",
+       [&] {
+         ASSERT_EQ(mkfifo(at("fifo").c_str(), 0600), 0);
+         ASSERT_EQ(symlink("fifo", at("to-fifo").c_str()), 0);
+         reader = std::thread([&] { fromFifo = ReadBinaryFile(at("fifo")); });
+       },
+       {"extract", at("packed"), at("to-fifo")}, 0,
+       [&](const Process&) {
+         // Unblocks the reader should nothing have opened the FIFO.
+         int fd = open(at("fifo").c_str(), O_WRONLY | O_NONBLOCK);
+         if (fd >= 0)
+           close(fd);
+         reader.join();
+         EXPECT_TRUE(fromFifo == script);
+         struct stat info;
+         EXPECT_TRUE(lstat(at("fifo").c_str(), &info) == 0 &&
+                     S_ISFIFO(info.st_mode));
+       }},
+      {"- is standard output", nullptr, {"extract", at("packed"), "-"}, 0,
+       [&](const Process& p) { EXPECT_TRUE(p.out == script); }},
+  };
+  WriteFile(at("image"), image);
+  WriteFile(at("good.reg"), good);
+  WriteFile(at("packed"), packed);
+  WriteFile(at("old.exe"), packed);
+  std::string newer = good;
+  newer.replace(newer.find("00000047"), 8, "00000048");
+  WriteFile(at("newer.reg"), newer);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.prepare)
+      c.prepare();
+    Process p = Tool(c.args);
+    EXPECT_EQ(p.status, c.status) << p.err;
+    c.verify(p);
+  }
+  for (const std::string& name : folder.Names())
+    EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name << " was left";
+}
+
 TEST(Drvdb, DiffShowsWhatAnUpdateDoes) {
   Folder folder;
   const std::string m = kMappings;
@@ -472,37 +687,50 @@ TEST(Drvdb, DiffShowsWhatAnUpdateDoes) {
                 m + "KEEP]\n\"a\"=\"1\"\n\"b\"=\"3\"\n\"c\"=dword:4\n" +
                 "\"\xc3\xa4rger\"=\"2\"\n" + m +
                 "NEW]\n\"load1\"=\"T\"\n" + m + "A\r\nB]\n\"x\\ny\"=\"1\"\n");
-  Process p = Tool({"diff", folder / "old.reg", folder / "new.reg"});
+  const std::string oldFile = folder / "old.reg", newFile = folder / "new.reg";
+  Process p = Tool({"diff", oldFile, newFile});
   EXPECT_EQ(p.status, 1) << p.err;
   const std::string path = "HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\MAPPINGS\\";
+  const std::string was = "     " + oldFile + ":", is = "     " + newFile + ":";
+  // Each line as its file writes it, with where it stands: added and
+  // changed ones from NEW, removed ones from OLD.
   const std::string expected =
       "version: 1 -> 2\n"
-      "  [HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\n"
-      "-     \"DriverVersion\"=dword:00000001\n"
-      "+     \"DriverVersion\"=dword:00000002\n"
+      "  " + newFile + ":1: [HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\n"
+      "-" + was + "2: \"DriverVersion\"=dword:1\n"
+      "+" + is + "2: \"DriverVersion\"=dword:2\n"
       // A line break in a name shows as its picture, a backslash as itself.
-      "+ [" + path + "A\xe2\x90\x8d\xe2\x90\x8a" "B]\n"
-      "+     \"x\\ny\"=\"1\"\n"
-      "  [" + path + "KEEP]\n"
-      "-     \"b\"=\"2\"\n"
-      "+     \"b\"=\"3\"\n"
-      "-     \"gone\"=\"x\"\n"
+      "+ " + newFile + ":10: [" + path + "A\xe2\x90\x8d\xe2\x90\x8a" "B]\n"
+      "+" + is + "12: \"x\\ny\"=\"1\"\n"
+      "  " + newFile + ":3: [" + path + "KEEP]\n"
+      "-" + was + "5: \"b\"=\"2\"\n"
+      "+" + is + "5: \"b\"=\"3\"\n"
+      "-" + was + "6: \"gone\"=\"x\"\n"
       // One value whatever the case of its letters, A-Z or not; the update
       // leaves the new spelling.
-      "-     \"\xc3\x84rger\"=\"1\"\n"
-      "+     \"\xc3\xa4rger\"=\"2\"\n"
-      "+     \"c\"=dword:00000004\n"
-      "+ [" + path + "NEW]\n"
-      "+     \"load1\"=\"T\"\n"
-      "- [" + path + "OLD]\n"
-      "-     \"load1\"=\"S\"\n"
+      "-" + was + "7: \"\xc3\x84rger\"=\"1\"\n"
+      "+" + is + "7: \"\xc3\xa4rger\"=\"2\"\n"
+      "+" + is + "6: \"c\"=dword:4\n"
+      "+ " + newFile + ":8: [" + path + "NEW]\n"
+      "+" + is + "9: \"load1\"=\"T\"\n"
+      "- " + oldFile + ":8: [" + path + "OLD]\n"
+      "-" + was + "9: \"load1\"=\"S\"\n"
       "2 keys added, 1 removed; 3 values added, 2 removed, 3 changed\n";
   EXPECT_EQ(p.out, expected);
 
-  Process same = Tool({"diff", folder / "new.reg", folder / "new.reg"});
+  Process same = Tool({"diff", newFile, newFile});
   EXPECT_EQ(same.status, 0) << same.out;
   EXPECT_NE(same.out.find("note:"), std::string::npos)
       << "an equal version must be called out";
+
+  // A failing NEW: the line where the program stops, as check says it.
+  WriteFile(folder / "bad.reg", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\n"
+                                "\"DriverVersion\"=dword:3\n\"v\"=hex:00\n");
+  Process failing = Tool({"diff", oldFile, folder / "bad.reg"});
+  Process check = Tool({"check", folder / "bad.reg"});
+  const std::string error = folder / "bad.reg" + ":3:5: error: unsupported value type";
+  EXPECT_NE(failing.out.find(error), std::string::npos) << failing.out;
+  EXPECT_NE(check.out.find(error), std::string::npos) << check.out;
 }
 
 // The tools' conversions between UTF-8 and UTF-16 never read past their

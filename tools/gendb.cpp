@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "tools/utf16.h"
-#include "tools/write_file.h"
+#include "tools/output.h"
 
 namespace {
 
@@ -356,5 +356,5 @@ int main(int argc, char** argv) {
   }
   if (scale > 1)
     bytes = Generate(padding, &lines, scale);
-  return WriteFileAtomically("gendb", argv[1], bytes) ? 0 : 1;
+  return WriteOutput("gendb", argv[1], bytes) ? 0 : 1;
 }

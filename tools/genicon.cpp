@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/write_file.h"
+#include "tools/output.h"
 
 namespace {
 
@@ -137,5 +137,5 @@ int main(int argc, char** argv) {
     offset += static_cast<uint32_t>(images[i].size());
   }
   ico += images[0] + images[1];
-  return WriteFileAtomically("genicon", argv[1], ico) ? 0 : 1;
+  return WriteOutput("genicon", argv[1], ico) ? 0 : 1;
 }

@@ -6,18 +6,61 @@
 
 #include <algorithm>
 #include <map>
-#include <set>
 
-#include "payload/payload.h"
 #include "payload/payload_io_host.h"
 #include "platform/host/controls.h"
 #include "platform/host/hive_text.h"
 #include "platform/host/trace.h"
 #include "script/database.h"
+#include "script/script_import.h"
 #include "script/script_scan.h"
 #include "setup/setup_run.h"
-#include "tools/executable.h"
+#include "tools/script_run.h"
 #include "tools/utf16.h"
+
+const std::vector<FindingKind> kFindingKinds = {
+    {"multiline-header", true,
+     "a header whose ']' stands on a later line: the line breaks and the "
+     "lines in between become part of the key name"},
+    {"line-break-in-name", true,
+     "a carriage return inside a key or value name"},
+    {"missing-bracket", true,
+     "a line that looks like a section header but lacks its '[': the "
+     "program ignores it, and the values after it land in the key before "
+     "it"},
+    {"dword-cut", true,
+     "a dword of more than eight hex digits: the program keeps only the "
+     "last eight"},
+    {"value-before-header", false,
+     "value lines before the first section header, which the import skips"},
+    {"default-value-line", false, "'@=' lines, which the import ignores"},
+    {"repeated-header", false,
+     "a key opened by more than one header: their values merge"},
+    {"letter-case", false,
+     "spellings of one key that differ only in letter case: the registry "
+     "keeps the first"},
+    {"value-set-twice", false, "a value set more than once: the last wins"},
+    {"not-in-code-page", false,
+     "characters that the ANSI code page lacks: the program writes '?'"},
+    {"nul-ends-script", false,
+     "a NUL character, after which the program reads nothing"},
+    {"long-name", false, "names beyond what a supported registry takes"},
+    {"outside-database", false,
+     "keys outside HKEY_LOCAL_MACHINE\\Software\\morvelan\\DRIVER2, which no "
+     "update ever removes"},
+    {"wow6432node", false,
+     "paths through Wow6432Node, the 64-bit registry editor's name for the "
+     "32-bit view that the product writes"},
+    {"short-version", false,
+     "a version written with fewer than eight hex digits"},
+    {"dword-leading-zeros", false,
+     "a dword of more than eight hex digits, the extra ones leading zeros"},
+    {"version-not-installed", false,
+     "after installing, the database key does not hold the version that "
+     "the program reads"},
+    {"version-jump", false,
+     "pack --newer-than: the version jumps by more than 100"},
+};
 
 namespace {
 
@@ -49,47 +92,32 @@ std::u32string DecodeUtf16(const std::string& bytes) {
 
 // Strict UTF-8; on failure, where the bad byte is.
 bool DecodeUtf8(const std::string& bytes, size_t start, std::u32string* text,
-                size_t* badLine, size_t* badColumn) {
-  *badLine = *badColumn = 1;
+                LoadError* error) {
+  error->line = error->column = 1;
   for (size_t i = start; i < bytes.size();) {
     char32_t point;
     size_t length = ReadUtf8(bytes, i, &point);
-    if (!length)
+    if (!length) {
+      char byte[8];
+      snprintf(byte, sizeof(byte), "0x%02X",
+               static_cast<unsigned char>(bytes[i]));
+      error->message = std::string("byte ") + byte +
+                       " is not UTF-8, and the file has no UTF-16LE "
+                       "byte-order mark: save the script as UTF-8 or as "
+                       "UTF-16LE (the registry editor's Unicode export)";
       return false;
+    }
     text->push_back(point);
-    *badColumn = point == '\n' ? 1 : *badColumn + 1;
-    *badLine += point == '\n';
+    error->column = point == '\n' ? 1 : error->column + 1;
+    error->line += point == '\n';
     i += length;
   }
   return true;
 }
 
-// ---- What the run did, mapped back onto the text -------------------------------
-
-// Lines of the text as the program sees it.
-struct LineMap {
-  std::vector<size_t> starts;  // offset of each line's first character
-  size_t size = 0;
-
-  explicit LineMap(const std::string& text) : size(text.size()) {
-    starts.push_back(0);
-    for (size_t i = 0; i < text.size(); ++i)
-      if (text[i] == '\n' && i + 1 < text.size())
-        starts.push_back(i + 1);
-  }
-  size_t Lines() const { return size == 0 ? 0 : starts.size(); }
-  size_t LineOf(size_t offset) const {
-    return static_cast<size_t>(
-        std::upper_bound(starts.begin(), starts.end(), offset) -
-        starts.begin());
-  }
-  size_t ColumnOf(size_t offset) const {
-    return offset - starts[LineOf(offset) - 1] + 1;
-  }
-};
-
-// The program's text is ANSI; findings show it in UTF-8.
-// With showControls, control characters become their Unicode pictures.
+// The program's text is ANSI; findings show it in UTF-8. With showControls,
+// control characters become their Unicode pictures, which no ANSI name can
+// hold: a line feed in a name cannot be mistaken for a backslash and an n.
 std::string AnsiToUtf8(const std::string& ansi, bool showControls = false) {
   std::u32string wide;
   for (unsigned char c : ansi)
@@ -100,20 +128,19 @@ std::string AnsiToUtf8(const std::string& ansi, bool showControls = false) {
   return ToUtf8(wide);
 }
 
+std::string VisibleName(const std::string& ansi) {
+  return AnsiToUtf8(ansi, true);
+}
+
 std::string Quoted(const std::string& ansi) {
   return "\"" + AnsiToUtf8(ansi) + "\"";
 }
 
-struct RootName {
-  const char* prefix;  // as the importer matches it
-  const char* folded;  // the key the stand-in keeps it under
-};
-const RootName kRoots[] = {
-    {"HKEY_LOCAL_MACHINE\\", "HKEY_LOCAL_MACHINE"},
-    {"HKEY_CURRENT_USER\\", "HKEY_CURRENT_USER"},
-    {"HKEY_CLASSES_ROOT\\", "HKEY_LOCAL_MACHINE\\SOFTWARE\\CLASSES"},
-};
-const char kDatabase[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\MORVELAN\\DRIVER2";
+std::string Hex8(uint32_t value) {
+  char text[16];
+  snprintf(text, sizeof(text), "%08x", value);
+  return text;
+}
 
 std::string FaultMessage(ScriptFault fault, const std::string& text,
                          size_t at, LONG createResult) {
@@ -121,10 +148,8 @@ std::string FaultMessage(ScriptFault fault, const std::string& text,
   rest = rest.substr(0, rest.find_first_of("\r\n"));
   switch (fault) {
     case kFaultNone:
-      break;
     case kFaultNoVersionLine:
-      return "no \"DriverVersion\"=dword: line: the program cannot tell the "
-             "database's version";
+      break;
     case kFaultVersionNoDigit:
       return "hex digits must follow \"DriverVersion\"=dword: directly";
     case kFaultVersionTrailing:
@@ -191,185 +216,180 @@ std::vector<std::pair<size_t, std::string>> SplitPath(const std::string& path) {
   return names;
 }
 
-// ---- The script as the import walks it -----------------------------------------
-
-// A section header: where its brackets stand, and the import's call for it.
-struct Header {
-  size_t open;   // the '['
-  size_t close;  // the ']', or npos when there is none
-  const HostRegistryCall* call = nullptr;  // when the import got this far
-};
-
-// A value line inside a section, and the import's call for it.
-struct ValueLine {
-  size_t start;   // its opening quote
-  size_t header;  // the section's index in the headers
-  const HostRegistryCall* call = nullptr;
-};
-
-// The script's headers and value lines, found by the import's own walk
-// (over the whole text, wherever the import stopped), with the registry
-// calls linked to them in order: the import makes one create call per
-// header and one set call per value line, until it stops.
-struct Walk {
-  std::vector<Header> headers;
-  std::vector<ValueLine> values;
-  size_t reached = 0;  // headers that the import created keys for
-};
-
-Walk WalkScript(const std::string& text) {
-  Walk walk;
-  const char* base = text.c_str();
-  const char* p = SkipBlanks(base);
-  while (*p != '[' && *p != '\0')
-    p = SkipBlanks(NextLine(p));
-  while (*p == '[') {
-    const char* close = strchr(p + 1, ']');
-    walk.headers.push_back(
-        Header{static_cast<size_t>(p - base),
-               close ? static_cast<size_t>(close - base) : std::string::npos});
-    if (!close)
-      break;
-    p = SkipBlanks(NextLine(close + 1));
-    while (*p != '[' && *p != '\0') {
-      const char* line = p;
-      p = SkipBlanks(NextLine(line));
-      if (*line == '"')
-        walk.values.push_back(ValueLine{static_cast<size_t>(line - base),
-                                        walk.headers.size() - 1});
-    }
-  }
-  size_t header = 0, value = 0;
-  for (const HostRegistryCall& call : HostRegistryCalls()) {
-    if (call.kind == HostRegistryCall::kCreateKey &&
-        header < walk.headers.size())
-      walk.headers[header++].call = &call;
-    else if (call.kind == HostRegistryCall::kSetValue &&
-             value < walk.values.size())
-      walk.values[value++].call = &call;
-  }
-  walk.reached = header;
-  return walk;
-}
-
-// What every analysis reads, and where it writes its findings.
-struct Model {
-  const SourceScript& script;
-  const std::string& text;  // the program's text, before the import edits it
-  const LineMap& lines;
-  const Walk& walk;
-  size_t versionLine;  // 0 without a version
-  CheckReport* report;
-
-  size_t Line(size_t offset) const { return lines.LineOf(offset); }
-  // The key path of a header as written, between its brackets.
-  std::string KeyPath(const Header& h) const {
-    size_t end = h.close == std::string::npos ? text.size() : h.close;
-    return text.substr(h.open + 1, end - h.open - 1);
-  }
-  // The key a header opened, as the registry keeps it (its first spelling),
-  // shown in UTF-8; as written when the import never reached the header.
-  std::string KeyShown(const Header& h) const {
-    return AnsiToUtf8(h.call ? h.call->stored : KeyPath(h));
-  }
-  void Add(Finding::Severity severity, size_t offset, std::string message,
-           const char* gate = nullptr) {
-    report->findings.push_back(Finding{severity, lines.LineOf(offset),
-                                       lines.ColumnOf(offset),
-                                       std::move(message), gate});
-  }
-  void Warn(size_t offset, std::string message) {
-    Add(Finding::kWarning, offset, std::move(message));
-  }
-  void WarnAtLine(size_t line, std::string message) {
-    report->findings.push_back(
-        Finding{Finding::kWarning, line, 1, std::move(message)});
-  }
-};
-
-// The key a header names, folded as the registry compares it, with its
-// root as the stand-in keeps it; empty for a path under none of the roots.
+// The key a key path names, folded as the registry compares it; empty for
+// a path under none of the importer's roots.
 std::string FoldedKey(const std::string& keyPath) {
-  for (const RootName& root : kRoots) {
-    if (!MatchKeyword(keyPath.c_str(), root.prefix))
-      continue;
-    std::string key = root.folded;
-    for (const auto& name : SplitPath(keyPath.substr(strlen(root.prefix))))
-      key += "\\" + HostFoldName(name.second);
-    return key;
-  }
-  return "";
+  HKEY root;
+  const char* subKey;
+  if (!SplitRoot(keyPath.c_str(), &root, &subKey))
+    return "";
+  return HostFoldName(HostKeyPath(root, subKey));
 }
 
-// ---- The analyses ----------------------------------------------------------------
+const std::string& DatabaseKey() {
+  static const std::string key =
+      HostFoldName(HostKeyPath(HKEY_LOCAL_MACHINE, kDatabaseKeyPath));
+  return key;
+}
+
+// ---- The model -----------------------------------------------------------------
 
 const char kGateVerdict[] =
     ": the program would install this script, exit 0, and write ";
 
+// What every analysis reads, and where it writes its findings.
+struct Model {
+  const SourceScript& script;
+  const ScriptRun& run;
+  CheckReport* report;
+
+  size_t Line(size_t offset) const { return run.lines.LineOf(offset); }
+  // The key a header opened, as the registry keeps it (its first spelling),
+  // shown in UTF-8; as written when the import never reached the header.
+  std::string KeyShown(const RunHeader& h) const {
+    return VisibleName(h.call && h.call->result == ERROR_SUCCESS
+                           ? h.call->stored
+                           : run.KeyPath(h));
+  }
+  void Add(Finding::Severity severity, size_t offset, std::string message,
+           const char* kind) {
+    const bool empty = run.lines.Lines() == 0;
+    report->findings.push_back(
+        Finding{severity, empty ? 1 : run.lines.LineOf(offset),
+                empty ? 1 : run.lines.ColumnOf(offset), std::move(message),
+                kind});
+  }
+  void Error(size_t offset, std::string message, const char* kind) {
+    Add(Finding::kError, offset, std::move(message), kind);
+  }
+  void Warn(size_t offset, std::string message, const char* kind) {
+    Add(Finding::kWarning, offset, std::move(message), kind);
+  }
+  void WarnAtLine(size_t line, std::string message, const char* kind) {
+    report->findings.push_back(
+        Finding{Finding::kWarning, line, 1, std::move(message), kind});
+  }
+};
+
+// The header whose section (or key path) holds offset, or npos.
+size_t HeaderAt(const ScriptRun& run, size_t offset) {
+  size_t found = std::string::npos;
+  for (size_t i = 0; i < run.headers.size() && run.headers[i].open <= offset;
+       ++i)
+    found = i;
+  return found;
+}
+
+// ---- The analyses ----------------------------------------------------------------
+
+// Where a run without a version line could have found one: the first line
+// that begins with "DriverVersion" in quotes, or the database key's header.
+void ReportNoVersion(Model* m) {
+  const ScriptRun& run = m->run;
+  for (size_t line = 1; line <= run.lines.Lines(); ++line) {
+    const size_t start = run.lines.starts[line - 1];
+    const char* p = SkipBlanks(run.text.c_str() + start);
+    if (!MatchKeyword(p, "\"DriverVersion\""))
+      continue;
+    const char* value = SkipBlanks(p + 15);
+    if (*value == '=')
+      value = SkipBlanks(value + 1);
+    m->Error(static_cast<size_t>(p - run.text.c_str()),
+             *value == '"'
+                 ? "the version is a string here: the program reads the "
+                   "version only from \"DriverVersion\"=dword: and hex "
+                   "digits, finds none, and fails with -2"
+                 : "this is not the version line that the program reads: "
+                   "\"DriverVersion\"=dword: and hex digits, with no blanks "
+                   "between them; it finds none and fails with -2",
+             nullptr);
+    return;
+  }
+  for (const RunHeader& h : run.headers) {
+    if (FoldedKey(run.KeyPath(h)) == DatabaseKey()) {
+      m->Error(h.open,
+               "the database key has no \"DriverVersion\"=dword: line: the "
+               "program cannot tell the database's version",
+               nullptr);
+      return;
+    }
+  }
+  m->Error(0,
+           "no \"DriverVersion\"=dword: line: the program cannot tell the "
+           "database's version",
+           nullptr);
+}
+
 // The error that decides the run, where the program stopped.
-void ReportStop(Model* m, const ScriptStop& stop, const char* base) {
+void ReportStop(Model* m) {
+  const ScriptRun& run = m->run;
   if (m->report->outcome >= 0)
     return;
+  if (m->report->outcome == kOutcomePayloadUnreadable)
+    return m->Error(0, "the program cannot decode the script", nullptr);
+  if (run.fault == kFaultNoVersionLine || run.stopAt == std::string::npos)
+    return ReportNoVersion(m);
   LONG createResult = ERROR_SUCCESS;
-  if (m->walk.reached)
-    createResult = m->walk.headers[m->walk.reached - 1].call->result;
-  bool inText = stop.at && stop.at >= base && stop.at <= base + m->text.size();
-  size_t at = inText ? static_cast<size_t>(stop.at - base) : 0;
-  std::string message = FaultMessage(stop.fault, m->text, at, createResult);
-  if (inText)
-    m->Add(Finding::kError, at, message);
-  else
-    m->report->findings.push_back(Finding{Finding::kError, 0, 0, message});
+  size_t header = HeaderAt(run, run.stopAt);
+  if (header != std::string::npos && run.headers[header].call)
+    createResult = run.headers[header].call->result;
+  m->Error(run.stopAt,
+           FaultMessage(run.fault, run.text, run.stopAt, createResult),
+           nullptr);
 }
 
 // Characters that the code page lacks, and a NUL that ends the text early.
 void CheckCharacters(Model* m) {
   const std::u32string& source = m->script.text;
+  const std::string& text = m->run.text;
   size_t lastLine = 0;
-  for (size_t i = 0; i < m->text.size() && i < source.size(); ++i) {
-    if (m->text[i] != '?' || source[i] == '?' || m->Line(i) == lastLine)
+  for (size_t i = 0; i < text.size() && i < source.size(); ++i) {
+    if (text[i] != '?' || source[i] == '?' || m->Line(i) == lastLine)
       continue;  // one report a line is enough
     lastLine = m->Line(i);
     char code[16];
     snprintf(code, sizeof(code), "U+%04X", static_cast<unsigned>(source[i]));
-    m->Warn(i, std::string("character ") + code +
-                   " is not in the ANSI code page (Windows-1252): the "
-                   "program writes '?' instead");
+    m->Warn(i,
+            std::string("character ") + code +
+                " is not in the ANSI code page (Windows-1252): the program "
+                "writes '?' instead",
+            "not-in-code-page");
   }
-  if (m->text.size() < source.size()) {
+  if (text.size() < source.size()) {
     size_t after = 0;
-    for (size_t i = m->text.size(); i < source.size(); ++i)
+    for (size_t i = text.size(); i < source.size(); ++i)
       after += source[i] == '\n';
-    const LineMap& lines = m->lines;
+    const LineMap& lines = m->run.lines;
     m->report->findings.push_back(Finding{
         Finding::kWarning, lines.Lines() ? lines.Lines() : 1,
-        m->text.size() ? lines.ColumnOf(m->text.size() - 1) + 1 : 1,
+        text.size() ? lines.ColumnOf(text.size() - 1) + 1 : 1,
         "a NUL character ends the script for the program: the " +
-            std::to_string(after) + " line(s) after it are never read"});
+            std::to_string(after) + " line(s) after it are never read",
+        "nul-ends-script"});
   }
 }
 
 // Line breaks in key names: a header whose ']' stands on a later line
 // swallows the lines in between; a lone CR in a header stays in the name.
 void CheckLineBreaksInKeys(Model* m) {
-  for (const Header& h : m->walk.headers) {
+  for (const RunHeader& h : m->run.headers) {
     if (h.close == std::string::npos)
       continue;
     size_t first = m->Line(h.open), last = m->Line(h.close);
     if (last != first) {
-      m->Add(Finding::kError, h.open,
-             "this header's ']' is on line " + std::to_string(last) +
-                 ": the " + std::to_string(last - first) +
-                 " line break(s) in between and the lines they end become "
-                 "part of the key name" + kGateVerdict +
-                 "a key with line breaks in its name",
-             kGateKinds[0].name);
-    } else if (m->KeyPath(h).find('\r') != std::string::npos) {
-      m->Add(Finding::kError, h.open + 1 + m->KeyPath(h).find('\r'),
-             "a carriage return stands in this key name" +
-                 std::string(kGateVerdict) +
-                 "a key with a line break in its name",
-             kGateKinds[1].name);
+      m->Error(h.open,
+               "this header's ']' is on line " + std::to_string(last) +
+                   ": the " + std::to_string(last - first) +
+                   " line break(s) in between and the lines they end become "
+                   "part of the key name" + kGateVerdict +
+                   "a key with line breaks in its name",
+               "multiline-header");
+    } else if (m->run.KeyPath(h).find('\r') != std::string::npos) {
+      m->Error(h.open + 1 + m->run.KeyPath(h).find('\r'),
+               "a carriage return stands in this key name" +
+                   std::string(kGateVerdict) +
+                   "a key with a line break in its name",
+               "line-break-in-name");
     }
   }
 }
@@ -377,52 +397,58 @@ void CheckLineBreaksInKeys(Model* m) {
 // Lines the import ignores that look meant: value lines before the first
 // header, default values, headers lacking their '['.
 void CheckIgnoredLines(Model* m) {
-  const Walk& walk = m->walk;
-  std::vector<size_t> read(m->lines.Lines() + 2, 0);  // 0, or header + 1
-  for (size_t i = 0; i < walk.headers.size(); ++i) {
-    const Header& h = walk.headers[i];
-    size_t last = h.close == std::string::npos ? m->lines.Lines()
-                                                : m->Line(h.close);
+  const ScriptRun& run = m->run;
+  std::vector<size_t> read(run.lines.Lines() + 2, 0);  // 0, or header + 1
+  for (size_t i = 0; i < run.headers.size(); ++i) {
+    const RunHeader& h = run.headers[i];
+    size_t last =
+        h.close == std::string::npos ? run.lines.Lines() : m->Line(h.close);
     for (size_t l = m->Line(h.open); l <= last; ++l)
       read[l] = i + 1;
   }
-  for (const ValueLine& v : walk.values)
+  for (const RunValue& v : run.values)
     read[m->Line(v.start)] = v.header + 1;
-  size_t firstHeaderLine = walk.headers.empty()
-                               ? m->lines.Lines() + 1
-                               : m->Line(walk.headers[0].open);
+  const size_t versionLine =
+      run.hasVersion ? m->Line(run.versionAt) : std::string::npos;
+  size_t firstHeaderLine = run.headers.empty() ? run.lines.Lines() + 1
+                                               : m->Line(run.headers[0].open);
   size_t section = 0;  // the section a line is in
-  for (size_t line = 1; line <= m->lines.Lines(); ++line) {
+  for (size_t line = 1; line <= run.lines.Lines(); ++line) {
     if (read[line]) {
       section = read[line] - 1;
       continue;
     }
-    size_t start = m->lines.starts[line - 1];
-    const char* first = SkipBlanks(m->text.c_str() + start);
+    const size_t start = run.lines.starts[line - 1];
+    const char* first = SkipBlanks(run.text.c_str() + start);
     if (line < firstHeaderLine) {
-      if (*first == '"' && line == m->versionLine)
+      if (*first == '"')
         m->WarnAtLine(line,
-                      "the version line stands before any section header: "
-                      "the probe reads it, but the import never writes it");
-      else if (*first == '"')
-        m->WarnAtLine(line,
-                      "value line before the first section header: ignored");
+                      line == versionLine
+                          ? "the version line stands before any section "
+                            "header: the probe reads it, but the import "
+                            "never writes it"
+                          : "value line before the first section header: "
+                            "ignored",
+                      "value-before-header");
       continue;
     }
     if (*first == '@') {
       m->WarnAtLine(line,
                     "default-value line ('@=') ignored: to set a key's "
-                    "default value write \"\"=");
+                    "default value write \"\"=",
+                    "default-value-line");
       continue;
     }
     const char* lineEnd = NextLine(first);
     if (FoldedKey(std::string(first, lineEnd)).empty() ||
         std::find(first, lineEnd, ']') == lineEnd)
       continue;
-    m->WarnAtLine(line,
-                  "looks like a section header but lacks its '[': ignored, "
-                  "and the values after it go into [" +
-                      m->KeyShown(walk.headers[section]) + "]");
+    m->Error(static_cast<size_t>(first - run.text.c_str()),
+             "looks like a section header but lacks its '[': the program "
+             "ignores this line, and the values after it land in [" +
+                 m->KeyShown(run.headers[section]) + "]" + kGateVerdict +
+                 "them into that key",
+             "missing-bracket");
   }
 }
 
@@ -430,6 +456,7 @@ void CheckIgnoredLines(Model* m) {
 // only in letter case among the script's own headers (not against keys
 // that every machine has). Counted over the whole script.
 void CheckKeyNames(Model* m) {
+  const ScriptRun& run = m->run;
   std::map<std::string, size_t> firstHeader;  // folded key -> header
   // Folded prefix -> its first spelling, the header that wrote it, its
   // finding and how many later headers repeat the difference.
@@ -440,24 +467,27 @@ void CheckKeyNames(Model* m) {
     size_t more = 0;
   };
   std::map<std::string, Spelling> spellings;
-  const Walk& walk = m->walk;
-  for (size_t i = 0; i < walk.headers.size(); ++i) {
-    const Header& h = walk.headers[i];
-    const std::string path = m->KeyPath(h);
+  for (size_t i = 0; i < run.headers.size(); ++i) {
+    const RunHeader& h = run.headers[i];
+    const std::string path = run.KeyPath(h);
     const std::string key = FoldedKey(path);
     if (key.empty() || h.close == std::string::npos)
       continue;
     auto seen = firstHeader.find(key);
     if (seen != firstHeader.end()) {
-      const Header& f = walk.headers[seen->second];
+      const RunHeader& f = run.headers[seen->second];
       std::string line = std::to_string(m->Line(f.open));
-      if (m->KeyPath(f) == path)
-        m->Warn(h.open, "repeated header: the key was opened on line " +
-                            line + " already; their values merge");
+      if (run.KeyPath(f) == path)
+        m->Warn(h.open,
+                "repeated header: the key was opened on line " + line +
+                    " already; their values merge",
+                "repeated-header");
       else
-        m->Warn(h.open, "names the same key as the header on line " + line +
-                            ", differing only in letter case; the registry "
-                            "keeps [" + m->KeyShown(f) + "]");
+        m->Warn(h.open,
+                "names the same key as the header on line " + line +
+                    ", differing only in letter case; the registry keeps [" +
+                    m->KeyShown(f) + "]",
+                "letter-case");
       continue;
     }
     firstHeader[key] = i;
@@ -473,8 +503,9 @@ void CheckKeyNames(Model* m) {
         m->Warn(h.open + 1 + name.first,
                 Quoted(name.second) + " differs only in letter case from " +
                     Quoted(first.name) + " on line " +
-                    std::to_string(m->Line(walk.headers[first.header].open)) +
-                    "; the registry keeps the first spelling");
+                    std::to_string(m->Line(run.headers[first.header].open)) +
+                    "; the registry keeps the first spelling",
+                "letter-case");
       } else {
         ++first.more;
       }
@@ -488,136 +519,285 @@ void CheckKeyNames(Model* m) {
           " (and in " + std::to_string(s.more) + " more header" +
           (s.more > 1 ? "s" : "") + ")";
   }
-  std::set<uintptr_t> distinct;
-  for (const Header& h : walk.headers)
-    if (h.call && h.call->result == ERROR_SUCCESS)
-      distinct.insert(h.call->key);
-  m->report->keys = distinct.size();
+}
+
+// The key a header names, as 64-bit Windows resolves a path through
+// Wow6432Node for the product's 32-bit view; whether it did.
+std::string ViewKey(const std::string& key, bool* throughWow) {
+  const std::string software = "HKEY_LOCAL_MACHINE\\SOFTWARE\\";
+  const std::string wow = software + "WOW6432NODE";
+  *throughWow = HostKeyIsUnder(key, wow);
+  if (!*throughWow)
+    return key;
+  return key.size() == wow.size() ? software.substr(0, software.size() - 1)
+                                  : software + key.substr(wow.size() + 1);
 }
 
 // Keys outside the database: an update deletes only DRIVER2, so whatever a
-// script writes elsewhere stays on every machine for good.
+// script writes elsewhere stays on every machine for good. Paths through
+// Wow6432Node get one finding of their own.
 void CheckScope(Model* m) {
-  std::set<std::string> outside;
-  const Header* first = nullptr;
-  std::vector<bool> hasValues(m->walk.headers.size(), false);
-  for (const ValueLine& v : m->walk.values)
+  const ScriptRun& run = m->run;
+  std::vector<std::string> outside;
+  const RunHeader* first = nullptr;
+  const RunHeader* firstWow = nullptr;
+  size_t wow = 0;
+  std::vector<bool> hasValues(run.headers.size(), false);
+  for (const RunValue& v : run.values)
     hasValues[v.header] = true;
-  for (size_t i = 0; i < m->walk.headers.size(); ++i) {
-    const Header& h = m->walk.headers[i];
-    std::string key = FoldedKey(m->KeyPath(h));
+  for (size_t i = 0; i < run.headers.size(); ++i) {
+    const RunHeader& h = run.headers[i];
+    bool throughWow;
+    const std::string key = ViewKey(FoldedKey(run.KeyPath(h)), &throughWow);
+    if (throughWow && !wow++)
+      firstWow = &h;
     // The database's own parents are made anyway; a value in one is not.
-    bool parent = HostKeyIsUnder(kDatabase, key) && !hasValues[i];
-    if (key.empty() || HostKeyIsUnder(key, kDatabase) || parent)
+    bool parent = HostKeyIsUnder(DatabaseKey(), key) && !hasValues[i];
+    if (key.empty() || HostKeyIsUnder(key, DatabaseKey()) || parent)
       continue;
-    if (outside.insert(key).second && !first)
+    if (std::find(outside.begin(), outside.end(), key) != outside.end())
+      continue;
+    outside.push_back(key);
+    if (!first)
       first = &h;
   }
+  if (firstWow)
+    m->Warn(firstWow->open,
+            "the key path runs through Wow6432Node" +
+                std::string(wow > 1 ? " (and " + std::to_string(wow - 1) +
+                                          " more header(s))"
+                                    : "") +
+                ": that is the 64-bit registry editor's name for the 32-bit "
+                "view that the product writes, and on 32-bit Windows these "
+                "keys would land in a key literally named Wow6432Node; "
+                "export with reg export \"HKLM\\Software\\morvelan\\DRIVER2\" "
+                "FILE /reg:32, which writes the path the program uses",
+            "wow6432node");
   if (!first)
     return;
   std::string more = outside.size() > 1
                          ? " and " + std::to_string(outside.size() - 1) +
                                " more key(s)"
                          : std::string();
-  m->Warn(first->open, "writes outside HKEY_LOCAL_MACHINE\\Software\\morvelan"
-                       "\\DRIVER2, which an update never deletes: [" +
-                           AnsiToUtf8(m->KeyPath(*first)) + "]" + more);
+  m->Warn(first->open,
+          "writes outside HKEY_LOCAL_MACHINE\\Software\\morvelan\\DRIVER2, "
+          "which an update never deletes: [" +
+              AnsiToUtf8(run.KeyPath(*first)) + "]" + more,
+          "outside-database");
 }
 
-// Values: set twice, line breaks in names, the platforms' limits.
+// A double word of more than eight digits: the program keeps the last
+// eight. What the cut digits change decides between an error and a
+// warning.
+void CheckLongDword(Model* m, size_t at, const std::string& digits,
+                    const std::string& what) {
+  if (digits.size() <= 8)
+    return;
+  const std::string cut = digits.substr(0, digits.size() - 8);
+  uint32_t kept = 0;
+  AccumulateHex(digits.c_str(), &kept);
+  const std::string count = std::to_string(digits.size());
+  if (cut.find_first_not_of('0') == std::string::npos) {
+    m->Warn(at,
+            what + "dword:" + digits + " has " + count +
+                " hex digits; the leading zeros change nothing, but the "
+                "registry editor writes eight: dword:" + Hex8(kept),
+            "dword-leading-zeros");
+    return;
+  }
+  m->Error(at,
+           what + "dword:" + digits + " has " + count +
+               " hex digits, and the program keeps only the last eight: \"" +
+               cut + "\" is cut, and machines get dword:" + Hex8(kept) +
+               " (" + std::to_string(kept) + ")" + kGateVerdict +
+               "that number",
+           "dword-cut");
+}
+
+// Values: set twice, line breaks in names, the platforms' limits, long
+// double words. A value line that the import passed is set, whether its
+// own call wrote it or a later one (the version is written last).
 void CheckValues(Model* m) {
-  std::map<std::pair<uintptr_t, std::string>, size_t> firstSet;
-  for (const ValueLine& v : m->walk.values) {
-    if (!v.call || v.call->result != ERROR_SUCCESS)
+  const ScriptRun& run = m->run;
+  // (key, folded name) -> the value line that set it first
+  std::map<std::pair<uintptr_t, std::string>, const RunValue*> firstSet;
+  for (const RunValue& v : run.values) {
+    const RunHeader& h = run.headers[v.header];
+    if (!v.passed || !h.call || h.call->result != ERROR_SUCCESS)
       continue;
-    const HostRegistryCall& call = *v.call;
-    size_t line = m->Line(v.start);
-    const size_t nameEnd = m->text.find('"', v.start + 1);
-    std::string name = m->text.substr(v.start + 1, nameEnd - v.start - 1);
-    auto id = std::make_pair(call.key, HostFoldName(call.stored));
-    if (call.created) {
-      firstSet[id] = line;
+    const size_t line = m->Line(v.start);
+    const std::string name = run.Name(v);
+    const auto id = std::make_pair(h.call->key, HostFoldName(name));
+    auto first = firstSet.find(id);
+    if (first == firstSet.end()) {
+      firstSet[id] = &v;
       ++m->report->values;
     } else {
-      std::string spelled = call.stored == name
-                                ? ""
-                                : " (as " + Quoted(call.stored) +
-                                      ", the name the registry keeps)";
-      m->WarnAtLine(line, "value " + Quoted(name) +
-                              " is set again: this replaces the value from "
-                              "line " + std::to_string(firstSet[id]) + spelled);
+      const std::string kept = run.Name(*first->second);
+      m->WarnAtLine(line,
+                    "value " + Quoted(name) +
+                        " is set again: this replaces the value from line " +
+                        std::to_string(m->Line(first->second->start)) +
+                        (kept == name ? ""
+                                      : " (as " + Quoted(kept) +
+                                            ", the name the registry keeps)"),
+                    "value-set-twice");
     }
     if (name.find('\r') != std::string::npos)
-      m->Add(Finding::kError, v.start + 1 + name.find('\r'),
-             "a carriage return stands in this value name" +
-                 std::string(kGateVerdict) +
-                 "a value with a line break in its name",
-             kGateKinds[1].name);
+      m->Error(v.start + 1 + name.find('\r'),
+               "a carriage return stands in this value name" +
+                   std::string(kGateVerdict) +
+                   "a value with a line break in its name",
+               "line-break-in-name");
     if (name.size() > 255)
-      m->WarnAtLine(line, "value name of " + std::to_string(name.size()) +
-                              " characters: Windows 95, 98 and Me take at "
-                              "most 255");
+      m->WarnAtLine(line,
+                    "value name of " + std::to_string(name.size()) +
+                        " characters: Windows 95, 98 and Me take at most 255",
+                    "long-name");
+    if (v.type == REG_DWORD)
+      CheckLongDword(m, v.digits,
+                     run.text.substr(v.digits, v.digitsEnd - v.digits), "");
   }
-  for (const Header& h : m->walk.headers) {
+  for (const RunHeader& h : run.headers) {
     if (h.close == std::string::npos)
       continue;
-    for (const auto& name : SplitPath(m->KeyPath(h)))
+    for (const auto& name : SplitPath(run.KeyPath(h)))
       if (name.second.size() == 256)
         m->Warn(h.open + 1 + name.first,
                 "key name of 256 characters: Windows takes at most 255 "
-                "(Wine takes 256)");
+                "(Wine takes 256)",
+                "long-name");
   }
 }
 
-// The version: how it is written, where it stands, set twice, and whether
-// the program finds it installed afterwards.
+// The number that the database key holds after the run, if any.
+bool InstalledVersion(uint32_t* version) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kDatabaseKeyPath, 0, KEY_QUERY_VALUE,
+                    &key) != ERROR_SUCCESS)
+    return false;
+  DWORD type = 0, size = 4;
+  BYTE data[4];
+  LONG rc = RegQueryValueExA(key, kVersionValueName, nullptr, &type, data,
+                             &size);
+  RegCloseKey(key);
+  if (rc != ERROR_SUCCESS || type != REG_DWORD || size != 4)
+    return false;
+  *version = static_cast<uint32_t>(data[0] | data[1] << 8 | data[2] << 16 |
+                                   static_cast<uint32_t>(data[3]) << 24);
+  return true;
+}
+
+// The version: how it is written, and whether the database key holds it
+// after installing.
 void CheckVersion(Model* m) {
+  const ScriptRun& run = m->run;
   CheckReport* report = m->report;
   if (!report->hasVersion)
     return;
-  const size_t line = m->versionLine;
+  const size_t line = m->Line(run.versionAt);
   const std::string& written = report->versionText;
-  size_t digits = written.size() - 6;  // after "dword:"
-  if (digits < 8) {
+  const std::string digits = written.substr(6);  // after "dword:"
+  if (digits.size() < 8) {
     std::string message = written + " is hexadecimal: version " +
                           std::to_string(report->version);
-    std::string asDecimal = written.substr(6);
-    char eight[16];
-    if (asDecimal.find_first_not_of("0123456789") == std::string::npos &&
-        asDecimal.size() <= 9) {
-      snprintf(eight, sizeof(eight), "%08x",
-               static_cast<unsigned>(strtoul(asDecimal.c_str(), nullptr, 10)));
-      message += "; for " + asDecimal + " write dword:" + eight;
-    } else {
-      snprintf(eight, sizeof(eight), "%08x", report->version);
-      message += "; write all eight digits: dword:" + std::string(eight);
-    }
-    m->WarnAtLine(line, message);
+    if (digits.find_first_not_of("0123456789") == std::string::npos)
+      message += "; for " + digits + " write dword:" +
+                 Hex8(static_cast<uint32_t>(strtoul(digits.c_str(), nullptr,
+                                                    10)));
+    else
+      message += "; write all eight digits: dword:" + Hex8(report->version);
+    m->WarnAtLine(line, message, "short-version");
   }
-  const Walk& walk = m->walk;
-  std::vector<size_t> sets;
-  for (const ValueLine& v : walk.values)
-    if (v.call && v.call->result == ERROR_SUCCESS &&
-        HostFoldName(v.call->stored) == HostFoldName(kVersionValueName))
-      sets.push_back(m->Line(v.start));
-  for (size_t i = 1; i < sets.size(); ++i)
-    m->WarnAtLine(sets[i], "DriverVersion is set again: the version comes "
-                           "from line " + std::to_string(line) + " only");
-  if (!walk.headers.empty() && line >= m->Line(walk.headers[0].open)) {
-    size_t own = 0;
-    while (own + 1 < walk.headers.size() &&
-           m->Line(walk.headers[own + 1].open) <= line)
-      ++own;
-    if (own != 0)
-      m->WarnAtLine(line, "the version line is not in the first section (it "
-                          "is in [" +
-                              m->KeyShown(walk.headers[own]) + "])");
-  }
-  if (report->outcome == kOutcomeUpdated && NeedsUpdate(report->version))
-    m->WarnAtLine(line ? line : 1,
+  bool passed = false;
+  for (const RunValue& v : run.values)
+    passed = passed || (v.passed && m->Line(v.start) == line);
+  if (!passed)
+    CheckLongDword(m, run.versionAt + strlen("\"DriverVersion\"=dword:"),
+                   digits, "the version line's ");
+  if (report->outcome != kOutcomeUpdated)
+    return;
+  for (const Finding& f : report->findings)
+    if (f.kind && strcmp(f.kind, "wow6432node") == 0)
+      return;  // said already, with the export that avoids it
+  uint32_t installed;
+  if (!InstalledVersion(&installed)) {
+    m->WarnAtLine(line,
                   "after installing, the program finds no installed version "
                   "in HKEY_LOCAL_MACHINE\\Software\\morvelan\\DRIVER2: every "
-                  "run will install again");
+                  "run will install again",
+                  "version-not-installed");
+  } else if (installed != report->version) {
+    m->WarnAtLine(
+        line,
+        "the program reads version " + std::to_string(report->version) +
+            " here, but after installing the database key holds " +
+            std::to_string(installed) + ", from a later line" +
+            (installed < report->version
+                 ? ": every run will install again"
+                 : ": a release must exceed " + std::to_string(installed) +
+                       " to update the machines"),
+        "version-not-installed");
+  }
+}
+
+// ---- Where an installed tree came from -------------------------------------------
+
+// Each key and value that the last install wrote, by folded path (and
+// folded name), with the line that wrote it and its spelling there.
+struct SourceMap {
+  std::map<std::string, std::pair<std::string, size_t>> keys;
+  std::map<std::pair<std::string, std::string>, std::pair<std::string, size_t>>
+      values;
+} g_source;
+
+// A line as written, without its blanks before and its line end, control
+// characters as their pictures.
+std::string Written(const SourceScript& script, size_t line) {
+  std::string text = SourceLine(script, line);
+  text.erase(0, text.find_first_not_of(" \t"));
+  std::string out;
+  for (unsigned char c : text)
+    out += c < 0x20 ? ToUtf8(std::u32string(1, 0x2400 + c))
+                    : std::string(1, static_cast<char>(c));
+  return out;
+}
+
+void MapSource(const SourceScript& script, const ScriptRun& run) {
+  g_source = SourceMap();
+  for (const RunHeader& h : run.headers) {
+    if (!h.call || h.call->result != ERROR_SUCCESS)
+      continue;
+    // The subkey's names are the stored path's last names: each key on
+    // the way gets the header's spelling up to it.
+    const std::string path = run.KeyPath(h);
+    HKEY root;
+    const char* subKey;
+    SplitRoot(path.c_str(), &root, &subKey);
+    const std::string rootText(path.c_str(), subKey);
+    const auto names = SplitPath(subKey);
+    const auto stored = SplitPath(h.call->stored);
+    const size_t line = run.lines.LineOf(h.open);
+    std::string storedPrefix;
+    for (size_t i = 0; i < stored.size(); ++i) {
+      storedPrefix += (i ? "\\" : "") + stored[i].second;
+      if (i + names.size() < stored.size())
+        continue;
+      const auto& name = names[i + names.size() - stored.size()];
+      const size_t spelled = rootText.size() + name.first + name.second.size();
+      g_source.keys.emplace(
+          HostFoldName(storedPrefix),
+          std::make_pair(VisibleName(path.substr(0, spelled)), line));
+    }
+  }
+  for (const RunValue& v : run.values) {
+    const RunHeader& h = run.headers[v.header];
+    if (!v.passed || !h.call || h.call->result != ERROR_SUCCESS)
+      continue;
+    const size_t line = run.lines.LineOf(v.start);
+    g_source.values[{HostFoldName(h.call->stored), HostFoldName(run.Name(v))}] =
+        {Written(script, line), line};
+  }
 }
 
 }  // namespace
@@ -640,9 +820,10 @@ std::string ToUtf8(const std::u32string& text) {
 }
 
 bool LoadScript(const std::string& path, const std::string& bytes,
-                SourceScript* script, std::string* error) {
+                SourceScript* script, LoadError* error) {
   script->path = path;
   script->text.clear();
+  *error = LoadError();
   if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xff &&
       static_cast<unsigned char>(bytes[1]) == 0xfe) {
     script->text = DecodeUtf16(bytes);
@@ -650,22 +831,19 @@ bool LoadScript(const std::string& path, const std::string& bytes,
   } else if (bytes.size() >= 2 &&
              static_cast<unsigned char>(bytes[0]) == 0xfe &&
              static_cast<unsigned char>(bytes[1]) == 0xff) {
-    *error = "big-endian UTF-16: the program reads only UTF-16LE (save it "
-             "as UTF-16LE with its byte-order mark, or as UTF-8)";
+    error->message = "big-endian UTF-16: the program reads only UTF-16LE "
+                     "(save it as UTF-16LE with its byte-order mark, or as "
+                     "UTF-8)";
     return false;
   } else {
     size_t start = bytes.compare(0, 3, "\xef\xbb\xbf") == 0 ? 3 : 0;
-    size_t line, column;
-    if (!DecodeUtf8(bytes, start, &script->text, &line, &column)) {
-      *error = std::to_string(line) + ":" + std::to_string(column) +
-               ": neither UTF-16LE with its byte-order mark nor UTF-8 text";
+    if (!DecodeUtf8(bytes, start, &script->text, error))
       return false;
-    }
     script->shipped = "\xff\xfe";  // UTF-8 already checked: converts as is
     AppendUtf16(&script->shipped, bytes.substr(start));
   }
   if (script->shipped.size() > kMaxScriptBytes) {
-    *error = "too large for the program's four-byte length";
+    *error = LoadError{0, 0, "too large for the program's four-byte length"};
     return false;
   }
   return true;
@@ -687,33 +865,31 @@ std::string SourceLine(const SourceScript& script, size_t line) {
   return ToUtf8(text);
 }
 
-void ResetMachine() {
-  HostRegistryReset();
-  HostRegistryKeepJournal(false);
+const FindingKind* FindKind(const std::string& name) {
+  for (const FindingKind& kind : kFindingKinds)
+    if (name == kind.name)
+      return &kind;
+  return nullptr;
 }
 
-int InstallScript(const SourceScript& script, bool* hasVersion,
-                  uint32_t* version) {
-  *hasVersion = false;
-  if (!ReadScriptAsTheProgram(script.shipped))
-    return kOutcomePayloadUnreadable;
-  int outcome = kOutcomeVersionInvalid;
-  if (ProbeEmbeddedVersion(ScriptText)) {
-    *hasVersion = true;
-    *version = EmbeddedVersion;
-    outcome = UpdateSequence(EmbeddedVersion, ScriptText);
-  }
-  FreeRunBuffers();
-  return outcome;
+bool Allowed(const Gate& gate, const Finding& f) {
+  return f.kind && gate.allowed.count(f.kind);
 }
 
-const GateKind kGateKinds[2] = {
-    {"multiline-header",
-     "a header whose ']' stands on a later line: the lines in between "
-     "become part of the key name"},
-    {"line-break-in-name",
-     "a carriage return inside a key or value name"},
-};
+bool Blocks(const Gate& gate, const Finding& f) {
+  if (Allowed(gate, f))
+    return false;
+  return f.severity == Finding::kError || gate.werror || gate.strict;
+}
+
+bool Fails(const CheckReport& report, const Gate& gate) {
+  if (report.outcome < 0)
+    return true;
+  for (const Finding& f : report.findings)
+    if (Blocks(gate, f))
+      return true;
+  return false;
+}
 
 std::string VersionShown(const CheckReport& report) {
   if (!report.hasVersion)
@@ -721,49 +897,42 @@ std::string VersionShown(const CheckReport& report) {
   return std::to_string(report.version) + " (" + report.versionText + ")";
 }
 
-std::string VisibleName(const std::string& ansi) {
-  return AnsiToUtf8(ansi, true);
+void ResetMachine() {
+  HostRegistryReset();
+  HostRegistryKeepJournal(false);
 }
 
 CheckReport CheckScript(const SourceScript& script) {
   CheckReport report;
   ResetMachine();
-  HostRegistryTraceCalls(true);
-  if (!ReadScriptAsTheProgram(script.shipped)) {
-    report.outcome = kOutcomePayloadUnreadable;
-    report.findings.push_back(
-        Finding{Finding::kError, 0, 0, "the program cannot decode the script"});
-    HostRegistryTraceCalls(false);
-    return report;
-  }
-  const std::string text = ScriptText;  // before the import edits it
-  const char* base = ScriptText;
-  LineMap lines(text);
-  report.lines = lines.Lines();
-
-  const bool probed = ProbeEmbeddedVersion(ScriptText);
-  ScriptStop stop = LastScriptStop;
-  size_t versionLine = 0;
-  report.outcome = kOutcomeVersionInvalid;
-  if (probed) {
-    const size_t at = static_cast<size_t>(stop.at - base);
-    versionLine = lines.LineOf(at);
-    const size_t type = at + strlen("\"DriverVersion\"=");
-    report.versionText =
-        text.substr(type, text.find_first_not_of(
-                              "0123456789abcdefABCDEF", type + 6) - type);
+  ScriptRun run;
+  RunScript(script.shipped, &run);
+  report.outcome = run.outcome;
+  report.lines = run.lines.Lines();
+  if (run.hasVersion) {
     report.hasVersion = true;
-    report.version = EmbeddedVersion;
-    report.outcome = UpdateSequence(EmbeddedVersion, ScriptText);
-    stop = LastScriptStop;
+    report.version = run.version;
+    // The probe's own reading of the digits says where they end.
+    const size_t type = run.versionAt + strlen("\"DriverVersion\"=");
+    uint32_t ignored = 0;
+    const char* digits = run.text.c_str() + type + strlen("dword:");
+    report.versionText = run.text.substr(
+        type, static_cast<size_t>(AccumulateHex(digits, &ignored) -
+                                  (run.text.c_str() + type)));
   }
-  const Walk walk = WalkScript(text);
-  report.headers = walk.reached;
-  Model model{script, text, lines, walk, versionLine, &report};
-  ReportStop(&model, stop, base);
+  std::set<uintptr_t> keys;
+  for (const RunHeader& h : run.headers) {
+    report.headers += h.call != nullptr;
+    if (h.call && h.call->result == ERROR_SUCCESS)
+      keys.insert(h.call->key);
+  }
+  report.keys = keys.size();
+
+  Model model{script, run, &report};
+  ReportStop(&model);
   CheckCharacters(&model);
   // Without a version the import never runs: what it would do is moot.
-  if (probed) {
+  if (run.hasVersion) {
     CheckLineBreaksInKeys(&model);
     CheckIgnoredLines(&model);
     CheckKeyNames(&model);
@@ -771,15 +940,29 @@ CheckReport CheckScript(const SourceScript& script) {
     CheckValues(&model);
     CheckVersion(&model);
   }
-
-  FreeRunBuffers();
-  HostRegistryTraceCalls(false);
   std::stable_sort(report.findings.begin(), report.findings.end(),
                    [](const Finding& x, const Finding& y) {
                      return x.line < y.line ||
                             (x.line == y.line && x.column < y.column);
                    });
   return report;
+}
+
+int InstallScript(const SourceScript& script, bool* hasVersion,
+                  uint32_t* version, Finding* failure) {
+  ScriptRun run;
+  RunScript(script.shipped, &run);
+  *hasVersion = run.hasVersion;
+  *version = run.version;
+  MapSource(script, run);
+  if (run.outcome < 0) {
+    CheckReport report;
+    report.outcome = run.outcome;
+    Model model{script, run, &report};
+    ReportStop(&model);
+    *failure = report.findings.front();
+  }
+  return run.outcome;
 }
 
 InstalledTree ReadInstalledTree() {
@@ -789,11 +972,16 @@ InstalledTree ReadInstalledTree() {
   HiveLine line;
   std::string error;
   TreeKey* key = nullptr;
+  std::string folded;
   while (ReadHiveLine(&reader, &line, &error)) {
     if (line.kind == HiveLine::kKey) {
       const std::string path = HivePath(line);
-      key = &tree[HostFoldName(path)];
-      key->path = VisibleName(path);
+      folded = HostFoldName(path);
+      key = &tree[folded];
+      auto source = g_source.keys.find(folded);
+      key->path = source == g_source.keys.end() ? VisibleName(path)
+                                                : source->second.first;
+      key->line = source == g_source.keys.end() ? 0 : source->second.second;
       continue;
     }
     const HiveValue& v = line.value;
@@ -807,7 +995,14 @@ InstalledTree ReadInstalledTree() {
       shown = written.substr(written.find("\"=") + 2);
       shown.pop_back();
     }
-    key->values[HostFoldName(v.name)] = {VisibleName(v.name), shown};
+    TreeValue& value = key->values[HostFoldName(v.name)];
+    value.shown = "\"" + VisibleName(v.name) + "\"=" + shown;
+    value.data = shown;
+    auto source = g_source.values.find({folded, HostFoldName(v.name)});
+    if (source != g_source.values.end()) {
+      value.written = source->second.first;
+      value.line = source->second.second;
+    }
   }
   return tree;
 }

@@ -1,12 +1,14 @@
 // Checking a registry script exactly as the setup program would run it: the
-// payload decoding, the version probe and the update sequence are the
-// program's own, run against the in-memory stand-in registry. What this file
-// adds is only the mapping back to the file the user wrote, and warnings for
-// what the program silently ignores or changes.
+// payload decoding, the version probe, the update sequence and the import's
+// walk over the script are the program's own, run against the in-memory
+// stand-in registry. What this file adds is the mapping of each registry
+// call back to the line it came from (by the call's position in the text),
+// and findings for what the program silently ignores or changes.
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,31 +19,41 @@ struct SourceScript {
   std::string shipped;  // the bytes the program carries: UTF-16LE, BOM first
 };
 
+/// Why a file is no script: where (1-based line and column) and what.
+struct LoadError {
+  size_t line = 0, column = 0;  // 0 when the file as a whole is wrong
+  std::string message;
+};
+
 /// Reads script bytes: UTF-16LE with its byte-order mark (as shipped) or
-/// UTF-8 text (with or without its mark), which is converted. False, with
-/// error saying where, for text that is neither.
+/// UTF-8 text (with or without its mark), which is converted. False for
+/// text that is neither.
 bool LoadScript(const std::string& path, const std::string& bytes,
-                SourceScript* script, std::string* error);
+                SourceScript* script, LoadError* error);
 
 /// The UTF-8 bytes of a character sequence.
 std::string ToUtf8(const std::u32string& text);
 
-/// Kinds of finding that fail the gate although the program would install
-/// the script: it would write something no maintainer means. A maintainer
-/// ships such a script knowingly with --allow=NAME.
-struct GateKind {
+/// The kinds of finding. Errors fail check; warnings fail it with --werror;
+/// every finding fails pack, which ships a script only when each finding's
+/// kind is allowed by name (--allow=NAME).
+struct FindingKind {
   const char* name;
+  bool error;  // the program installs the script, exit 0, but writes
+               // something no maintainer means
   const char* what;
 };
-extern const GateKind kGateKinds[2];
+extern const std::vector<FindingKind> kFindingKinds;
+
+/// The kind of a name, or null.
+const FindingKind* FindKind(const std::string& name);
 
 struct Finding {
   enum Severity { kError, kWarning } severity;
-  size_t line;    // 1-based; 0 for the script as a whole
-  size_t column;  // 1-based, in characters; 0 with line 0
+  size_t line;    // 1-based
+  size_t column;  // 1-based, in characters
   std::string message;
-  const char* gate = nullptr;  // a gate kind's name: an error the program
-                               // itself would not report
+  const char* kind = nullptr;  // null only for the error that fails the run
 };
 
 struct CheckReport {
@@ -54,38 +66,57 @@ struct CheckReport {
   size_t headers = 0;  // section headers the import reached
   size_t keys = 0;     // distinct keys they name
   size_t values = 0;   // distinct values the import leaves
-  std::vector<Finding> findings;  // in line order; at most one error that
-                                  // is not a gate finding
+  std::vector<Finding> findings;  // in line order; at most one without a
+                                  // kind: the error where the run fails
 };
 
 CheckReport CheckScript(const SourceScript& script);
+
+/// What fails: every --allow=NAME given, and whether warnings fail (check
+/// --werror) or everything does (pack).
+struct Gate {
+  bool werror = false;
+  bool strict = false;  // pack: every finding not allowed fails
+  std::set<std::string> allowed;
+};
+
+bool Allowed(const Gate& gate, const Finding& finding);
+bool Blocks(const Gate& gate, const Finding& finding);
+/// Whether the report fails the gate: the run fails, or a finding blocks.
+bool Fails(const CheckReport& report, const Gate& gate);
 
 /// "71 (dword:00000047)": the version as the program reads it, and as
 /// written.
 std::string VersionShown(const CheckReport& report);
 
-/// Text in ANSI (the program's code page) as UTF-8, with control characters
-/// shown as their Unicode pictures (U+2400...), which no ANSI name can hold:
-/// a line feed in a name cannot be mistaken for a backslash and an n.
-std::string VisibleName(const std::string& ansi);
-
 /// The line of the script (1-based) as UTF-8, without its line end.
 std::string SourceLine(const SourceScript& script, size_t line);
 
-/// What the registry holds after a run: each key by its full path folded as
-/// the registry compares it, with the path as stored and its values by
-/// folded name, each with its name as stored and its shown form (in UTF-8).
+/// What a machine holds after a run, each key by its full path folded as
+/// the registry compares it, with where the script spelled it: the key's
+/// path and each value line as written, with their line numbers (0 for
+/// what no line of the script wrote).
+struct TreeValue {
+  std::string shown;  // "name"=data, as the registry holds it
+  std::string data;   // the data part of it
+  size_t line = 0;    // the last line that set it
+  std::string written;  // that line as written
+};
 struct TreeKey {
-  std::string path;
-  std::map<std::string, std::pair<std::string, std::string>> values;
+  std::string path;  // as the script spells it, or as the registry keeps it
+  size_t line = 0;   // the header that made it
+  std::map<std::string, TreeValue> values;  // by folded name
 };
 using InstalledTree = std::map<std::string, TreeKey>;
 
 /// Installs script onto the stand-in registry as it stands (so that a second
-/// call updates over the first) and reads back every key and value. Answers
-/// the run's outcome.
+/// call updates over the first). Answers the run's outcome, and with a
+/// failing run the finding where it stops.
 int InstallScript(const SourceScript& script, bool* hasVersion,
-                  uint32_t* version);
+                  uint32_t* version, Finding* failure);
+
+/// The registry as it stands, mapped onto the lines of the script that the
+/// last InstallScript installed.
 InstalledTree ReadInstalledTree();
 
 /// Forgets everything installed: a fresh machine.

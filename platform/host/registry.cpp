@@ -545,6 +545,19 @@ std::string HostFoldName(const std::string& name) {
   return folded;
 }
 
+std::string HostKeyPath(HKEY root, const char* subKey) {
+  std::string path = root == HKEY_CURRENT_USER   ? g_current_user->name
+                     : root == HKEY_CLASSES_ROOT ? FullPath(ClassesRoot())
+                                                 : g_local_machine->name;
+  for (const char* p = subKey;;) {
+    std::string_view name = NextName(&p);
+    if (name.empty())
+      return path;
+    path += "\\";
+    path += name;
+  }
+}
+
 bool HostKeyIsUnder(const std::string& path, const std::string& top) {
   if (path.size() < top.size() ||
       (path.size() > top.size() && path[top.size()] != '\\'))

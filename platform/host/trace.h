@@ -40,6 +40,10 @@ const std::vector<HostRegistryCall>& HostRegistryCalls();
 /// (Windows-1252) in upper case.
 std::string HostFoldName(const std::string& name);
 
+/// The full path of root\subKey as the registry names it (empty names
+/// skipped), in the spelling given; nothing is looked up or made.
+std::string HostKeyPath(HKEY root, const char* subKey);
+
 /// Whether a full key path names top or a key below it, its names compared
 /// as the registry compares them.
 bool HostKeyIsUnder(const std::string& path, const std::string& top);

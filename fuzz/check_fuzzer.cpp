@@ -1,0 +1,71 @@
+// drvdb's check on arbitrary scripts (bytes of the ANSI code page, carried
+// as the program carries them): it never crashes, it predicts the program's
+// own outcome, and for a failing run it names the line where the program's
+// import stops, counted here from the stop's offset in the decoded text.
+// With every kind of finding allowed, it fails exactly when the run does.
+
+#include <algorithm>
+#include <string>
+
+#include "fuzz/fuzz_support.h"
+#include "payload/payload.h"
+#include "payload/payload_io_host.h"
+#include "script/script_scan.h"
+#include "setup/setup_run.h"
+#include "tools/executable.h"
+#include "tools/script_check.h"
+
+namespace {
+
+// The program's own run on a fresh machine: its outcome, and the line
+// where the probe or the import stopped (0 for the text as a whole).
+int RunTheProgram(const std::string& shipped, size_t* stopLine) {
+  ResetMachine();
+  FUZZ_CHECK(ReadScriptAsTheProgram(shipped));
+  const std::string decoded = ScriptText;  // the import edits its text
+  int outcome = kOutcomeVersionInvalid;
+  if (ProbeEmbeddedVersion(ScriptText))
+    outcome = UpdateSequence(EmbeddedVersion, ScriptText);
+  *stopLine = 0;
+  if (LastScriptStop.at) {
+    const size_t at = static_cast<size_t>(LastScriptStop.at - ScriptText);
+    *stopLine = 1 + static_cast<size_t>(std::count(
+                        decoded.begin(), decoded.begin() + at, '\n'));
+  }
+  FreeRunBuffers();
+  return outcome;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string shipped = "\xff\xfe";
+  for (size_t i = 0; i < size; ++i) {
+    char16_t unit = HostAnsiToWide(data[i]);
+    shipped.push_back(static_cast<char>(unit & 0xff));
+    shipped.push_back(static_cast<char>(unit >> 8));
+  }
+  size_t stopLine;
+  const int outcome = RunTheProgram(shipped, &stopLine);
+
+  SourceScript script;
+  LoadError error;
+  FUZZ_CHECK(LoadScript("fuzz.reg", shipped, &script, &error));
+  const CheckReport report = CheckScript(script);
+  FUZZ_CHECK(report.outcome == outcome);
+  Gate everything;
+  for (const FindingKind& kind : kFindingKinds)
+    everything.allowed.insert(kind.name);
+  FUZZ_CHECK(Fails(report, everything) == (outcome < 0));
+  size_t failures = 0;
+  for (const Finding& f : report.findings) {
+    FUZZ_CHECK(f.line >= 1 && f.column >= 1);
+    if (f.kind)
+      continue;
+    ++failures;
+    FUZZ_CHECK(stopLine == 0 || f.line == stopLine);
+  }
+  FUZZ_CHECK(failures == (outcome < 0 ? 1u : 0u));
+  EndInput();
+  return 0;
+}

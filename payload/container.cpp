@@ -1,0 +1,217 @@
+#include "payload/container.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+// Little-endian fields of headers read into memory.
+uint64_t Field(const unsigned char* bytes, uint64_t at, int size) {
+  const unsigned char* field = bytes + static_cast<size_t>(at);
+  uint64_t value = 0;
+  for (int i = size - 1; i >= 0; --i)
+    value = value << 8 | field[i];
+  return value;
+}
+
+bool Fits(uint64_t fileSize, uint64_t at, uint64_t size) {
+  return at <= fileSize && size <= fileSize - at;
+}
+
+void SetImageEnd(uint64_t furthest, PayloadContainer* c) {
+  c->imageCut = furthest > c->fileSize;
+  c->hasImage = !c->imageCut;
+  c->imageEnd = c->hasImage ? furthest : 0;
+}
+
+// Reads a table of count entries of entrySize bytes into a new buffer;
+// null when it does not lie inside the file or cannot be read.
+unsigned char* ReadTable(PayloadFile file, uint64_t fileSize, uint64_t at,
+                         uint64_t count, uint64_t entrySize) {
+  uint64_t size = count * entrySize;
+  if (count > 0xffff || entrySize > 0xffff || !Fits(fileSize, at, size))
+    return nullptr;
+  unsigned char* table = static_cast<unsigned char*>(malloc(size ? static_cast<size_t>(size) : 1));
+  if (table && !ReadPayloadAt(file, at, table, static_cast<uint32_t>(size))) {
+    free(table);
+    return nullptr;
+  }
+  return table;
+}
+
+// Where a PE file's headers stand.
+struct PeHeaders {
+  uint64_t optional;      // the optional header's offset
+  uint64_t optionalSize;  // as the file header gives it
+  uint64_t sections;
+  uint64_t symbols, symbolCount;
+  unsigned char header[256];  // the optional header's first bytes
+  uint64_t headerBytes;       // how many of them were read
+};
+
+bool ReadPeHeaders(PayloadFile file, uint64_t fileSize, PeHeaders* pe) {
+  unsigned char dos[64];
+  if (fileSize < sizeof(dos) || !ReadPayloadAt(file, 0, dos, sizeof(dos)) ||
+      dos[0] != 'M' || dos[1] != 'Z')
+    return false;
+  uint64_t at = Field(dos, 0x3c, 4);
+  unsigned char head[24];  // "PE\0\0" and the file header
+  if (!Fits(fileSize, at, sizeof(head)) ||
+      !ReadPayloadAt(file, at, head, sizeof(head)) ||
+      memcmp(head, "PE\0\0", 4) != 0)
+    return false;
+  pe->sections = Field(head, 6, 2);
+  pe->symbols = Field(head, 12, 4);
+  pe->symbolCount = Field(head, 16, 4);
+  pe->optionalSize = Field(head, 20, 2);
+  pe->optional = at + sizeof(head);
+  uint64_t available = fileSize - pe->optional;
+  pe->headerBytes = pe->optionalSize < sizeof(pe->header) ? pe->optionalSize
+                                                          : sizeof(pe->header);
+  if (pe->headerBytes > available)
+    pe->headerBytes = available;
+  return ReadPayloadAt(file, pe->optional, pe->header,
+                       static_cast<uint32_t>(pe->headerBytes));
+}
+
+// The furthest byte that a PE file's headers account for: the headers,
+// every section's raw data, and the COFF symbols with their string table.
+void PeImageEnd(PayloadFile file, const PeHeaders& pe, PayloadContainer* c) {
+  uint64_t optionalSize = pe.optionalSize;
+  if (optionalSize < 64 || !Fits(c->fileSize, pe.optional, optionalSize))
+    return;
+  uint64_t furthest = Field(pe.header, 60, 4);  // SizeOfHeaders
+  uint64_t tableAt = pe.optional + optionalSize;
+  unsigned char* table = ReadTable(file, c->fileSize, tableAt, pe.sections, 40);
+  if (!table) {
+    c->imageCut = true;
+    return;
+  }
+  for (uint64_t i = 0; i < pe.sections; ++i) {
+    uint64_t raw = Field(table, i * 40 + 16, 4);
+    uint64_t at = Field(table, i * 40 + 20, 4);
+    if (raw && at + raw > furthest)
+      furthest = at + raw;
+  }
+  free(table);
+  if (pe.symbols) {  // COFF symbols, then the string table with its size first
+    uint64_t strings = pe.symbols + pe.symbolCount * 18;
+    unsigned char size[4];
+    if (!Fits(c->fileSize, strings, 4) ||
+        !ReadPayloadAt(file, strings, size, sizeof(size))) {
+      c->imageCut = true;
+      return;
+    }
+    if (strings + Field(size, 0, 4) > furthest)
+      furthest = strings + Field(size, 0, 4);
+  }
+  SetImageEnd(furthest, c);
+}
+
+// The certificate-table entry: data directory 4 of the optional header, in
+// PE32 and PE32+ alike.
+void CertificateEntry(const PeHeaders& pe, PayloadContainer* c) {
+  uint64_t magic = pe.headerBytes >= 2 ? Field(pe.header, 0, 2) : 0;
+  if (magic != 0x10b && magic != 0x20b)
+    return;
+  uint64_t counted = magic == 0x20b ? 108 : 92;  // NumberOfRvaAndSizes
+  uint64_t security = counted + 4 + 4 * 8;
+  if (pe.optionalSize < security + 8 || pe.headerBytes < security + 8 ||
+      Field(pe.header, counted, 4) < 5)
+    return;
+  c->tableEntry = true;
+  c->tableEntryAt = pe.optional + security;
+  c->tableAt = Field(pe.header, security, 4);
+  c->tableSize = Field(pe.header, security + 4, 4);
+  c->signedAtEnd = c->tableSize != 0 && c->tableAt + c->tableSize == c->fileSize;
+}
+
+// The furthest byte that an ELF file's headers account for: the headers,
+// both header tables, every segment and every section that takes room.
+void ElfImageEnd(PayloadFile file, PayloadContainer* c) {
+  unsigned char h[64];
+  if (c->fileSize < 52 ||
+      !ReadPayloadAt(file, 0, h, c->fileSize < 64 ? 52 : 64) ||
+      memcmp(h, "\x7f" "ELF", 4) != 0)
+    return;
+  bool wide = h[4] == 2;
+  if (h[5] != 1 || (wide && c->fileSize < 64))
+    return;  // little-endian only, as every host we build on
+  c->isElf = true;
+  uint64_t phoff = wide ? Field(h, 32, 8) : Field(h, 28, 4);
+  uint64_t shoff = wide ? Field(h, 40, 8) : Field(h, 32, 4);
+  uint64_t phentsize = Field(h, wide ? 54 : 42, 2);
+  uint64_t phnum = Field(h, wide ? 56 : 44, 2);
+  uint64_t shentsize = Field(h, wide ? 58 : 46, 2);
+  uint64_t shnum = Field(h, wide ? 60 : 48, 2);
+  // Entries must hold the fields read from them.
+  if ((phnum && phentsize < (wide ? 40u : 24u)) ||
+      (shnum && shentsize < (wide ? 40u : 24u)))
+    return;
+  unsigned char* ph = ReadTable(file, c->fileSize, phoff, phnum, phentsize);
+  unsigned char* sh = ph ? ReadTable(file, c->fileSize, shoff, shnum, shentsize)
+                         : nullptr;
+  if (!sh) {
+    free(ph);
+    c->imageCut = true;
+    return;
+  }
+  uint64_t furthest = wide ? 64 : 52;
+  if (phoff + phnum * phentsize > furthest)
+    furthest = phoff + phnum * phentsize;
+  if (shoff + shnum * shentsize > furthest)
+    furthest = shoff + shnum * shentsize;
+  for (uint64_t i = 0; i < phnum; ++i) {
+    const unsigned char* e = ph + static_cast<size_t>(i * phentsize);
+    uint64_t offset = wide ? Field(e, 8, 8) : Field(e, 4, 4);
+    uint64_t size = wide ? Field(e, 32, 8) : Field(e, 16, 4);
+    if (offset + size > furthest)
+      furthest = offset + size;
+  }
+  for (uint64_t i = 0; i < shnum; ++i) {
+    const unsigned char* e = sh + static_cast<size_t>(i * shentsize);
+    uint64_t type = Field(e, 4, 4);
+    uint64_t offset = wide ? Field(e, 24, 8) : Field(e, 16, 4);
+    uint64_t size = wide ? Field(e, 32, 8) : Field(e, 20, 4);
+    if (type != 8 && offset + size > furthest)  // SHT_NOBITS takes no room
+      furthest = offset + size;
+  }
+  free(ph);
+  free(sh);
+  SetImageEnd(furthest, c);
+}
+
+}  // namespace
+
+bool ReadPayloadAt(PayloadFile file, uint64_t at, void* buffer,
+                   uint32_t size) {
+  uint64_t position;
+  return SeekPayloadFile(file, static_cast<int64_t>(at), false, &position) &&
+         ReadPayloadFile(file, buffer, size);
+}
+
+bool LocateContainer(PayloadFile file, PayloadContainer* c) {
+  *c = PayloadContainer{};
+  if (!SeekPayloadFile(file, 0, true, &c->fileSize))
+    return false;
+  PeHeaders pe;
+  if (ReadPeHeaders(file, c->fileSize, &pe)) {
+    c->isPe = true;
+    PeImageEnd(file, pe, c);
+    CertificateEntry(pe, c);
+  } else {
+    ElfImageEnd(file, c);
+  }
+  c->end = c->signedAtEnd ? c->tableAt : c->fileSize;
+  if (c->end < 4)
+    return true;
+  unsigned char trailer[4];
+  if (!ReadPayloadAt(file, c->end - 4, trailer, sizeof(trailer)))
+    return true;
+  c->hasTrailer = true;
+  c->length = static_cast<uint32_t>(Field(trailer, 0, 4));
+  // The script must lie inside the file, before the trailer.
+  c->fits = c->length <= c->end - 4;
+  c->scriptAt = c->fits ? c->end - 4 - c->length : 0;
+  return true;
+}

@@ -1,0 +1,138 @@
+#include "tools/output.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <iostream>
+
+namespace {
+
+// The descriptor that a path of the process's own names, or -1.
+int OwnDescriptor(const std::string& path) {
+  if (path == "/dev/stdout")
+    return 1;
+  if (path == "/dev/stderr")
+    return 2;
+  for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    const size_t length = strlen(prefix);
+    if (path.compare(0, length, prefix) != 0 || path.size() == length)
+      continue;
+    const std::string number = path.substr(length);
+    if (number.find_first_not_of("0123456789") != std::string::npos ||
+        number.size() > 6)
+      return -1;
+    return atoi(number.c_str());
+  }
+  return -1;
+}
+
+// Follows symbolic links to the path they end at (which need not exist);
+// stops at a path that names one of the process's own descriptors.
+std::string FinalTarget(std::string path) {
+  for (int hops = 0; hops < 40 && OwnDescriptor(path) < 0; ++hops) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+      return path;
+    char target[PATH_MAX];
+    ssize_t length = readlink(path.c_str(), target, sizeof(target) - 1);
+    if (length <= 0)
+      return path;
+    std::string next(target, static_cast<size_t>(length));
+    if (next[0] != '/') {
+      size_t slash = path.rfind('/');
+      next = (slash == std::string::npos ? "" : path.substr(0, slash + 1)) +
+             next;
+    }
+    path = next;
+  }
+  return path;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+  for (size_t done = 0; done < bytes.size();) {
+    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool Fail(const char* tool, const std::string& what) {
+  std::cerr << tool << ": " << what << ": " << strerror(errno) << "\n";
+  return false;
+}
+
+// A new file beside target, replaced over it once it is whole.
+bool ReplaceAtomically(const char* tool, const std::string& target,
+                       const std::string& bytes, mode_t mode) {
+  std::string temporary = target + ".tmp-XXXXXX";
+  int fd = mkstemp(&temporary[0]);  // a fresh name: never an existing file
+  if (fd < 0)
+    return Fail(tool, "cannot write beside " + target);
+  bool ok = WriteAll(fd, bytes) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
+  ok = close(fd) == 0 && ok;
+  if (!ok || rename(temporary.c_str(), target.c_str()) != 0) {
+    int saved = errno;
+    unlink(temporary.c_str());
+    errno = saved;
+    return Fail(tool, (ok ? "cannot replace " : "cannot write ") + target);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string SameFileAs(const std::string& path,
+                       const std::vector<std::string>& inputs) {
+  struct stat out;
+  if (path == "-" || stat(path.c_str(), &out) != 0)
+    return "";
+  for (const std::string& input : inputs) {
+    struct stat in;
+    if (stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev &&
+        in.st_ino == out.st_ino)
+      return input;
+  }
+  return "";
+}
+
+bool WriteOutput(const char* tool, const std::string& path,
+                 const std::string& bytes, const std::string& modeFrom) {
+  if (path == "-")
+    return WriteAll(1, bytes) || Fail(tool, "cannot write standard output");
+  const std::string target = FinalTarget(path);
+  const int own = OwnDescriptor(target);
+  if (own >= 0)
+    return WriteAll(own, bytes) || Fail(tool, "cannot write " + path);
+  struct stat info;
+  if (stat(target.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) {
+      errno = EISDIR;
+      return Fail(tool, "cannot write " + path);
+    }
+    if (!S_ISREG(info.st_mode)) {  // a FIFO or a device: written as it is
+      int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC);
+      if (fd < 0)
+        return Fail(tool, "cannot write " + path);
+      bool ok = WriteAll(fd, bytes);
+      ok = close(fd) == 0 && ok;
+      return ok || Fail(tool, "cannot write " + path);
+    }
+    return ReplaceAtomically(tool, target, bytes, info.st_mode & 07777);
+  }
+  mode_t mask = umask(0);
+  umask(mask);
+  mode_t mode = 0666 & ~mask;
+  struct stat from;
+  if (!modeFrom.empty() && stat(modeFrom.c_str(), &from) == 0)
+    mode = from.st_mode & 07777;
+  return ReplaceAtomically(tool, target, bytes, mode);
+}
