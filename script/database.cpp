@@ -10,7 +10,54 @@ const char kDatabaseKeyName[] = "DRIVER2";
 const char kVersionValueName[] = "DriverVersion";
 
 namespace {
+
 const DWORD kNameCapacity = 2000;  // the buffer holds one byte more
+
+char FoldCase(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// Whether two runs of text spell the same name, folded.
+bool SameName(const char* a, const char* aEnd, const char* b,
+              const char* bEnd) {
+  if (aEnd - a != bEnd - b)
+    return false;
+  for (; a < aEnd; ++a, ++b)
+    if (FoldCase(*a) != FoldCase(*b))
+      return false;
+  return true;
+}
+
+// The end of the name that starts at p.
+const char* NameEnd(const char* p) {
+  while (*p && *p != '\\')
+    ++p;
+  return p;
+}
+
+}  // namespace
+
+bool IsDatabaseKey(HKEY root, const char* subKey) {
+  if (root != HKEY_LOCAL_MACHINE || *subKey == '\\')
+    return false;  // the registry refuses a leading backslash
+  const char* p = subKey;
+  for (const char* want = kDatabaseKeyPath; *want;) {
+    while (*p == '\\')
+      ++p;
+    const char* wantEnd = NameEnd(want);
+    if (!SameName(p, NameEnd(p), want, wantEnd))
+      return false;
+    p = NameEnd(p);
+    want = *wantEnd ? wantEnd + 1 : wantEnd;
+  }
+  while (*p == '\\')
+    ++p;
+  return *p == '\0';
+}
+
+bool IsVersionValueName(const char* name, const char* end) {
+  return SameName(name, end, kVersionValueName,
+                  kVersionValueName + sizeof(kVersionValueName) - 1);
 }
 
 bool NeedsUpdate(uint32_t embeddedVersion) {

@@ -11,6 +11,14 @@ extern const char kDatabaseParentPath[];  // Software\morvelan
 extern const char kDatabaseKeyName[];     // DRIVER2
 extern const char kVersionValueName[];    // DriverVersion
 
+/// Whether root\subKey names the database key as the registry resolves a
+/// path: names compared without regard to the case of A-Z, empty names
+/// (a doubled or trailing backslash) skipped.
+bool IsDatabaseKey(HKEY root, const char* subKey);
+
+/// Whether a value name is DriverVersion, as the registry compares names.
+bool IsVersionValueName(const char* name, const char* end);
+
 /// True unless the installed DriverVersion is a four-byte REG_DWORD not less
 /// than embeddedVersion (unsigned). Anything unreadable counts as nothing
 /// installed.

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "script/database.h"
 #include "script/script_scan.h"
 #include "script/script_walk.h"
 
@@ -86,6 +87,47 @@ bool WriteValue(HKEY key, const char* line, const ScriptValue& value) {
   return rc == ERROR_SUCCESS || Stop(line, kFaultValueNotSet);
 }
 
+// The database's version, held back until everything else is written: on
+// Windows every registry write lands at once, and a run killed part way
+// must not leave a partial database that its version calls current.
+struct HeldVersion {
+  const char* name;   // the first spelling, which the registry would keep
+  const char* line;   // the last line, whose value the import would leave
+  ScriptValue value;
+};
+
+bool NamesVersion(const char* line) {
+  const char* nameEnd = ValueNameEnd(line);
+  return nameEnd && IsVersionValueName(line + 1, nameEnd);
+}
+
+// Parses a version line of the database key as the import would, and
+// keeps it for the end.
+bool HoldVersion(char* line, HeldVersion* held) {
+  ScriptValue value;
+  if (!ParseValueLine(line, &value))
+    return false;
+  if (!held->name)
+    held->name = value.name;
+  held->line = line;
+  held->value = value;
+  return true;
+}
+
+bool WriteHeldVersion(const HeldVersion& held) {
+  if (!held.name)
+    return true;
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kDatabaseKeyPath, 0, KEY_SET_VALUE,
+                    &key) != ERROR_SUCCESS)
+    return Stop(held.line, kFaultValueNotSet);
+  ScriptValue value = held.value;
+  value.name = held.name;
+  bool ok = WriteValue(key, held.line, value);
+  RegCloseKey(key);
+  return ok;
+}
+
 }  // namespace
 
 bool SplitRoot(const char* keyPath, HKEY* root, const char** subKey) {
@@ -129,6 +171,7 @@ bool SetValueFromLine(HKEY key, char* line) {
 }
 
 bool ImportScript(char* scriptText) {
+  HeldVersion held = {};
   char* p = FirstHeader(scriptText);
   while (*p == '[') {
     char* keyPath = p + 1;
@@ -147,16 +190,19 @@ bool ImportScript(char* scriptText) {
                         &disposition) != ERROR_SUCCESS)
       return Stop(keyPath, kFaultKeyNotCreated);
 
+    const bool database = IsDatabaseKey(root, subKey);
     p = SectionStart(close);
     char* end;
     while (char* line = NextValueLine(&p, &end)) {
       *end = '\0';
-      if (!SetValueFromLine(key, line)) {
+      bool ok = database && NamesVersion(line) ? HoldVersion(line, &held)
+                                               : SetValueFromLine(key, line);
+      if (!ok) {
         RegCloseKey(key);
         return false;
       }
     }
     RegCloseKey(key);
   }
-  return Stop(p, kFaultNone);
+  return WriteHeldVersion(held) && Stop(p, kFaultNone);
 }

@@ -15,7 +15,10 @@
 /// brackets, closing quotes and line ends become terminators and escape
 /// backslashes are removed, so the text is of no further use afterwards.
 /// Stops at the first header or value line that cannot be parsed or written;
-/// what was written before it stays.
+/// what was written before it stays. The database key's DriverVersion is
+/// the one value written out of order: parsed where it stands, and written
+/// last, once everything else is in (the last such line's value, under the
+/// first line's spelling, as the registry would have kept it).
 bool ImportScript(char* scriptText);
 
 /// Parses one value line, already cut at its end, and writes the value into

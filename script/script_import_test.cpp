@@ -1,5 +1,6 @@
 #include "script/script_import.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -225,5 +226,71 @@ TEST_F(ImportTest, ReportsWhereItStopped) {
     ASSERT_NE(LastScriptStop.at, nullptr);
     size_t offset = static_cast<size_t>(LastScriptStop.at - text.data());
     EXPECT_EQ(c.script.substr(offset, c.at.size()), c.at);
+  }
+}
+
+// The database key's DriverVersion is written after everything else,
+// however the script spells the key, and leaves what the import in order
+// would have left: the last line's value under the first line's spelling.
+TEST_F(ImportTest, WritesTheVersionLast) {
+  struct Case {
+    const char* what;
+    std::string script;
+    const char* stored;   // the version's name as the registry keeps it, or
+                          // "" when the version is no database key's
+    StoredValue version;
+  };
+  const std::string more =
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\MAPPINGS\\A]\r\n"
+      "\"load1\"=\"x\"\r\n[HKEY_CURRENT_USER\\Software\\after]\r\n"
+      "\"v\"=\"1\"\r\n";
+  const Case cases[] = {
+      {"as exported",
+       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n"
+       "\"DriverVersion\"=dword:00000047\r\n" + more,
+       "DriverVersion", Dword(0x47)},
+      {"another letter case",
+       "[hkey_local_machine\\software\\MORVELAN\\driver2]\r\n"
+       "\"driverversion\"=dword:47\r\n" + more,
+       "driverversion", Dword(0x47)},
+      {"a trailing backslash",
+       "[HKEY_LOCAL_MACHINE\\Software\\morvelan\\DRIVER2\\]\r\n"
+       "\"DriverVersion\"=dword:47\r\n" + more,
+       "DriverVersion", Dword(0x47)},
+      {"a doubled backslash",
+       "[HKEY_LOCAL_MACHINE\\Software\\\\morvelan\\DRIVER2]\r\n"
+       "\"DriverVersion\"=dword:47\r\n" + more,
+       "DriverVersion", Dword(0x47)},
+      {"twice: the last value, the first spelling",
+       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n"
+       "\"DRIVERVERSION\"=dword:47\r\n" + more +
+           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n"
+           "\"DriverVersion\"=\"48\"\r\n\"other\"=\"1\"\r\n",
+       "DRIVERVERSION", Sz("48")},
+      {"in another key, in order",
+       "[HKEY_CURRENT_USER\\Software\\morvelan\\DRIVER2]\r\n"
+       "\"DriverVersion\"=dword:47\r\n" + more,
+       "", StoredValue()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    HostRegistryReset();
+    HostRegistryTraceCalls(true);
+    ASSERT_TRUE(Import(c.script));
+    std::vector<std::string> sets;
+    for (const HostRegistryCall& call : HostRegistryCalls())
+      if (call.kind == HostRegistryCall::kSetValue)
+        sets.push_back(call.stored);
+    HostRegistryTraceCalls(false);
+    EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\morvelan\\DRIVER2",
+                        "DriverVersion"),
+              c.version);
+    ASSERT_FALSE(sets.empty());
+    if (*c.stored) {
+      EXPECT_EQ(sets.back(), c.stored) << "the version is not written last";
+      EXPECT_EQ(std::count(sets.begin(), sets.end(), c.stored), 1);
+    } else {
+      EXPECT_EQ(sets.front(), "DriverVersion") << "written where it stands";
+    }
   }
 }

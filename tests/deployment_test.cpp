@@ -251,10 +251,7 @@ TEST(UnderWine, NonNtFamily) {
   WineRunner runner;
   const std::string dir = runner.Folder();
   const std::string program = dir + "/win98.exe";
-  Process set = runner.Wine({"reg", "add",
-                             "HKCU\\Software\\Wine\\AppDefaults\\win98.exe",
-                             "/v", "Version", "/d", "win98", "/f"});
-  ASSERT_EQ(set.status, 0) << set.err;
+  runner.ReportWindows98To("win98.exe");
   const std::string shipped = ReadBinaryFile(runner.Shipped());
   auto run = [&](const std::string& bytes) {
     WriteFile(program, bytes, true);

@@ -132,6 +132,16 @@ bool IsProgramsOwnExit(int status) {
          status == 253;
 }
 
+// Whether Wine itself failed on one side's run: the state's set-up or the
+// read-back failed or lost its output, Wine's launcher could not start the
+// program (its 1 is not the program's), or the run ended in no exit code of
+// the program's own.
+bool WineSideFailed(const Process& setUp, const Process& run,
+                    const Process& readBack) {
+  return setUp.status != 0 || !IsWholeDump(readBack) ||
+         IsWineLaunchFailure(run) || !IsProgramsOwnExit(run.status);
+}
+
 Result RunOn(Runner* runner, const std::string& image,
              const GeneratedScript& script, int state,
              bool breakReadBack = false) {
@@ -155,8 +165,7 @@ Result RunOn(Runner* runner, const std::string& image,
                     setUp.err + "program: exit " + std::to_string(p.status) +
                     "\n" + p.err + "read-back: exit " +
                     std::to_string(readBack.status) + "\n" + readBack.err};
-  result.wineFailed = setUp.status != 0 || readBack.status != 0 ||
-                      !IsProgramsOwnExit(p.status);
+  result.wineFailed = WineSideFailed(setUp, p, readBack);
   return result;
 }
 
@@ -232,6 +241,39 @@ TEST(Differential, RerunsOnlyWineFailures) {
     EXPECT_TRUE(IsProgramsOwnExit(status)) << status;
   for (int status : {-1, 5, 127, 252})  // killed, crashed, not started
     EXPECT_FALSE(IsProgramsOwnExit(status)) << status;
+  auto process = [](int status, const std::string& out, const std::string& err) {
+    Process p;
+    p.status = status;
+    p.out = out;
+    p.err = err;
+    return p;
+  };
+  const Process fine = process(0, "", "");
+  const Process dump = process(0, "[HKEY_CURRENT_USER\\x]\n; regdump done\n", "");
+  struct Side {
+    const char* what;
+    Process setUp, run, readBack;
+    bool wineFailed;
+  };
+  const Side sides[] = {
+      {"the program's own 1", fine, process(1, "", ""), dump, false},
+      {"Wine's launcher answered 1", fine,
+       process(1, "", "Application could not be started, or no application "
+                      "associated with the specified file.\nShellExecuteEx "
+                      "failed: File not found.\n"),
+       dump, true},
+      {"a read-back whose output was lost", fine, fine,
+       process(0, "", ""), true},
+      {"a read-back cut short", fine, fine,
+       process(0, "[HKEY_CURRENT_USER\\x]\n", ""), true},
+      {"an empty tree, read back whole", fine, fine,
+       process(0, "; regdump done\n", ""), false},
+      {"a failed set-up", process(1, "", ""), fine, dump, true},
+  };
+  for (const Side& side : sides)
+    EXPECT_EQ(WineSideFailed(side.setUp, side.run, side.readBack),
+              side.wineFailed)
+        << side.what;
 }
 
 TEST(Differential, AgainstWine) {

@@ -11,7 +11,10 @@
 // KEY is ROOT\path with ROOT HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER or
 // HKEY_CLASSES_ROOT. The dump writes the hive's text form with every value
 // as hex(TYPE):bytes: a "[KEY\path]" line per key (the key as given, the
-// names below it as stored), then its values; names escaped with %XX.
+// names below it as stored), then its values; names escaped with %XX. A
+// call that did all it was asked ends its output with the comment line
+// "; regdump done", so that output lost on the way is told from an empty
+// dump.
 
 #include <windows.h>
 
@@ -24,6 +27,8 @@
 #include <vector>
 
 namespace {
+
+const char kDone[] = "; regdump done\n";
 
 bool SplitKey(const char* key, HKEY* root, const char** path) {
   const struct {
@@ -151,5 +156,6 @@ int main(int argc, char** argv) {
       fwrite(out.data(), 1, out.size(), stdout);
     }
   }
-  return 0;
+  fputs(kDone, stdout);
+  return fflush(stdout) == 0 ? 0 : 1;
 }

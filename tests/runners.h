@@ -19,8 +19,9 @@ class Runner {
   virtual ~Runner();
   /// A fresh registry holding what script (our dialect, ASCII) describes.
   virtual void Prepare(const std::string& script) = 0;
-  /// Runs the program file at path. Under Wine every run is "-ns -ne" and
-  /// environment is not passed (Wine cannot switch family or library).
+  /// Runs the program file at path. Under Wine every run is "-ns -ne",
+  /// environment is not passed (Wine cannot switch family or library), and
+  /// a run that Wine's launcher could not start is run once more.
   virtual Process RunProgram(const std::string& path, const std::string& args,
                              const std::string& environment) = 0;
   /// Loads the program's registry into the in-process stand-in.
@@ -72,6 +73,11 @@ class WineRunner : public Runner {
                      const std::string& environment) override;
   void Load() override;
   std::string Dump(const std::vector<std::string>& keys) override;
+  /// Starts the program file at path ("-ns -ne") without waiting for it:
+  /// the Wine process that runs it, for a test to kill.
+  pid_t StartProgram(const std::string& path);
+  /// Makes Wine report Windows 98 to programs of this file name alone.
+  void ReportWindows98To(const std::string& fileName);
   /// Runs regdump with these arguments; its output.
   Process RegDump(const std::vector<std::string>& args);
   /// Runs a Windows program (a path or one of Wine's own) with arguments.
@@ -81,6 +87,15 @@ class WineRunner : public Runner {
 /// The outcome that the program's own logic gives file, run in this process
 /// on a fresh stand-in registry.
 int OutcomeByTheRules(const std::string& file);
+
+/// Whether Wine's launcher, not the program, answered: Wine could not start
+/// the program (exit 1, and its own message on standard error). That 1 is
+/// not the program's "already current".
+bool IsWineLaunchFailure(const Process& run);
+
+/// Whether regdump's output arrived whole: it ends with regdump's closing
+/// line. A read-back without it is Wine's failure, not an empty tree.
+bool IsWholeDump(const Process& dump);
 
 /// Whether a win64 build was given, so that the Wine tests can run.
 bool WineAvailable();
