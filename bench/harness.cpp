@@ -153,6 +153,7 @@ struct Contender {
   std::string name;
   std::vector<std::string> argv;
   std::string state;  // the snapshot each run starts from, or "" for none
+  int expect = 0;     // the exit status of a run that went as meant
 };
 
 // Alternates the contenders, each repetition in turn; medians in seconds of
@@ -167,7 +168,7 @@ std::map<std::string, double> Race(const std::string& what,
         Restore(c.state);
       int status;
       double t = Timed(c.argv, &status, g_work);
-      if (status != 0) {
+      if (status != c.expect) {
         fprintf(stderr, "harness: %s exited with %d\n", c.name.c_str(), status);
         g_failed.push_back(what + ", " + c.name + ": exit status " +
                            std::to_string(status));
@@ -190,6 +191,7 @@ struct Figures {
   size_t scriptBytes = 0;
   double coreNs = 0, coreIrPerByte = 0;
   double nativeFirst = 0, nativeSecond = 0;
+  double nativeCheck = 0;  // the integrity check alone, in-process
   long nativeRss = 0, nativeRssSecond = 0;
   std::map<std::string, double> install, update;
 };
@@ -318,6 +320,9 @@ void MeasureHost(int s, int repetitions, Figures* figures) {
     f.coreIrPerByte = atof(collected + 12) / static_cast<double>(f.scriptBytes);
 
   std::string program = g_work + "/drvsetup-" + std::to_string(s);
+  Run({g_work + "/core", "--check", program, "31"}, "", &out);
+  const char* check = strstr(out.c_str(), "check ");
+  f.nativeCheck = check ? atof(check + 6) / 1e9 : 0;
   std::string hive = g_work + "/bench.hive";
   setenv("DRVSETUP_HIVE", hive.c_str(), 1);
   std::vector<double> first, second;
@@ -341,6 +346,30 @@ void MeasureHost(int s, int repetitions, Figures* figures) {
   fprintf(stderr, "host %dx done\n", s);
 }
 
+// Two copies of a program that the check refuses (-1): one whose record's
+// digest is wrong, which the check reads whole before it refuses it, and
+// one without a record and with a trailer past the file's start, refused
+// before anything is read. Their difference is the integrity check.
+void DamagedCopies(const std::string& program, const std::string& checked,
+                   const std::string& unchecked) {
+  std::ifstream in(program, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)),
+                    std::istreambuf_iterator<char>());
+  // The last marker is the record's; the image holds the word as well.
+  size_t record = bytes.rfind("DRVSETUP");
+  if (record == std::string::npos) {
+    fprintf(stderr, "harness: %s carries no record\n", program.c_str());
+    exit(1);
+  }
+  std::string refused = bytes;
+  refused[record + 16] ^= 1;  // the digest
+  std::ofstream(checked, std::ios::binary) << refused;
+  refused = bytes;
+  refused.replace(record, 8, 8, '\0');
+  refused.replace(refused.size() - 4, 4, "\xf0\xff\xff\x7f");
+  std::ofstream(unchecked, std::ios::binary) << refused;
+}
+
 // The Wine figures, in one fresh prefix with one persistent server: first
 // installs at every scale, updates at the update scales.
 void MeasureWine(const std::vector<int>& scales,
@@ -359,6 +388,9 @@ void MeasureWine(const std::vector<int>& scales,
     std::string db = g_work + "/db-" + n + ".reg";
     Shell("cp '" + g_work + "/floor-" + n + ".tbl' '" + g_work +
           "/floor.tbl'");
+    const std::string checked = g_work + "/checked-" + n + ".exe";
+    const std::string unchecked = g_work + "/unchecked-" + n + ".exe";
+    DamagedCopies(g_work + "/drvsetup-" + n + ".exe", checked, unchecked);
     std::vector<Contender> first = {
         {"ours", {kWine, g_work + "/drvsetup-" + n + ".exe", "-ns", "-ne"}, "clean"},
         {"regedit /s", {kWine, "regedit", "/s", db}, "clean"},
@@ -367,6 +399,8 @@ void MeasureWine(const std::vector<int>& scales,
         {"empty", {kWine, g_work + "/empty.exe"}, ""},
         {"empty with msvcrt", {kWine, g_work + "/empty_crt.exe"}, ""},
         {"empty with manifest", {kWine, g_work + "/empty_manifest.exe"}, ""},
+        {"checked, refused", {kWine, checked, "-ns", "-ne"}, "", 255},
+        {"unchecked, refused", {kWine, unchecked, "-ns", "-ne"}, "", 255},
     };
     fprintf(stderr, "wine %dx first install ", s);
     (*figures)[s].install = Race(n + "x first install", first, repetitions);
@@ -398,8 +432,9 @@ std::string Report(const std::vector<int>& scales, int repetitions, bool wine,
   std::ostringstream md;
   md << "| size | script bytes | core ns/byte | core instructions/byte | "
         "native first install | native second run | native peak memory "
-        "(first, second run) |\n"
-     << "|---|---|---|---|---|---|---|\n";
+        "(first, second run) | integrity check (share of a first install) "
+        "|\n"
+     << "|---|---|---|---|---|---|---|---|\n";
   for (int s : scales) {
     const Figures& f = figures[s];
     md << "| " << s << "x | " << f.scriptBytes << " | "
@@ -407,7 +442,9 @@ std::string Report(const std::vector<int>& scales, int repetitions, bool wine,
        << Fixed(f.coreIrPerByte, 1) << " | " << Fixed(f.nativeFirst * 1000, 1)
        << " ms | " << Fixed(f.nativeSecond * 1000, 1) << " ms | "
        << Fixed(static_cast<double>(f.nativeRss) / 1024, 1) << " MB, "
-       << Fixed(static_cast<double>(f.nativeRssSecond) / 1024, 1) << " MB |\n";
+       << Fixed(static_cast<double>(f.nativeRssSecond) / 1024, 1) << " MB | "
+       << Fixed(f.nativeCheck * 1000, 2) << " ms ("
+       << Fixed(f.nativeCheck / f.nativeFirst * 100, 1) << " %) |\n";
   }
   if (wine) {
     md << "\nUnder Wine (medians of " << repetitions
@@ -427,6 +464,18 @@ std::string Report(const std::vector<int>& scales, int repetitions, bool wine,
          << Fixed(i.at("empty with manifest") * 1000, 0) << " ms) | "
          << Fixed(i.at("ours") / i.at("floor"), 3) << " | "
          << Fixed(i.at("ours") / i.at("regedit /s"), 3) << " |\n";
+    }
+    md << "\nThe integrity check under Wine: a copy refused after the whole "
+          "check, less one refused before it, against our first install:\n\n"
+       << "| size | refused after the check | refused before it | the check "
+          "| share of a first install |\n|---|---|---|---|---|\n";
+    for (int s : scales) {
+      const auto& i = figures[s].install;
+      double check = i.at("checked, refused") - i.at("unchecked, refused");
+      md << "| " << s << "x | " << Fixed(i.at("checked, refused") * 1000, 1)
+         << " ms | " << Fixed(i.at("unchecked, refused") * 1000, 1) << " ms | "
+         << Fixed(check * 1000, 1) << " ms | "
+         << Fixed(check / i.at("ours") * 100, 2) << " % |\n";
     }
     bool any = false;
     for (int s : scales) {
@@ -480,6 +529,13 @@ std::string Targets(const std::vector<int>& scales, bool wine,
     if (wine)
       target(std::to_string(s) + "x first install / floor",
              f.install.at("ours") / f.install.at("floor"), 1.03, "");
+    if (wine)
+      target(std::to_string(s) + "x integrity check under Wine, share of a "
+             "first install",
+             (f.install.at("checked, refused") -
+              f.install.at("unchecked, refused")) /
+                 f.install.at("ours") * 100,
+             2, " %");
     if (wine && !f.update.empty()) {
       double empty = f.install.at("empty");
       target(std::to_string(s) + "x update without removal / regedit's",

@@ -131,6 +131,10 @@ int main(int argc, char** argv) {
     Write(dir + "/run", 10000 + n,
           std::string(1, static_cast<char>(32 | n % 32 | (n % 2) << 6)) +
               shape + container + "signed!!");
+    // With the integrity record: whole, or (every third seed) one bit flipped.
+    Write(dir + "/run", 20000 + n,
+          std::string(1, static_cast<char>(160 | n % 32 | (n % 2) << 6)) +
+              std::string(1, static_cast<char>(n % 3 ? 0 : 1 + n)) + payload);
     ++n;
   }
 

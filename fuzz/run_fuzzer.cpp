@@ -1,19 +1,24 @@
 // The whole run on arbitrary executable bytes, through the host file seam.
 // The first byte picks the machine (no database, an older one or a newer
 // one; NT or not; shell library or not), whether "-v" is given and whether
-// the file is a signed one; the rest is the program's file. After each run:
+// the file is a signed one, or one packed with its integrity record (and
+// maybe damaged by one flipped bit); the rest is the program's file, or its
+// script. After each run:
 //   - the outcome is one of the five, and no key is left open;
 //   - the run's three buffers are freed;
 //   - on 1, -1 and -2, and with "-v", the registry is untouched;
 //   - after -3 no installed DriverVersion is left;
 //   - the removal deleted nothing outside DRIVER2, and no key that the
 //     script does not name changed;
-//   - the registry survives the hive's text form.
+//   - the registry survives the hive's text form;
+//   - a whole program with its record reads (no -1), and one with a bit
+//     flipped where the record guards it answers -1.
 
 #include <map>
 #include <set>
 
 #include "fuzz/fuzz_support.h"
+#include "payload/container.h"
 #include "payload/payload.h"
 #include "payload/payload_io_host.h"
 #include "platform/host/platform.h"
@@ -70,6 +75,39 @@ std::map<std::string, std::string> Keys() {
   return keys;
 }
 
+// A program packed with its integrity record: PE headers (PE32+ with bit
+// 64 of the mode), the record, the script (the bytes after the next one)
+// and its length. The next byte, when not 0, flips one bit of the file;
+// where is said back, as the offset or npos.
+std::string RecordedFile(const uint8_t* data, size_t size, unsigned mode,
+                         size_t* flipped) {
+  std::string file = PackProgram(
+      MinimalPeHeaders(mode & 64),
+      std::string(reinterpret_cast<const char*>(data) + 1, size - 1), true,
+      true);
+  *flipped = std::string::npos;
+  if (data[0]) {
+    *flipped = static_cast<size_t>(data[0] * 2654435761u % file.size());
+    file[*flipped] = static_cast<char>(file[*flipped] ^ (1 << (data[0] & 7)));
+  }
+  return file;
+}
+
+// Whether a flip at offset leaves a recorded program readable by design:
+// in the record's marker (then read as a program without one), or in a
+// field that signing changes.
+bool FlipMayPass(const std::string& intact, size_t offset) {
+  PayloadContainer c;
+  PayloadFile opened = OpenPayloadBytes(intact);
+  LocateContainer(opened, &c);
+  ClosePayloadFile(opened);
+  auto within = [&](uint64_t at, uint64_t size) {
+    return offset >= at && offset < at + size;
+  };
+  return within(c.recordAt, 8) || within(c.checkSumAt, 4) ||
+         within(c.tableEntryAt, 8);
+}
+
 // With bit 32 of the mode, the file is PE headers (PE32+ with bit 64), then
 // the bytes after the next one, whose last bytes a certificate entry names
 // as the table: the next byte gives the table's size and whether the entry
@@ -117,8 +155,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                              : VER_PLATFORM_WIN32_NT);
   HostSetShellLibraryPresent(!(mode & 8));
   const bool version = mode & 16;
-  HostSetModuleImage("/fuzz/drvsetup.exe",
-                     ProgramFile(data + 1, size - 1, mode));
+  // Bit 128 with bit 32: a program with its record, maybe damaged.
+  const bool recorded = (mode & 160) == 160 && size >= 2;
+  size_t flipped = std::string::npos;
+  bool flipMayPass = true;
+  if (recorded) {
+    std::string file = RecordedFile(data + 1, size - 1, mode, &flipped);
+    if (flipped != std::string::npos) {
+      std::string intact(reinterpret_cast<const char*>(data) + 1, size - 1);
+      intact[0] = 0;
+      size_t none;
+      flipMayPass = FlipMayPass(
+          RecordedFile(reinterpret_cast<const uint8_t*>(intact.data()),
+                       intact.size(), mode, &none),
+          flipped);
+    }
+    HostSetModuleImage("/fuzz/drvsetup.exe", file);
+  } else {
+    HostSetModuleImage("/fuzz/drvsetup.exe",
+                       ProgramFile(data + 1, size - 1, mode));
+  }
   const std::map<std::string, std::string> before = Keys();
   const uint64_t generation = HostRegistryGeneration();
   HostRegistryKeepJournal(true);
@@ -129,6 +185,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   HostClearModuleImage();
   FUZZ_CHECK(outcome == 1 || outcome == 0 || outcome == -1 || outcome == -2 ||
              outcome == -3);
+  // A whole recorded program reads; one damaged where the record guards it
+  // does not.
+  if (recorded && flipped == std::string::npos)
+    FUZZ_CHECK(outcome != -1);
+  if (recorded && flipped != std::string::npos && !flipMayPass)
+    FUZZ_CHECK(outcome == -1);
   FUZZ_CHECK(HostRegistryOpenHandles() == 0);
   FUZZ_CHECK(!ModulePathW && !ModulePathA && !ScriptText);
   if (outcome == 1 || outcome == -1 || outcome == -2 || version)

@@ -49,6 +49,80 @@ struct PeHeaders {
   uint64_t headerBytes;       // how many of them were read
 };
 
+// CRC-32, eight bytes a step: the tables for slicing by eight, made by the
+// compiler (a table made at run time would need a guard, and the guard the
+// C++ runtime's threading support).
+struct CrcTables {
+  uint32_t t[8][256];
+};
+
+constexpr CrcTables MakeCrcTables() {
+  CrcTables tables{};
+  for (uint32_t i = 0; i < 256; ++i) {
+    uint32_t c = i;
+    for (int k = 0; k < 8; ++k)
+      c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    tables.t[0][i] = c;
+  }
+  for (uint32_t i = 0; i < 256; ++i)
+    for (int k = 1; k < 8; ++k)
+      tables.t[k][i] =
+          (tables.t[k - 1][i] >> 8) ^ tables.t[0][tables.t[k - 1][i] & 0xff];
+  return tables;
+}
+
+constexpr CrcTables kCrcTables = MakeCrcTables();
+
+uint32_t UpdateCrc(uint32_t crc, const unsigned char* p, size_t size) {
+  const uint32_t(*t)[256] = kCrcTables.t;
+  for (; size >= 8; p += 8, size -= 8) {
+    uint32_t low = crc ^ (p[0] | p[1] << 8 | p[2] << 16 |
+                          static_cast<uint32_t>(p[3]) << 24);
+    crc = t[7][low & 0xff] ^ t[6][(low >> 8) & 0xff] ^
+          t[5][(low >> 16) & 0xff] ^ t[4][low >> 24] ^ t[3][p[4]] ^
+          t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]];
+  }
+  for (; size; ++p, --size)
+    crc = t[0][(crc ^ *p) & 0xff] ^ (crc >> 8);
+  return crc;
+}
+
+// Reads the record if it stands at at.
+bool ReadRecordAt(PayloadFile file, uint64_t at, PayloadContainer* c) {
+  unsigned char record[kRecordSize];
+  if (!Fits(c->fileSize, at, kRecordSize) ||
+      !ReadPayloadAt(file, at, record, kRecordSize) ||
+      memcmp(record, kRecordMarker, 8) != 0)
+    return false;
+  c->hasRecord = true;
+  c->recordAt = at;
+  c->recordEnd = static_cast<uint32_t>(Field(record, 8, 4));
+  c->recordLength = static_cast<uint32_t>(Field(record, 12, 4));
+  c->recordDigest = static_cast<uint32_t>(Field(record, kRecordDigestAt, 4));
+  return true;
+}
+
+// Looks for the record where the image ends, then before the script.
+void FindRecord(PayloadFile file, PayloadContainer* c) {
+  if (c->hasImage && ReadRecordAt(file, c->imageEnd, c))
+    return;
+  for (uint64_t zeros = 0; c->fits && zeros < 8; ++zeros)
+    if (c->scriptAt >= kRecordSize + zeros &&
+        ReadRecordAt(file, c->scriptAt - kRecordSize - zeros, c))
+      return;
+}
+
+// Zeros the part of a buffer that holds file bytes [at, at + size), where
+// the buffer holds the file from offset start on.
+void Blank(unsigned char* buffer, uint64_t start, uint64_t length,
+           uint64_t at, uint64_t size) {
+  uint64_t from = at > start ? at : start;
+  uint64_t to = at + size < start + length ? at + size : start + length;
+  if (from < to)
+    memset(buffer + static_cast<size_t>(from - start), 0,
+           static_cast<size_t>(to - from));
+}
+
 bool ReadPeHeaders(PayloadFile file, uint64_t fileSize, PeHeaders* pe) {
   unsigned char dos[64];
   if (fileSize < sizeof(dos) || !ReadPayloadAt(file, 0, dos, sizeof(dos)) ||
@@ -119,6 +193,7 @@ void CertificateEntry(const PeHeaders& pe, PayloadContainer* c) {
   if (pe.optionalSize < security + 8 || pe.headerBytes < security + 8 ||
       Field(pe.header, counted, 4) < 5)
     return;
+  c->checkSumAt = pe.optional + 64;
   c->tableEntry = true;
   c->tableEntryAt = pe.optional + security;
   c->tableAt = Field(pe.header, security, 4);
@@ -183,6 +258,8 @@ void ElfImageEnd(PayloadFile file, PayloadContainer* c) {
 
 }  // namespace
 
+const char kRecordMarker[9] = "DRVSETUP";
+
 bool ReadPayloadAt(PayloadFile file, uint64_t at, void* buffer,
                    uint32_t size) {
   uint64_t position;
@@ -203,15 +280,51 @@ bool LocateContainer(PayloadFile file, PayloadContainer* c) {
     ElfImageEnd(file, c);
   }
   c->end = c->signedAtEnd ? c->tableAt : c->fileSize;
-  if (c->end < 4)
-    return true;
   unsigned char trailer[4];
-  if (!ReadPayloadAt(file, c->end - 4, trailer, sizeof(trailer)))
-    return true;
-  c->hasTrailer = true;
-  c->length = static_cast<uint32_t>(Field(trailer, 0, 4));
-  // The script must lie inside the file, before the trailer.
-  c->fits = c->length <= c->end - 4;
-  c->scriptAt = c->fits ? c->end - 4 - c->length : 0;
+  if (c->end >= 4 && ReadPayloadAt(file, c->end - 4, trailer, sizeof(trailer))) {
+    c->hasTrailer = true;
+    c->length = static_cast<uint32_t>(Field(trailer, 0, 4));
+    // The script must lie inside the file, before the trailer.
+    c->fits = c->length <= c->end - 4;
+    c->scriptAt = c->fits ? c->end - 4 - c->length : 0;
+  }
+  FindRecord(file, c);
   return true;
+}
+
+bool DigestContainer(PayloadFile file, const PayloadContainer& c,
+                     uint32_t* digest) {
+  const uint32_t kChunk = 1 << 16;
+  unsigned char* buffer = static_cast<unsigned char*>(malloc(kChunk));
+  if (!buffer)
+    return false;
+  uint32_t crc = 0xFFFFFFFFu;
+  bool ok = true;
+  for (uint64_t at = 0; ok && at < c.end; at += kChunk) {
+    uint32_t size = c.end - at < kChunk ? static_cast<uint32_t>(c.end - at)
+                                        : kChunk;
+    ok = ReadPayloadAt(file, at, buffer, size);
+    // What signing changes, and the digest itself, count as zeros.
+    if (c.checkSumAt)
+      Blank(buffer, at, size, c.checkSumAt, 4);
+    if (c.tableEntry)
+      Blank(buffer, at, size, c.tableEntryAt, 8);
+    if (c.hasRecord)
+      Blank(buffer, at, size, c.recordAt + kRecordDigestAt, 4);
+    crc = UpdateCrc(crc, buffer, size);
+  }
+  free(buffer);
+  *digest = ~crc;
+  return ok;
+}
+
+bool ContainerIsWhole(PayloadFile file, const PayloadContainer& c) {
+  if (c.imageCut)
+    return false;  // the headers themselves say that the file is cut short
+  if (!c.hasRecord)
+    return true;
+  uint32_t digest;
+  return c.recordEnd == c.end && c.hasTrailer &&
+         c.recordLength == c.length && DigestContainer(file, c, &digest) &&
+         digest == c.recordDigest;
 }

@@ -61,7 +61,9 @@ bool ReadScript(PayloadFile file) {
   PayloadContainer container;
   // The script must lie inside the file, before the trailer. Checked before
   // anything is allocated, so a damaged trailer cannot ask for gigabytes.
-  if (!LocateContainer(file, &container) || !container.fits)
+  // A damaged copy is refused before anything is decoded.
+  if (!LocateContainer(file, &container) || !container.fits ||
+      !ContainerIsWhole(file, container))
     return false;
   const uint32_t size = container.length;
   unsigned char* raw = static_cast<unsigned char*>(malloc(size >= 2 ? size : 2));

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <functional>
 #include <string>
 
 #include "payload/payload_io_host.h"
@@ -117,6 +118,81 @@ TEST(Payload, CertificateTable) {
   ASSERT_TRUE(SetCertificateEntry(&file, at, tableSize));
   file[0x40 + 24 + 92] = 4;
   EXPECT_EQ(ReadFromImage(file), "FAIL");
+}
+
+// The integrity record: a copy damaged anywhere that signing leaves alone
+// fails to read (the run then answers -1 and touches nothing); what signing
+// changes, and the record's own marker, do not count.
+TEST(Payload, IntegrityRecord) {
+  const std::string script = "\xff\xfe" + std::string("a\0b\0", 4);
+  const uint32_t pe = 0x40 + 24;  // the optional header
+  struct Case {
+    const char* what;
+    bool pe32plus;
+    std::function<void(std::string*, uint32_t imageEnd)> damage;
+    std::string text;
+  };
+  auto flip = [](uint32_t at) {
+    return [at](std::string* file, uint32_t) { (*file)[at] ^= 0x10; };
+  };
+  auto flipRecord = [](uint32_t at) {
+    return [at](std::string* file, uint32_t end) { (*file)[end + at] ^= 1; };
+  };
+  auto sign = [](std::string* file) {
+    const uint32_t at = static_cast<uint32_t>(file->size());
+    *file += "certificate table";
+    SetCertificateEntry(file, at, 17);
+  };
+  const Case cases[] = {
+      {"whole", false, nullptr, "ab"},
+      {"whole, PE32+", true, nullptr, "ab"},
+      {"a bit of the image", false, flip(0x10), "FAIL"},
+      {"a bit of the headers that moves the image's end: the record is "
+       "found before the script", false, flip(pe + 60), "FAIL"},
+      {"a bit of the CheckSum, which signing sets", false, flip(pe + 64),
+       "ab"},
+      {"a bit of the CheckSum, PE32+", true, flip(pe + 64), "ab"},
+      {"a bit of the record's marker: read as without one", false,
+       flipRecord(3), "ab"},
+      {"a bit of the record's end", false, flipRecord(8), "FAIL"},
+      {"a bit of the record's length", false, flipRecord(12), "FAIL"},
+      {"a bit of the record's digest", true, flipRecord(16), "FAIL"},
+      {"a bit of the script", false,
+       [](std::string* file, uint32_t) { (*file)[file->size() - 6] ^= 2; },
+       "FAIL"},
+      {"a bit of the trailer", false,
+       [](std::string* file, uint32_t) { (*file)[file->size() - 4] ^= 4; },
+       "FAIL"},
+      {"one byte short", false,
+       [](std::string* file, uint32_t) { file->pop_back(); }, "FAIL"},
+      {"one byte more", false,
+       [](std::string* file, uint32_t) { file->push_back('\0'); }, "FAIL"},
+      {"signed after packing", true,
+       [&](std::string* file, uint32_t) { sign(file); }, "ab"},
+      {"signed, then cut into its certificate table", true,
+       [&](std::string* file, uint32_t) {
+         sign(file);
+         file->resize(file->size() - 3);
+       },
+       "FAIL"},
+      {"an image whose headers reach past the file", false,
+       [&](std::string* file, uint32_t) {
+         (*file)[pe + 60 + 2] = 0x40;  // SizeOfHeaders of 4 MB
+       },
+       "FAIL"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string image = MinimalPeHeaders(c.pe32plus);
+    std::string file = PackProgram(image, script, true, true);
+    if (c.damage)
+      c.damage(&file, static_cast<uint32_t>(image.size()));
+    EXPECT_EQ(ReadFromImage(file), c.text);
+  }
+  // Without a record the same damage goes unnoticed, as it always did.
+  std::string unchecked = PackProgram(MinimalPeHeaders(false), script, true);
+  unchecked[unchecked.size() - 6] ^= 2;
+  EXPECT_EQ(ReadFromImage(unchecked), "a`");
 }
 
 TEST(Payload, MissingFileFails) {

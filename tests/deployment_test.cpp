@@ -15,37 +15,6 @@ namespace {
 
 const char kMorvelan[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan";
 
-bool Have(const char* command) {
-  return RunProcess({"sh", "-c", std::string("command -v ") + command}, {})
-             .status == 0;
-}
-
-// A throwaway code-signing certificate and the signing tool's two commands.
-class Signer {
- public:
-  explicit Signer(const std::string& dir)
-      : key_(dir + "/key.pem"), cert_(dir + "/cert.pem") {
-    Process made = RunProcess(
-        {"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
-         key_, "-out", cert_, "-days", "2", "-subj", "/CN=drvsetup test"},
-        {});
-    EXPECT_EQ(made.status, 0) << made.err;
-  }
-  Process Sign(const std::string& in, const std::string& out) const {
-    unlink(out.c_str());
-    return RunProcess({"osslsigncode", "sign", "-certs", cert_, "-key", key_,
-                       "-in", in, "-out", out},
-                      {});
-  }
-  Process Verify(const std::string& file) const {
-    return RunProcess(
-        {"osslsigncode", "verify", "-CAfile", cert_, "-in", file}, {});
-  }
-
- private:
-  std::string key_, cert_;
-};
-
 // A small database whose script is `extra` bytes longer than the shortest:
 // every second byte a character more, an odd byte (which the program
 // ignores) for odd lengths.

@@ -10,10 +10,13 @@
 
 #include <stdio.h>
 
+#include <functional>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "payload/container.h"
 #include "payload/payload_io_host.h"
 #include "setup/message_box_host.h"
 #include "setup/setup_run.h"
@@ -186,6 +189,20 @@ const Hostile kCases[] = {
                                   "[HKEY_LOCAL_MACHINE\\DRVSETUP-HOSTILE]\r\n"));
      }, -3, 0,
      "documented to fail; Wine allows it", "", "", ""},
+    // An integrity record that does not match: each -1, nothing touched.
+    {"a record whose digest does not match", [](const std::string& image) {
+       std::string file = PackProgram(image, Utf16(kVersionSection), true, true);
+       file[image.size() + kRecordDigestAt] ^= 1;
+       return file;
+     }, -1, -1, nullptr, "", "", ""},
+    {"a record whose end is not the file's", [](const std::string& image) {
+       return PackProgram(image, Utf16(kVersionSection), true, true) + "x";
+     }, -1, -1, nullptr, "", "", ""},
+    {"a record whose length is not the trailer's", [](const std::string& image) {
+       std::string file = PackProgram(image, Utf16(kVersionSection), true, true);
+       file[image.size() + 12] ^= 2;
+       return file;
+     }, -1, -1, nullptr, "", "", ""},
     {"random bytes", [](const std::string& image) {
        std::mt19937 random(20261208);
        std::string bytes = image;
@@ -255,7 +272,182 @@ void RunTable(Runner* runner) {
   runner->Prepare("");
 }
 
+// ---- Damaged copies ------------------------------------------------------------
+
+// A program file as packed, with where its parts are.
+struct Copy {
+  std::string bytes;
+  size_t imageEnd;
+  size_t scriptAt;  // the script's first byte
+};
+
+Copy Parts(const std::string& bytes) {
+  uint64_t end = 0;
+  FindImageEnd(bytes, &end);
+  AppendedPayload payload = ReadAppendedPayload(bytes);
+  return Copy{bytes, static_cast<size_t>(end),
+              bytes.size() - 4 - payload.length -
+                  (payload.table.state == CertificateTable::kAtEnd
+                       ? payload.table.size
+                       : 0)};
+}
+
+struct DamageCase {
+  const char* what;
+  bool needsSigning;  // PE files only: ELF programs are not signed
+  // Damages a copy (signed first when needsSigning); false when it cannot.
+  std::function<bool(Copy*)> damage;
+  int today;  // what a copy without the record (today's) ends with
+  int now;    // and with the record
+  const char* note;
+};
+
+const DamageCase kDamages[] = {
+    {"one bit of the image that nothing reads (icon pixels, or ELF's "
+     "compiler note)", false,
+     [](Copy* c) {
+       // The first icon image's pixels, after its header and palette.
+       const std::string icon =
+           ReadBinaryFile(DRVSETUP_SOURCE_DIR "/setup/drvsetup.ico");
+       const size_t image = static_cast<unsigned char>(icon[18]) |
+                            static_cast<unsigned char>(icon[19]) << 8;
+       size_t at = c->bytes.find(icon.substr(image + 40 + 64 + 64, 16));
+       if (at == std::string::npos)
+         at = c->bytes.find("GCC: (");  // not loaded by the ELF loader
+       if (at == std::string::npos || at >= c->imageEnd)
+         return false;
+       c->bytes[at + 3] ^= 0x20;
+       return true;
+     },
+     0, -1, ""},
+    {"one bit of the script (a letter of a drive's key name)", false,
+     [](Copy* c) {
+       std::string mappings;
+       AppendUtf16(&mappings, "\\MAPPINGS\\");
+       size_t at = c->bytes.find(mappings, c->scriptAt);
+       if (at == std::string::npos)
+         return false;
+       c->bytes[at + mappings.size()] ^= 0x01;
+       return true;
+     },
+     0, -1, ""},
+    {"one bit of the record's digest", false,
+     [](Copy* c) {
+       if (c->bytes.compare(c->imageEnd, 8, kRecordMarker) != 0)
+         return true;  // today's copy has no record to damage
+       c->bytes[c->imageEnd + kRecordDigestAt] ^= 0x40;
+       return true;
+     },
+     0, -1, "today's copy has no record: it stays whole"},
+    {"one bit of the record's marker", false,
+     [](Copy* c) {
+       if (c->bytes.compare(c->imageEnd, 8, kRecordMarker) == 0)
+         c->bytes[c->imageEnd + 2] ^= 0x01;
+       return true;
+     },
+     0, 0, "read as a copy without a record: the intact script installs"},
+    {"one bit of the length", false,
+     [](Copy* c) {
+       c->bytes[c->bytes.size() - 4] ^= 0x02;
+       return true;
+     },
+     0, -1, ""},
+    {"cut by one byte", false,
+     [](Copy* c) {
+       c->bytes.pop_back();
+       return true;
+     },
+     -1, -1, ""},
+    {"cut into a signed program's certificate table", true,
+     [](Copy* c) {
+       c->bytes.resize(c->bytes.size() - 100);
+       return true;
+     },
+     -1, -1, ""},
+    {"cut in half", false,
+     [](Copy* c) {
+       c->bytes.resize(c->bytes.size() / 2);
+       return true;
+     },
+     -1, -1, ""},
+};
+
+const char kOlder[] =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n"
+    "\"DriverVersion\"=dword:00000046\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\MAPPINGS\\OLD]\r\n"
+    "\"load1\"=\"Gone\"\r\n";
+
+// Each damage, to a copy with the record and to one without it, on a
+// machine with an older database: the copy with the record ends -1 and
+// leaves the registry as it was.
+void RunDamages(Runner* runner) {
+  const std::string shipped = ReadBinaryFile(runner->Shipped());
+  const Copy withRecord = Parts(shipped);
+  ASSERT_EQ(withRecord.bytes.compare(withRecord.imageEnd, 8, kRecordMarker), 0)
+      << "the shipped program carries no record";
+  const std::string script = shipped.substr(
+      withRecord.scriptAt, shipped.size() - 4 - withRecord.scriptAt);
+  const std::string image = shipped.substr(0, withRecord.imageEnd);
+  const Copy today = Parts(PackProgram(image, script, true));
+  std::unique_ptr<Signer> signer;
+  if (runner->UnderWine() && Have("osslsigncode") && Have("openssl"))
+    signer.reset(new Signer(runner->Folder()));
+  auto sign = [&](Copy copy) {
+    WriteFile(runner->Folder() + "/unsigned.exe", copy.bytes);
+    Process p = signer->Sign(runner->Folder() + "/unsigned.exe",
+                             runner->Folder() + "/signed.exe");
+    EXPECT_EQ(p.status, 0) << p.err;
+    return Parts(ReadBinaryFile(runner->Folder() + "/signed.exe"));
+  };
+  printf("  %-62s %s: %5s %5s\n", "damage", runner->UnderWine() ? "wine  " : "native",
+         "today", "now");
+  for (const DamageCase& d : kDamages) {
+    SCOPED_TRACE(d.what);
+    if (d.needsSigning && !signer) {
+      printf("  %-62s %s: not signed here%s\n", d.what,
+             runner->UnderWine() ? "wine  " : "native",
+             runner->UnderWine() ? " (no osslsigncode)" : " (an ELF program)");
+      continue;
+    }
+    int outcome[2];
+    for (int record = 0; record < 2; ++record) {
+      Copy copy = record ? withRecord : today;
+      if (d.needsSigning)
+        copy = sign(copy);
+      ASSERT_TRUE(d.damage(&copy));
+      runner->Prepare(kOlder);
+      const std::string before = runner->Dump({kHostile});
+      Process p = runner->RunBytes(copy.bytes, "-ns -ne");
+      // A crash or a hang shows as -999, never as one of the outcomes.
+      outcome[record] = p.status < 0 ? -999 : static_cast<int8_t>(p.status);
+      if (record && d.now == -1) {
+        EXPECT_TRUE(runner->Dump({kHostile}) == before)
+            << "a damaged copy changed the registry";
+      }
+    }
+    printf("  %-62s %s: %5d %5d  %s\n", d.what,
+           runner->UnderWine() ? "wine  " : "native", outcome[0], outcome[1],
+           d.note);
+    EXPECT_EQ(outcome[0], d.today);
+    EXPECT_EQ(outcome[1], d.now);
+  }
+  runner->Prepare("");
+}
+
 }  // namespace
+
+TEST(Hostile, DamagedCopiesOfTheNativeProgram) {
+  HostRunner runner;
+  RunDamages(&runner);
+}
+
+TEST(UnderWine, DamagedCopies) {
+  if (!WineAvailable())
+    GTEST_SKIP() << "no win64 build given";
+  WineRunner runner;
+  RunDamages(&runner);
+}
 
 TEST(Hostile, NativeProgram) {
   HostRunner runner;

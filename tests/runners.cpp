@@ -313,3 +313,31 @@ std::string WineRunner::Dump(const std::vector<std::string>& keys) {
   EXPECT_TRUE(IsWholeDump(p)) << p.status << p.err;
   return CanonicalDump(p.out, keys);
 }
+
+// ---- Signing ----------------------------------------------------------------
+
+bool Have(const char* command) {
+  return RunProcess({"sh", "-c", std::string("command -v ") + command}, {})
+             .status == 0;
+}
+
+Signer::Signer(const std::string& dir)
+    : key_(dir + "/key.pem"), cert_(dir + "/cert.pem") {
+  Process made = RunProcess(
+      {"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+       key_, "-out", cert_, "-days", "2", "-subj", "/CN=drvsetup test"},
+      {});
+  EXPECT_EQ(made.status, 0) << made.err;
+}
+
+Process Signer::Sign(const std::string& in, const std::string& out) const {
+  unlink(out.c_str());
+  return RunProcess({"osslsigncode", "sign", "-certs", cert_, "-key", key_,
+                     "-in", in, "-out", out},
+                    {});
+}
+
+Process Signer::Verify(const std::string& file) const {
+  return RunProcess({"osslsigncode", "verify", "-CAfile", cert_, "-in", file},
+                    {});
+}

@@ -106,3 +106,18 @@ std::string CanonicalDump(const std::string& hiveText,
 
 /// Ends the Wine server and removes the prefix; call once at exit.
 void StopWine();
+
+/// Whether a command is installed.
+bool Have(const char* command);
+
+/// A throwaway code-signing certificate made in dir, and the signing tool's
+/// two commands.
+class Signer {
+ public:
+  explicit Signer(const std::string& dir);
+  Process Sign(const std::string& in, const std::string& out) const;
+  Process Verify(const std::string& file) const;
+
+ private:
+  std::string key_, cert_;
+};

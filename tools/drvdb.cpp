@@ -45,6 +45,7 @@ enum Exit {
   kExitNotText = 14,        // a script that is neither UTF-16LE nor UTF-8
   kExitSigned = 15,         // IMAGE is signed: packing would break it
   kExitSignedUnaligned = 16,  // signed after a payload it cannot find
+  kExitDamaged = 17,        // the integrity record does not match
 };
 
 const char kUsage[] =
@@ -83,8 +84,10 @@ const char kHelp[] =
     "    --format=json     the same findings as one JSON array, for CI\n"
     "\n"
     "drvdb pack [OPTIONS] IMAGE SCRIPT OUT\n"
-    "    Writes OUT as IMAGE, then SCRIPT (UTF-8 is converted to UTF-16LE\n"
-    "    with its byte-order mark), then the script's length in four bytes.\n"
+    "    Writes OUT as IMAGE, an integrity record (a CRC-32 of the\n"
+    "    program, which it checks before anything else), then SCRIPT\n"
+    "    (UTF-8 is converted to UTF-16LE with its byte-order mark), then the\n"
+    "    script's length in four bytes. --replace writes a fresh record.\n"
     "    A Windows program is aligned for signing: sign OUT afterwards,\n"
     "    never IMAGE. A release is a deliberate act: pack refuses a script\n"
     "    with any finding, warnings included, unless its kind is allowed.\n"
@@ -98,9 +101,10 @@ const char kHelp[] =
     "    --quiet           show only the findings that refuse the script\n"
     "\n"
     "drvdb info EXE\n"
-    "    Whether EXE's payload reads, whether EXE is signed and, if the\n"
-    "    payload reads, its version, script bytes, lines, headers, distinct\n"
-    "    keys, values and check verdict.\n"
+    "    Whether EXE's payload reads, whether EXE is signed, whether it\n"
+    "    carries an integrity record and whether the record matches and,\n"
+    "    if the payload reads, its version, script bytes, lines, headers,\n"
+    "    distinct keys, values and check verdict.\n"
     "\n"
     "drvdb extract EXE OUT\n"
     "    Writes EXE's script out byte for byte.\n"
@@ -131,7 +135,8 @@ const char kExitHelp[] =
     "    11 no byte-order mark         12 IMAGE already carries a payload\n"
     "    13 not newer than OLD         14 a script that is not text\n"
     "    15 IMAGE is signed (sign after packing)\n"
-    "    16 signed after a payload the program cannot find (unaligned)\n";
+    "    16 signed after a payload the program cannot find (unaligned)\n"
+    "    17 a damaged copy: its integrity record does not match\n";
 
 // A version that jumps further than this is probably a typing error, and no
 // machine ever goes back below it.
@@ -190,7 +195,7 @@ int PayloadStatus(const AppendedPayload& payload) {
   static const int kStatus[] = {
       kExitOk,           kExitEmpty,           kExitNotExecutable,
       kExitNoTrailer,    kExitLengthPastFile,  kExitNoByteOrderMark,
-      kExitSignedUnaligned,
+      kExitSignedUnaligned, kExitDamaged,
   };  // by AppendedPayload::Problem
   return kStatus[payload.problem];
 }
@@ -568,7 +573,7 @@ int Pack(const std::vector<std::string>& args) {
     if (int status = CheckNewer(call, script, report))
       return status;
   // Windows programs are aligned for signing.
-  std::string packed = PackProgram(image, script.shipped, isPe);
+  std::string packed = PackProgram(image, script.shipped, isPe, true);
   if (!WriteOutput("drvdb", call.paths[2], packed, call.paths[0]))
     return kExitUnwritable;
   return kExitOk;
@@ -619,6 +624,16 @@ int Info(const std::vector<std::string>& args) {
               << " bytes); the payload lies before it\n";
   else
     std::cout << "  signed:          no\n";
+  if (payload.hasRecord) {
+    char digest[16];
+    snprintf(digest, sizeof(digest), "%08x", payload.digest);
+    std::cout << "  integrity:       record at " << payload.recordAt
+              << ", digest " << digest
+              << ", matches: the program checks it before anything else\n";
+  } else {
+    std::cout << "  integrity:       no record (packed by other means): the "
+                 "program reads it unchecked\n";
+  }
   std::cout << "  script bytes:    " << payload.length << "\n"
             << "  version:         " << VersionShown(report) << "\n"
             << "  lines:           " << report.lines << "\n"

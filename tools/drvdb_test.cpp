@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/process_support.h"
+#include "payload/container.h"
 #include "tools/executable.h"
 #include "tools/script_check.h"
 
@@ -490,10 +491,14 @@ TEST(Drvdb, RefusalsAndBadInputs) {
                 .status,
             0);
   ASSERT_EQ(Tool({"extract", folder / "swapped", folder / "out.reg"}).status, 0);
+  // The payload swapped, with a fresh integrity record.
   EXPECT_EQ(ReadBinaryFile(folder / "swapped").size(),
-            image.size() + script.size() + 4);
-  EXPECT_NE(Tool({"info", folder / "swapped"}).out.find("version:         72"),
-            std::string::npos);
+            image.size() + kRecordSize + script.size() + 4);
+  Process swapped = Tool({"info", folder / "swapped"});
+  EXPECT_NE(swapped.out.find("version:         72"), std::string::npos);
+  EXPECT_NE(swapped.out.find("integrity:       record at " +
+                             std::to_string(image.size()) + ", digest "),
+            std::string::npos) << swapped.out;
 
   // A finding shipped knowingly; a jump in the version is told, and a large
   // one warned of.

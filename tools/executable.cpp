@@ -1,5 +1,7 @@
 #include "tools/executable.h"
 
+#include <stdio.h>
+
 #include <fstream>
 #include <iterator>
 
@@ -60,6 +62,28 @@ void Judge(const std::string& file, const PayloadContainer& c,
     return fail(AppendedPayload::kNoByteOrderMark,
                 "the script does not begin with the UTF-16LE byte-order "
                 "mark: the program would lose its first character");
+}
+
+// What the integrity record says is wrong with the copy, or "".
+std::string Damage(const std::string& file, const PayloadContainer& c) {
+  if (c.recordEnd != c.end)
+    return "the integrity record says the program ends at " +
+           std::to_string(c.recordEnd) + ", but it ends at " +
+           std::to_string(c.end) + " (cut short, or something appended)";
+  if (!c.hasTrailer || c.recordLength != c.length)
+    return "the integrity record says the script is " +
+           std::to_string(c.recordLength) + " bytes long, but the trailer "
+           "says " + std::to_string(c.length);
+  uint32_t digest = 0;
+  PayloadFile opened = OpenPayloadBytes(file);
+  bool read = DigestContainer(opened, c, &digest);
+  ClosePayloadFile(opened);
+  char text[64];
+  snprintf(text, sizeof(text), "digest %08x, but the record says %08x",
+           digest, c.recordDigest);
+  if (!read || digest != c.recordDigest)
+    return std::string("the program's bytes have changed: ") + text;
+  return "";
 }
 
 }  // namespace
@@ -128,6 +152,19 @@ AppendedPayload ReadAppendedPayload(const std::string& file) {
     payload.why = "the certificate table starts inside the image";
     return payload;
   }
+  if (c.hasRecord) {
+    payload.hasRecord = true;
+    payload.recordAt = c.recordAt;
+    payload.digest = c.recordDigest;
+    std::string damage = Damage(file, c);
+    if (!damage.empty()) {
+      payload.problem = AppendedPayload::kDamaged;
+      payload.why = "a damaged copy: " + damage +
+                    "; the program answers -1 (\"corrupted\") and changes "
+                    "nothing: copy the program again";
+      return payload;
+    }
+  }
   Judge(file, c, &payload);
   if (!c.signedAtEnd || payload.problem == AppendedPayload::kNone)
     return payload;
@@ -161,13 +198,27 @@ AppendedPayload ReadAppendedPayload(const std::string& file) {
 }
 
 std::string PackProgram(const std::string& image, const std::string& script,
-                        bool alignForSigning) {
-  uint64_t unaligned = image.size() + script.size() + 4;
+                        bool alignForSigning, bool withRecord) {
+  const size_t record = withRecord ? kRecordSize : 0;
+  uint64_t unaligned = image.size() + record + script.size() + 4;
   size_t zeros = alignForSigning ? (8 - unaligned % 8) % 8 : 0;
   uint32_t size = static_cast<uint32_t>(script.size());
-  std::string packed = image + std::string(zeros, '\0') + script;
+  std::string packed = image + std::string(record + zeros, '\0') + script;
   for (int i = 0; i < 4; ++i)
     packed.push_back(static_cast<char>(size >> (8 * i)));
+  if (!withRecord)
+    return packed;
+  packed.replace(image.size(), 8, kRecordMarker, 8);
+  Write(&packed, image.size() + 8, static_cast<uint32_t>(packed.size()));
+  Write(&packed, image.size() + 12, size);
+  // The digest is the program's own, over the packed bytes.
+  uint32_t digest = 0;
+  PayloadFile opened = OpenPayloadBytes(packed);
+  PayloadContainer c;
+  LocateContainer(opened, &c);
+  DigestContainer(opened, c, &digest);
+  ClosePayloadFile(opened);
+  Write(&packed, image.size() + kRecordDigestAt, digest);
   return packed;
 }
 

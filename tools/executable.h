@@ -34,24 +34,30 @@ struct AppendedPayload {
     kLengthPastFile,   // the trailer's length does not fit
     kNoByteOrderMark,  // the script does not begin with FF FE
     kSignedUnaligned,  // a signing tool's padding hides the trailer
+    kDamaged,          // the integrity record does not match
   } problem = kNone;
   std::string why;           // one line, for a problem
   uint64_t imageEnd = 0;     // where the image ends
   CertificateTable table;    // kAtEnd: the container ends where it starts
   uint32_t length = 0;       // the trailer's length
   std::string script;        // the script's bytes, when the length fits
+  bool hasRecord = false;    // an integrity record, which matched unless
+  uint64_t recordAt = 0;     //   the problem says it did not
+  uint32_t digest = 0;
 };
 
 AppendedPayload ReadAppendedPayload(const std::string& file);
 
-/// A packed program: image, then zeros when aligned, then the script and its
-/// length in four bytes. alignForSigning makes the file's length a multiple
-/// of eight, so that a signing tool appends its certificate table without
-/// padding the file first (padding would end up where the program reads its
-/// trailer). The zeros stand between the image and the script, where the
-/// program never looks, so the script's bytes are exactly as given.
+/// A packed program: image, then (withRecord) the integrity record, then
+/// zeros when aligned, then the script and its length in four bytes.
+/// alignForSigning makes the file's length a multiple of eight, so that a
+/// signing tool appends its certificate table without padding the file
+/// first (padding would end up where the program reads its trailer). The
+/// zeros stand between the image and the script, where the program never
+/// looks, so the script's bytes are exactly as given. The record's digest
+/// is the program's own digest of the result.
 std::string PackProgram(const std::string& image, const std::string& script,
-                        bool alignForSigning);
+                        bool alignForSigning, bool withRecord = false);
 
 /// Sets a PE file's certificate-table entry; false when the file has no
 /// such entry. For tests that damage a signed program's entry.
