@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 
+#include "platform/host/mutex.h"
 #include "setup/message_box.h"
 #include "setup/message_box_host.h"
 
@@ -40,7 +41,7 @@ std::string HostMessageBoxLine(const HostMessageBox& box) {
 }
 
 void ShowMessageBox(const char* text, const char* title, unsigned int style) {
-  g_boxes.push_back(HostMessageBox{text, title, style});
+  g_boxes.push_back(HostMessageBox{text, title, style, HostMutexesHeld()});
   if (!g_echo)
     return;
   fprintf(stderr, "%s\n", HostMessageBoxLine(g_boxes.back()).c_str());

@@ -8,6 +8,7 @@ struct HostMessageBox {
   std::string text;
   std::string title;
   unsigned int style;
+  size_t locksHeld;  // mutexes the run held while the box waited
 };
 
 /// Whether each box is also written to stderr (default yes).

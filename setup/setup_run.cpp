@@ -6,6 +6,7 @@
 #include "platform/registry.h"
 #include "script/script_scan.h"
 #include "setup/message_box.h"
+#include "setup/run_lock.h"
 
 RunFlags Flags;
 
@@ -65,7 +66,12 @@ RunOutcome RunStages() {
     ShowVersion(EmbeddedVersion);
   if (!Flags.install)
     return kOutcomeUpdated;
-  return UpdateSequence(EmbeddedVersion, ScriptText);
+  // Copies started at once take turns: each tests the installed version
+  // afresh once it holds the lock.
+  HANDLE lock = TakeRunLock();
+  RunOutcome outcome = UpdateSequence(EmbeddedVersion, ScriptText);
+  ReleaseRunLock(lock);
+  return outcome;
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 
 #include "payload/payload.h"
 #include "payload/payload_io_host.h"
+#include "platform/host/mutex.h"
 #include "setup/message_box_host.h"
+#include "setup/run_lock.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -35,6 +37,7 @@ class SetupRunTest : public RegistryTest {
   void SetUp() override {
     RegistryTest::SetUp();
     HostClearMessageBoxes();
+    HostMutexReset();
   }
   void TearDown() override {
     HostClearModuleImage();
@@ -107,6 +110,55 @@ TEST_F(SetupRunTest, OutcomesAndBoxes) {
                         std::string(kDriver2) + "\\MAPPINGS\\VENDOR  DRIVE \xd7 2"),
               c.installed);
     EXPECT_EQ(ScriptText, nullptr);
+  }
+}
+
+// An install takes the lock that every logon session shares (the plain
+// name where the system refuses the backslash), and never fails or waits
+// for it beyond the bound: refused or held, the run goes on unlocked. No
+// box is shown while it is held.
+TEST_F(SetupRunTest, TakesTheLockAroundTheRegistryWork) {
+  const std::string global = kRunLockName, plain = kRunLockName + 7;
+  struct Case {
+    const char* what;
+    bool nt;
+    void (*control)();
+    const char* tail;
+    std::vector<std::string> taken;
+    RunOutcome outcome;
+  };
+  const Case cases[] = {
+      {"NT family", true, nullptr, "", {global}, 0},
+      {"the non-NT family refuses the backslash", false, nullptr, "",
+       {plain}, 0},
+      {"held by another copy past the bound: goes on unlocked", true,
+       [] { HostMutexHeldElsewhere(kRunLockName, false); }, "", {}, 0},
+      {"left by a copy that was killed: taken over", true,
+       [] { HostMutexHeldElsewhere(kRunLockName, true); }, "", {global}, 0},
+      {"refused: goes on unlocked", true, [] { HostMutexRefuse(true); }, "",
+       {}, 0},
+      {"-v changes nothing and takes no lock", true, nullptr, "-v", {}, 0},
+      {"a failing run releases it too", true, nullptr, "bad", {global}, -3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    HostRegistryReset();
+    HostMutexReset();
+    HostClearMessageBoxes();
+    HostSetPlatformId(c.nt ? VER_PLATFORM_WIN32_NT : VER_PLATFORM_WIN32_WINDOWS);
+    if (c.control)
+      c.control();
+    const bool bad = std::string(c.tail) == "bad";
+    HostSetModuleImage(
+        "/opt/drvsetup",
+        PackedImage(Script("\"DriverVersion\"=dword:47",
+                           bad ? "\"x\"=hex:1\r\n" : "")));
+    EXPECT_EQ(SetupRun(bad ? "" : c.tail), c.outcome);
+    EXPECT_EQ(HostMutexesTaken(), c.taken);
+    EXPECT_EQ(HostMutexesHeld(), 0u) << "the lock outlived the run";
+    ASSERT_EQ(HostMessageBoxes().size(), 1u);
+    EXPECT_EQ(HostMessageBoxes()[0].locksHeld, 0u)
+        << "a box was shown while the lock was held";
   }
 }
 

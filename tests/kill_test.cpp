@@ -10,7 +10,8 @@
 // DRVSETUP_WINE_KILLS asks for more.
 //
 // Runs started together take turns on the hive and never lose each other's
-// writes.
+// writes. Under Wine, copies started at once take turns through the lock
+// that every logon session shares.
 
 #include <signal.h>
 #include <stdlib.h>
@@ -169,6 +170,117 @@ TEST(UnderWine, KilledFirstInstallsAreRepaired) {
   EXPECT_TRUE(!r.version || r.complete);
   EXPECT_EQ(r.next, r.complete ? 1 : 0);
   EXPECT_TRUE(r.repaired);
+  runner.Prepare("");
+}
+
+namespace {
+
+// The sample database as a release one version newer would carry it.
+std::string NewerProgram(WineRunner* runner) {
+  std::string script = SampleDatabaseBytes();
+  const std::string from = EncodeUtf16Script("dword:00000047").substr(2);
+  const size_t at = script.find(from);
+  EXPECT_NE(at, std::string::npos);
+  script.replace(at, from.size(), EncodeUtf16Script("dword:00000048").substr(2));
+  const std::string reg = runner->Folder() + "/newer.reg";
+  const std::string exe = runner->Folder() + "/newer.exe";
+  WriteFile(reg, script);
+  Process pack = RunProcess({DRVDB_PROGRAM, "pack", "--quiet",
+                             "--allow=missing-bracket,repeated-header,"
+                             "letter-case",
+                             runner->Image(), reg, exe},
+                            {});
+  EXPECT_EQ(pack.status, 0) << pack.err;
+  return exe;
+}
+
+const char kOlderDatabase[] =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n"
+    "\"DriverVersion\"=dword:00000046\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\MAPPINGS\\OLD]\r\n"
+    "\"load1\"=\"Gone\"\r\n";
+
+// Starts the lock's helper holding it for seconds; waits until it does.
+pid_t HoldTheLock(WineRunner* runner, int seconds) {
+  const std::string ready = runner->Folder() + "/ready";
+  unlink(ready.c_str());
+  pid_t holder = runner->Start({std::string(DRVSETUP_WIN64_BUILD) +
+                                    "/lockhold.exe",
+                                std::to_string(seconds), WindowsPath(ready)});
+  for (int i = 0; i < 3000 && access(ready.c_str(), F_OK) != 0; ++i)
+    usleep(10000);
+  EXPECT_EQ(access(ready.c_str(), F_OK), 0) << "the helper took no lock";
+  return holder;
+}
+
+}  // namespace
+
+// Copies started at once run one at a time: a copy waits while another
+// holds the lock and changes nothing meanwhile; three copies over an older
+// database end with one 0 and two 1s; two versions at once end with the
+// newer one whole; and a lock left by a copy that was killed is taken over
+// at once.
+TEST(UnderWine, CopiesStartedAtOnceTakeTurns) {
+  if (!WineAvailable())
+    GTEST_SKIP() << "no win64 build given";
+  WineRunner runner;
+  const std::string program = runner.Shipped();
+  runner.Prepare("");
+  ASSERT_EQ(runner.RunProgram(program, "", "").status, 0);
+  const std::string clean = runner.Dump({kMorvelan});
+
+  {
+    SCOPED_TRACE("a copy started while the lock is held");
+    runner.Prepare(kOlderDatabase);
+    const std::string before = runner.Dump({kMorvelan});
+    pid_t holder = HoldTheLock(&runner, 6);
+    pid_t copy = runner.StartProgram(program);
+    sleep(2);
+    int status;
+    EXPECT_EQ(waitpid(copy, &status, WNOHANG), 0) << "the copy did not wait";
+    EXPECT_EQ(runner.Dump({kMorvelan}), before) << "it changed the registry";
+    EXPECT_EQ(WaitFor(copy), 0);
+    EXPECT_EQ(WaitFor(holder), 0);
+    EXPECT_EQ(runner.Dump({kMorvelan}), clean);
+  }
+  for (int trial = 0; trial < 5; ++trial) {
+    SCOPED_TRACE("three copies at once, trial " + std::to_string(trial));
+    runner.Prepare(kOlderDatabase);
+    std::vector<pid_t> copies;
+    for (int i = 0; i < 3; ++i)
+      copies.push_back(runner.StartProgram(program));
+    std::vector<int> statuses;
+    for (pid_t copy : copies)
+      statuses.push_back(WaitFor(copy));
+    std::sort(statuses.begin(), statuses.end());
+    EXPECT_EQ(statuses, (std::vector<int>{0, 1, 1}));
+    EXPECT_EQ(runner.Dump({kMorvelan}), clean);
+  }
+  const std::string newer = NewerProgram(&runner);
+  runner.Prepare("");
+  ASSERT_EQ(runner.RunProgram(newer, "", "").status, 0);
+  const std::string cleanNewer = runner.Dump({kMorvelan});
+  for (int trial = 0; trial < 3; ++trial) {
+    SCOPED_TRACE("two versions at once, trial " + std::to_string(trial));
+    runner.Prepare(kOlderDatabase);
+    pid_t older = runner.StartProgram(program);
+    pid_t newest = runner.StartProgram(newer);
+    int olderStatus = WaitFor(older), newerStatus = WaitFor(newest);
+    EXPECT_TRUE(olderStatus == 0 || olderStatus == 1) << olderStatus;
+    EXPECT_EQ(newerStatus, 0);
+    EXPECT_EQ(runner.Dump({kMorvelan}), cleanNewer);
+  }
+  {
+    SCOPED_TRACE("the lock's holder killed");
+    runner.Prepare(kOlderDatabase);
+    pid_t holder = HoldTheLock(&runner, 600);
+    kill(holder, SIGKILL);
+    WaitFor(holder);
+    double start = Now();
+    EXPECT_EQ(runner.RunProgram(program, "", "").status, 0);
+    EXPECT_LT(Now() - start, 30) << "it waited for the bound";
+    EXPECT_EQ(runner.Dump({kMorvelan}), clean);
+  }
   runner.Prepare("");
 }
 

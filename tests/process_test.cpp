@@ -18,7 +18,7 @@ namespace {
 
 std::string BoxLine(const std::string& text) {
   HostMessageBox box{text, "Disc burning driver setup",
-                     text.rfind("Error", 0) == 0 ? 0x10u : 0x40u};
+                     text.rfind("Error", 0) == 0 ? 0x10u : 0x40u, 0};
   return HostMessageBoxLine(box) + "\n";
 }
 

@@ -249,7 +249,13 @@ Process WineRunner::RunProgram(const std::string& path, const std::string&,
 }
 
 pid_t WineRunner::StartProgram(const std::string& path) {
+  return Start({path, "-ns", "-ne"});
+}
+
+pid_t WineRunner::Start(const std::vector<std::string>& args) {
   const std::vector<std::string> env = WineEnv();
+  std::vector<std::string> argv = args;
+  argv.insert(argv.begin(), kWine);
   pid_t pid = fork();
   if (pid == 0) {
     for (const std::string& setting : env)
@@ -258,11 +264,27 @@ pid_t WineRunner::StartProgram(const std::string& path) {
     dup2(null, 0);
     dup2(null, 1);
     dup2(null, 2);
-    execl(kWine, kWine, path.c_str(), "-ns", "-ne",
-          static_cast<char*>(nullptr));
+    std::vector<char*> pointers;
+    for (const std::string& a : argv)
+      pointers.push_back(const_cast<char*>(a.c_str()));
+    pointers.push_back(nullptr);
+    execv(kWine, pointers.data());
     _exit(127);
   }
   return pid;
+}
+
+std::string WindowsPath(const std::string& path) {
+  std::string windows = "Z:" + path;
+  std::replace(windows.begin(), windows.end(), '/', '\\');
+  return windows;
+}
+
+int WaitFor(pid_t pid) {
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+    return -1;
+  return WEXITSTATUS(status);
 }
 
 void WineRunner::ReportWindows98To(const std::string& fileName) {

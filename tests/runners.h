@@ -74,8 +74,10 @@ class WineRunner : public Runner {
   void Load() override;
   std::string Dump(const std::vector<std::string>& keys) override;
   /// Starts the program file at path ("-ns -ne") without waiting for it:
-  /// the Wine process that runs it, for a test to kill.
+  /// the Wine process that runs it, for a test to kill or wait for.
   pid_t StartProgram(const std::string& path);
+  /// Starts a Windows program with arguments, the same way.
+  pid_t Start(const std::vector<std::string>& args);
   /// Makes Wine report Windows 98 to programs of this file name alone.
   void ReportWindows98To(const std::string& fileName);
   /// Runs regdump with these arguments; its output.
@@ -96,6 +98,12 @@ bool IsWineLaunchFailure(const Process& run);
 /// Whether regdump's output arrived whole: it ends with regdump's closing
 /// line. A read-back without it is Wine's failure, not an empty tree.
 bool IsWholeDump(const Process& dump);
+
+/// A Linux path as Windows programs under Wine name it (Z:\...).
+std::string WindowsPath(const std::string& path);
+
+/// Waits for a started process; its exit status, or -1.
+int WaitFor(pid_t pid);
 
 /// Whether a win64 build was given, so that the Wine tests can run.
 bool WineAvailable();

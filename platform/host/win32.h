@@ -25,6 +25,8 @@ typedef DWORD* LPDWORD;
 typedef const char* LPCSTR;
 typedef char* LPSTR;
 
+typedef void* HANDLE;
+
 struct HKEY__;
 typedef HKEY__* HKEY;
 typedef HKEY* PHKEY;
@@ -85,6 +87,12 @@ typedef struct _OSVERSIONINFOA {
 #define REG_CREATED_NEW_KEY 1
 #define REG_OPENED_EXISTING_KEY 2
 
+#define FALSE 0
+#define WAIT_OBJECT_0 0x00000000L
+#define WAIT_ABANDONED 0x00000080L
+#define WAIT_TIMEOUT 0x00000102L
+#define WAIT_FAILED 0xFFFFFFFFL
+
 #define VER_PLATFORM_WIN32_WINDOWS 1
 #define VER_PLATFORM_WIN32_NT 2
 
@@ -107,3 +115,10 @@ LONG RegCloseKey(HKEY key);
 BOOL GetVersionExA(LPOSVERSIONINFOA info);
 /// The shell library's whole-tree deletion (shlwapi.dll on Windows).
 DWORD SHDeleteKeyA(HKEY key, LPCSTR subKey);
+
+// Named mutexes, within this process (mutex.h).
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner,
+                    LPCSTR name);
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+BOOL ReleaseMutex(HANDLE mutex);
+BOOL CloseHandle(HANDLE handle);
