@@ -85,7 +85,6 @@ int main(int argc, char** argv) {
   }
   const std::string text = ScriptText;
   FreeRunBuffers();
-  HostRegistryKeepJournal(false);
 
   std::vector<double> times;
   std::vector<char> work(text.size() + 1);

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <string>
 
 #include "payload/payload.h"
@@ -50,21 +51,31 @@ int main(int argc, char** argv) {
     std::cerr << "floortable: cannot read " << argv[1] << "\n";
     return 1;
   }
-  HostRegistryKeepJournal(false);
   HostRegistryTraceCalls(true);
   if (!ImportScript(ScriptText)) {
     std::cerr << "floortable: " << argv[1] << " does not import\n";
     return 1;
   }
   std::string table;
+  // Each key by the create call that named it: the version, written last,
+  // goes to a key opened again, which the floor creates again.
+  std::map<uintptr_t, const HostRegistryCall*> creators;
+  uintptr_t current = 0;
+  auto create = [&](const HostRegistryCall& call) {
+    table.push_back('K');
+    table.push_back(call.handle == HKEY_LOCAL_MACHINE   ? 0
+                    : call.handle == HKEY_CURRENT_USER ? 1
+                                                        : 2);
+    PutString(&table, call.argument);
+    current = call.key;
+  };
   for (const HostRegistryCall& call : HostRegistryCalls()) {
     if (call.kind == HostRegistryCall::kCreateKey) {
-      table.push_back('K');
-      table.push_back(call.handle == HKEY_LOCAL_MACHINE   ? 0
-                      : call.handle == HKEY_CURRENT_USER ? 1
-                                                          : 2);
-      PutString(&table, call.argument);
-    } else {
+      creators.emplace(call.key, &call);
+      create(call);
+    } else if (call.kind == HostRegistryCall::kSetValue) {
+      if (call.key != current)
+        create(*creators.at(call.key));
       table.push_back('V');
       PutString(&table, call.argument);
       Put32(&table, call.type);

@@ -30,6 +30,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/process_support.h"
+
 namespace {
 
 std::string g_work;
@@ -38,49 +40,28 @@ std::vector<std::string> g_failed;  // failed runs, left out of the medians
 const char kWine[] = "/usr/lib/wine/wine64";
 const char kServer[] = "/usr/lib/wine/wineserver";
 
-double Now() {
-  timeval now;
-  gettimeofday(&now, nullptr);
-  return static_cast<double>(now.tv_sec) +
-         static_cast<double>(now.tv_usec) / 1e6;
-}
-
-// Runs argv in folder, output to /dev/null (or captured); the exit status.
+// Runs argv in folder (output captured when asked); the exit status. The
+// tests' one process helper, waiting without a time limit, so that the
+// time of each run is exact and no other process is counted in it.
 int Run(const std::vector<std::string>& argv, const std::string& folder = "",
-        std::string* output = nullptr) {
-  std::string capture = g_work + "/output.txt";
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (!folder.empty() && chdir(folder.c_str()) != 0)
-      _exit(126);
-    int null = open("/dev/null", O_RDWR);
-    int out = output ? open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)
-                     : null;
-    dup2(null, 0);
-    dup2(out, 1);
-    dup2(output ? out : null, 2);
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-      args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (output) {
-    std::ifstream in(capture);
-    output->assign(std::istreambuf_iterator<char>(in),
-                   std::istreambuf_iterator<char>());
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::string* output = nullptr, double* seconds = nullptr) {
+  RunOptions options;
+  options.timeoutSeconds = 0;
+  options.folder = folder;
+  options.peakMemory = false;
+  Process p = RunProcessWith(argv, options);
+  if (output)
+    *output = p.out + p.err;
+  if (seconds)
+    *seconds = p.seconds;
+  return p.status;
 }
 
 double Timed(const std::vector<std::string>& argv, int* status,
              const std::string& folder = "") {
-  double start = Now();
-  *status = Run(argv, folder);
-  return Now() - start;
+  double seconds = 0;
+  *status = Run(argv, folder, nullptr, &seconds);
+  return seconds;
 }
 
 double Median(std::vector<double> values) {
@@ -196,75 +177,96 @@ struct Figures {
   std::map<std::string, double> install, update;
 };
 
-// The chart: median time of a first install against script size, both on
-// logarithmic scales, for ours, the peers and the floor.
-std::string Svg(const std::vector<int>& scales,
-                const std::map<int, Figures>& figures) {
-  const char* const series[] = {"ours", "regedit /s", "reg import", "floor"};
-  const char* const colours[] = {"#d62728", "#1f77b4", "#2ca02c", "#555555"};
-  const char* const dashes[] = {"none", "6,3", "2,3", "10,4"};
+const char* const kSeries[] = {"ours", "regedit /s", "reg import", "floor"};
+
+// The chart's frame: both axes logarithmic, from the figures' extremes.
+struct Chart {
   double lowX = 1e300, highX = 0, lowY = 1e300, highY = 0;
-  for (int s : scales) {
-    lowX = std::min(lowX, static_cast<double>(figures.at(s).scriptBytes));
-    highX = std::max(highX, static_cast<double>(figures.at(s).scriptBytes));
-    for (const char* name : series)
-      if (figures.at(s).install.count(name)) {
-        lowY = std::min(lowY, figures.at(s).install.at(name));
-        highY = std::max(highY, figures.at(s).install.at(name));
-      }
-  }
-  if (highY <= 0 || highX <= lowX)
-    return "";
-  lowY = std::pow(10, std::floor(std::log10(lowY)));
-  highY = std::pow(10, std::ceil(std::log10(highY)));
   const double w = 640, h = 400, left = 70, bottom = 50, right = 150, up = 40;
-  auto x = [&](double bytes) {
+  double X(double bytes) const {
     return left + (w - left - right) * std::log10(bytes / lowX) /
                       std::log10(highX / lowX);
-  };
-  auto y = [&](double seconds) {
+  }
+  double Y(double seconds) const {
     return h - bottom - (h - bottom - up) * std::log10(seconds / lowY) /
                             std::log10(highY / lowY);
-  };
-  std::ostringstream svg;
-  svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << w
-      << "\" height=\"" << h << "\" font-family=\"sans-serif\" font-size=\"12\">\n"
-      << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
-      << "<text x=\"" << w / 2 << "\" y=\"20\" text-anchor=\"middle\">"
-      << "First install under Wine: median time against script size "
-      << "(both scales logarithmic)</text>\n";
-  for (double t = lowY; t <= highY * 1.001; t *= 10) {
-    svg << "<line x1=\"" << left << "\" y1=\"" << y(t) << "\" x2=\""
-        << w - right << "\" y2=\"" << y(t) << "\" stroke=\"#dddddd\"/>\n"
-        << "<text x=\"" << left - 6 << "\" y=\"" << y(t) + 4
+  }
+};
+
+// The grid: a line at every power of ten of the time, and at every scale.
+void SvgGrid(const Chart& c, const std::vector<int>& scales,
+             const std::map<int, Figures>& figures, std::ostream& svg) {
+  for (double t = c.lowY; t <= c.highY * 1.001; t *= 10) {
+    svg << "<line x1=\"" << c.left << "\" y1=\"" << c.Y(t) << "\" x2=\""
+        << c.w - c.right << "\" y2=\"" << c.Y(t) << "\" stroke=\"#dddddd\"/>\n"
+        << "<text x=\"" << c.left - 6 << "\" y=\"" << c.Y(t) + 4
         << "\" text-anchor=\"end\">" << (t < 1 ? Fixed(t * 1000, 0) + " ms"
                                              : Fixed(t, 0) + " s")
         << "</text>\n";
   }
   for (int s : scales) {
     double bytes = static_cast<double>(figures.at(s).scriptBytes);
-    svg << "<line x1=\"" << x(bytes) << "\" y1=\"" << up << "\" x2=\""
-        << x(bytes) << "\" y2=\"" << h - bottom << "\" stroke=\"#dddddd\"/>\n"
-        << "<text x=\"" << x(bytes) << "\" y=\"" << h - bottom + 18
+    svg << "<line x1=\"" << c.X(bytes) << "\" y1=\"" << c.up << "\" x2=\""
+        << c.X(bytes) << "\" y2=\"" << c.h - c.bottom
+        << "\" stroke=\"#dddddd\"/>\n"
+        << "<text x=\"" << c.X(bytes) << "\" y=\"" << c.h - c.bottom + 18
         << "\" text-anchor=\"middle\">" << s << "x, "
         << Fixed(bytes / 1e6, bytes < 1e6 ? 2 : 1) << " MB</text>\n";
   }
+}
+
+// One line per contender, and its key.
+void SvgLines(const Chart& c, const std::vector<int>& scales,
+              const std::map<int, Figures>& figures, std::ostream& svg) {
+  const char* const colours[] = {"#d62728", "#1f77b4", "#2ca02c", "#555555"};
+  const char* const dashes[] = {"none", "6,3", "2,3", "10,4"};
   for (int k = 0; k < 4; ++k) {
     std::ostringstream points;
     for (int s : scales)
-      if (figures.at(s).install.count(series[k]))
-        points << x(static_cast<double>(figures.at(s).scriptBytes)) << ","
-               << y(figures.at(s).install.at(series[k])) << " ";
-    double ly = up + 20 + 20 * k;
+      if (figures.at(s).install.count(kSeries[k]))
+        points << c.X(static_cast<double>(figures.at(s).scriptBytes)) << ","
+               << c.Y(figures.at(s).install.at(kSeries[k])) << " ";
+    double ly = c.up + 20 + 20 * k;
     svg << "<polyline fill=\"none\" stroke=\"" << colours[k]
         << "\" stroke-width=\"2\" stroke-dasharray=\"" << dashes[k]
         << "\" points=\"" << points.str() << "\"/>\n"
-        << "<line x1=\"" << w - right + 10 << "\" y1=\"" << ly - 4 << "\" x2=\""
-        << w - right + 40 << "\" y2=\"" << ly - 4 << "\" stroke=\"" << colours[k]
-        << "\" stroke-width=\"2\" stroke-dasharray=\"" << dashes[k] << "\"/>\n"
-        << "<text x=\"" << w - right + 46 << "\" y=\"" << ly << "\">"
-        << series[k] << "</text>\n";
+        << "<line x1=\"" << c.w - c.right + 10 << "\" y1=\"" << ly - 4
+        << "\" x2=\"" << c.w - c.right + 40 << "\" y2=\"" << ly - 4
+        << "\" stroke=\"" << colours[k] << "\" stroke-width=\"2\" "
+        << "stroke-dasharray=\"" << dashes[k] << "\"/>\n"
+        << "<text x=\"" << c.w - c.right + 46 << "\" y=\"" << ly << "\">"
+        << kSeries[k] << "</text>\n";
   }
+}
+
+// The chart: median time of a first install against script size, both on
+// logarithmic scales, for ours, the peers and the floor.
+std::string Svg(const std::vector<int>& scales,
+                const std::map<int, Figures>& figures) {
+  Chart c;
+  for (int s : scales) {
+    c.lowX = std::min(c.lowX, static_cast<double>(figures.at(s).scriptBytes));
+    c.highX = std::max(c.highX, static_cast<double>(figures.at(s).scriptBytes));
+    for (const char* name : kSeries)
+      if (figures.at(s).install.count(name)) {
+        c.lowY = std::min(c.lowY, figures.at(s).install.at(name));
+        c.highY = std::max(c.highY, figures.at(s).install.at(name));
+      }
+  }
+  if (c.highY <= 0 || c.highX <= c.lowX)
+    return "";
+  c.lowY = std::pow(10, std::floor(std::log10(c.lowY)));
+  c.highY = std::pow(10, std::ceil(std::log10(c.highY)));
+  std::ostringstream svg;
+  svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << c.w
+      << "\" height=\"" << c.h
+      << "\" font-family=\"sans-serif\" font-size=\"12\">\n"
+      << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
+      << "<text x=\"" << c.w / 2 << "\" y=\"20\" text-anchor=\"middle\">"
+      << "First install under Wine: median time against script size "
+      << "(both scales logarithmic)</text>\n";
+  SvgGrid(c, scales, figures, svg);
+  SvgLines(c, scales, figures, svg);
   svg << "</svg>\n";
   return svg.str();
 }
@@ -426,10 +428,9 @@ void MeasureWine(const std::vector<int>& scales,
   Shell("rm -rf '" + g_prefix + "'");
 }
 
-// The figures as Markdown tables, with the failed runs.
-std::string Report(const std::vector<int>& scales, int repetitions, bool wine,
-                   std::map<int, Figures>& figures) {
-  std::ostringstream md;
+// The host figures as a Markdown table.
+void HostTable(const std::vector<int>& scales, std::map<int, Figures>& figures,
+               std::ostream& md) {
   md << "| size | script bytes | core ns/byte | core instructions/byte | "
         "native first install | native second run | native peak memory "
         "(first, second run) | integrity check (share of a first install) "
@@ -446,135 +447,160 @@ std::string Report(const std::vector<int>& scales, int repetitions, bool wine,
        << Fixed(f.nativeCheck * 1000, 2) << " ms ("
        << Fixed(f.nativeCheck / f.nativeFirst * 100, 1) << " %) |\n";
   }
-  if (wine) {
-    md << "\nUnder Wine (medians of " << repetitions
-       << ", wall time of the whole process):\n\n"
-       << "| size | ours | regedit /s | reg import | floor | empty program "
-          "(with msvcrt, with our manifest) | ours / floor | ours / regedit "
-          "|\n"
-          "|---|---|---|---|---|---|---|---|\n";
-    for (int s : scales) {
-      const auto& i = figures[s].install;
-      md << "| " << s << "x | " << Fixed(i.at("ours") * 1000, 0) << " ms | "
-         << Fixed(i.at("regedit /s") * 1000, 0) << " ms | "
-         << Fixed(i.at("reg import") * 1000, 0) << " ms | "
-         << Fixed(i.at("floor") * 1000, 0) << " ms | "
-         << Fixed(i.at("empty") * 1000, 0) << " ms ("
-         << Fixed(i.at("empty with msvcrt") * 1000, 0) << " ms, "
-         << Fixed(i.at("empty with manifest") * 1000, 0) << " ms) | "
-         << Fixed(i.at("ours") / i.at("floor"), 3) << " | "
-         << Fixed(i.at("ours") / i.at("regedit /s"), 3) << " |\n";
-    }
-    md << "\nThe integrity check under Wine: a copy refused after the whole "
-          "check, less one refused before it, against our first install:\n\n"
-       << "| size | refused after the check | refused before it | the check "
-          "| share of a first install |\n|---|---|---|---|---|\n";
-    for (int s : scales) {
-      const auto& i = figures[s].install;
-      double check = i.at("checked, refused") - i.at("unchecked, refused");
-      md << "| " << s << "x | " << Fixed(i.at("checked, refused") * 1000, 1)
-         << " ms | " << Fixed(i.at("unchecked, refused") * 1000, 1) << " ms | "
-         << Fixed(check * 1000, 1) << " ms | "
-         << Fixed(check / i.at("ours") * 100, 2) << " % |\n";
-    }
-    bool any = false;
-    for (int s : scales) {
-      const auto& u = figures[s].update;
-      if (u.empty())
-        continue;
-      if (!any)
-        md << "\nUpdate over an older database, under Wine:\n\n"
-           << "| size | ours | regedit /s with [-DRIVER2] | our removal "
-              "(SHDeleteKeyA) | regedit's removal | ours without removal | "
-              "regedit without removal |\n|---|---|---|---|---|---|---|\n";
-      any = true;
-      double empty = figures[s].install.at("empty");
-      double ours = u.at("ours") - (u.at("our removal") - empty);
-      double theirs = u.at("regedit /s") - (u.at("regedit's removal") - empty);
-      md << "| " << s << "x | " << Fixed(u.at("ours") * 1000, 0) << " ms | "
-         << Fixed(u.at("regedit /s") * 1000, 0) << " ms | "
-         << Fixed((u.at("our removal") - empty) * 1000, 0) << " ms | "
-         << Fixed((u.at("regedit's removal") - empty) * 1000, 0) << " ms | "
-         << Fixed(ours * 1000, 0) << " ms | " << Fixed(theirs * 1000, 0)
-         << " ms |\n";
-    }
-  }
+}
 
+// First installs under Wine, and the integrity check's share of them.
+void WineInstallTables(const std::vector<int>& scales, int repetitions,
+                       std::map<int, Figures>& figures, std::ostream& md) {
+  md << "\nUnder Wine (medians of " << repetitions
+     << ", wall time of the whole process):\n\n"
+     << "| size | ours | regedit /s | reg import | floor | empty program "
+        "(with msvcrt, with our manifest) | ours / floor | ours / regedit "
+        "|\n"
+        "|---|---|---|---|---|---|---|---|\n";
+  for (int s : scales) {
+    const auto& i = figures[s].install;
+    md << "| " << s << "x | " << Fixed(i.at("ours") * 1000, 0) << " ms | "
+       << Fixed(i.at("regedit /s") * 1000, 0) << " ms | "
+       << Fixed(i.at("reg import") * 1000, 0) << " ms | "
+       << Fixed(i.at("floor") * 1000, 0) << " ms | "
+       << Fixed(i.at("empty") * 1000, 0) << " ms ("
+       << Fixed(i.at("empty with msvcrt") * 1000, 0) << " ms, "
+       << Fixed(i.at("empty with manifest") * 1000, 0) << " ms) | "
+       << Fixed(i.at("ours") / i.at("floor"), 3) << " | "
+       << Fixed(i.at("ours") / i.at("regedit /s"), 3) << " |\n";
+  }
+  md << "\nThe integrity check under Wine: a copy refused after the whole "
+        "check, less one refused before it, against our first install:\n\n"
+     << "| size | refused after the check | refused before it | the check "
+        "| share of a first install |\n|---|---|---|---|---|\n";
+  for (int s : scales) {
+    const auto& i = figures[s].install;
+    double check = i.at("checked, refused") - i.at("unchecked, refused");
+    md << "| " << s << "x | " << Fixed(i.at("checked, refused") * 1000, 1)
+       << " ms | " << Fixed(i.at("unchecked, refused") * 1000, 1) << " ms | "
+       << Fixed(check * 1000, 1) << " ms | "
+       << Fixed(check / i.at("ours") * 100, 2) << " % |\n";
+  }
+}
+
+// Updates under Wine, each removal set apart.
+void WineUpdateTable(const std::vector<int>& scales,
+                     std::map<int, Figures>& figures, std::ostream& md) {
+  bool any = false;
+  for (int s : scales) {
+    const auto& u = figures[s].update;
+    if (u.empty())
+      continue;
+    if (!any)
+      md << "\nUpdate over an older database, under Wine:\n\n"
+         << "| size | ours | regedit /s with [-DRIVER2] | our removal "
+            "(SHDeleteKeyA) | regedit's removal | ours without removal | "
+            "regedit without removal |\n|---|---|---|---|---|---|---|\n";
+    any = true;
+    double empty = figures[s].install.at("empty");
+    double ours = u.at("ours") - (u.at("our removal") - empty);
+    double theirs = u.at("regedit /s") - (u.at("regedit's removal") - empty);
+    md << "| " << s << "x | " << Fixed(u.at("ours") * 1000, 0) << " ms | "
+       << Fixed(u.at("regedit /s") * 1000, 0) << " ms | "
+       << Fixed((u.at("our removal") - empty) * 1000, 0) << " ms | "
+       << Fixed((u.at("regedit's removal") - empty) * 1000, 0) << " ms | "
+       << Fixed(ours * 1000, 0) << " ms | " << Fixed(theirs * 1000, 0)
+       << " ms |\n";
+  }
+}
+
+// The figures as Markdown tables, with the failed runs.
+std::string Report(const std::vector<int>& scales, int repetitions, bool wine,
+                   std::map<int, Figures>& figures) {
+  std::ostringstream md;
+  HostTable(scales, figures, md);
+  if (wine) {
+    WineInstallTables(scales, repetitions, figures, md);
+    WineUpdateTable(scales, figures, md);
+  }
   if (!g_failed.empty()) {
     md << "\nFailed runs, left out of the medians:\n\n";
     for (const std::string& f : g_failed)
       md << "- " << f << "\n";
   }
-
   return md.str();
+}
+
+// Says whether a figure met its target, or by how much it missed.
+void Target(std::ostream& targets, const std::string& what, double value,
+            double limit, const std::string& unit) {
+  targets << "- " << what << ": " << Fixed(value, 3) << unit << " (target "
+          << Fixed(limit, 3) << unit << ") "
+          << (value <= limit
+                  ? "met"
+                  : "missed by " + Fixed((value / limit - 1) * 100, 1) + "%")
+          << "\n";
+}
+
+// The targets of one scale.
+void ScaleTargets(int s, bool wine, const Figures& f, std::ostream& targets) {
+  const std::string n = std::to_string(s);
+  Target(targets, n + "x core instructions per script byte", f.coreIrPerByte,
+         20, "");
+  if (!wine)
+    return;
+  Target(targets, n + "x first install / floor",
+         f.install.at("ours") / f.install.at("floor"), 1.03, "");
+  Target(targets, n + "x integrity check under Wine, share of a first install",
+         (f.install.at("checked, refused") -
+          f.install.at("unchecked, refused")) /
+             f.install.at("ours") * 100,
+         2, " %");
+  if (f.update.empty())
+    return;
+  double empty = f.install.at("empty");
+  Target(targets, n + "x update without removal / regedit's",
+         (f.update.at("ours") - f.update.at("our removal") + empty) /
+             (f.update.at("regedit /s") - f.update.at("regedit's removal") +
+              empty),
+         1.0, "");
 }
 
 // The targets, met or by how much not.
 std::string Targets(const std::vector<int>& scales, bool wine,
                     std::map<int, Figures>& figures) {
   std::ostringstream targets;
-  auto target = [&](const std::string& what, double value, double limit,
-                    const std::string& unit) {
-    targets << "- " << what << ": " << Fixed(value, 3) << unit << " (target "
-            << Fixed(limit, 3) << unit << ") "
-            << (value <= limit ? "met"
-                               : "missed by " + Fixed((value / limit - 1) * 100, 1) + "%")
-            << "\n";
-  };
-  for (int s : scales) {
-    const Figures& f = figures[s];
-    target(std::to_string(s) + "x core instructions per script byte",
-           f.coreIrPerByte, 20, "");
-
-    if (wine)
-      target(std::to_string(s) + "x first install / floor",
-             f.install.at("ours") / f.install.at("floor"), 1.03, "");
-    if (wine)
-      target(std::to_string(s) + "x integrity check under Wine, share of a "
-             "first install",
-             (f.install.at("checked, refused") -
-              f.install.at("unchecked, refused")) /
-                 f.install.at("ours") * 100,
-             2, " %");
-    if (wine && !f.update.empty()) {
-      double empty = f.install.at("empty");
-      target(std::to_string(s) + "x update without removal / regedit's",
-             (f.update.at("ours") - f.update.at("our removal") + empty) /
-                 (f.update.at("regedit /s") - f.update.at("regedit's removal") + empty),
-             1.0, "");
-    }
-  }
+  for (int s : scales)
+    ScaleTargets(s, wine, figures[s], targets);
   const Figures& small = figures[scales.front()];
   const Figures& large = figures[scales.back()];
   if (scales.size() > 1) {
     const double payload =
         static_cast<double>(large.scriptBytes - small.scriptBytes);
-    target("native peak memory per payload byte beyond a constant, first "
+    Target(targets,
+           "native peak memory per payload byte beyond a constant, first "
            "install",
-           static_cast<double>(large.nativeRss - small.nativeRss) * 1024 / payload,
+           static_cast<double>(large.nativeRss - small.nativeRss) * 1024 /
+               payload,
            3, "");
-    target("native peak memory per payload byte beyond a constant, second "
+    Target(targets,
+           "native peak memory per payload byte beyond a constant, second "
            "run",
            static_cast<double>(large.nativeRssSecond - small.nativeRssSecond) *
                1024 / payload,
            3, "");
   }
-  target("core time per byte, largest / smallest",
+  Target(targets, "core time per byte, largest / smallest",
          (large.coreNs / static_cast<double>(large.scriptBytes)) /
              (small.coreNs / static_cast<double>(small.scriptBytes)),
          1.2, "");
-  target("core instructions per byte, largest / smallest",
+  Target(targets, "core instructions per byte, largest / smallest",
          large.coreIrPerByte / small.coreIrPerByte, 1.2, "");
   if (wine)
-    target("first install time per byte under Wine, largest / smallest",
+    Target(targets, "first install time per byte under Wine, largest / smallest",
            (large.install.at("ours") / static_cast<double>(large.scriptBytes)) /
                (small.install.at("ours") / static_cast<double>(small.scriptBytes)),
            1.2, "");
-  target("native first install, " + std::to_string(scales.front()) + "x",
+  Target(targets, "native first install, " + std::to_string(scales.front()) + "x",
          small.nativeFirst * 1000, 10, " ms");
-  target("native second run, " + std::to_string(scales.front()) + "x",
+  Target(targets, "native second run, " + std::to_string(scales.front()) + "x",
          small.nativeSecond * 1000, 5, " ms");
-
   return "\nTargets:\n\n" + targets.str();
 }
 

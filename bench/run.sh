@@ -51,7 +51,7 @@ utf16() { iconv -f UTF-8 -t UTF-16LE; }
   > "$work/delete-only.reg"
 for scale in ${scales//,/ }; do
   db=$work/db-$scale.reg
-  build/host/tests/gendb --scale "$scale" "$db"
+  build/host/gendb --scale "$scale" "$db"
   # The same database one version older, and with a deletion header first.
   iconv -f UTF-16LE -t UTF-8 "$db" | sed 's/"DriverVersion"=dword:00000047/"DriverVersion"=dword:00000046/' |
     utf16 > "$work/db-old-$scale.reg"

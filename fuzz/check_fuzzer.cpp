@@ -10,6 +10,7 @@
 #include "fuzz/fuzz_support.h"
 #include "payload/payload.h"
 #include "payload/payload_io_host.h"
+#include "platform/host/cp1252.h"
 #include "script/script_scan.h"
 #include "setup/setup_run.h"
 #include "tools/executable.h"
@@ -41,7 +42,7 @@ int RunTheProgram(const std::string& shipped, size_t* stopLine) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string shipped = "\xff\xfe";
   for (size_t i = 0; i < size; ++i) {
-    char16_t unit = HostAnsiToWide(data[i]);
+    char16_t unit = Cp1252ToWide(data[i]);
     shipped.push_back(static_cast<char>(unit & 0xff));
     shipped.push_back(static_cast<char>(unit >> 8));
   }

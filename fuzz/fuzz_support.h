@@ -24,7 +24,6 @@
 /// what it allocates lets libFuzzer skip its leak scan, which would
 /// otherwise dominate the time of every input.
 inline void EndInput() {
-  HostRegistryKeepJournal(false);
   HostRegistryTraceCalls(false);
   HostRegistryReset();
 }

@@ -21,6 +21,7 @@
 #include "payload/container.h"
 #include "payload/payload.h"
 #include "payload/payload_io_host.h"
+#include "platform/host/cp1252.h"
 #include "platform/host/platform.h"
 #include "platform/registry.h"
 #include "setup/message_box_host.h"
@@ -56,23 +57,17 @@ void Prepare(unsigned machine) {
            "load1", REG_SZ, "x", 2);
 }
 
-// Every key by folded full path, with its values as the hive writes them.
-std::map<std::string, std::string> Keys() {
-  std::map<std::string, std::string> keys;
-  const std::string text = HostRegistryExport();
-  HiveReader reader{text};
-  HiveLine line;
-  std::string error;
-  std::string* current = nullptr;
-  while (ReadHiveLine(&reader, &line, &error)) {
-    if (line.kind == HiveLine::kKey)
-      current = &keys[HostFoldName(HivePath(line))];
-    else
-      AppendHiveValue(current, line.value.name, line.value.type,
-                      line.value.data);
-  }
-  FUZZ_CHECK(error.empty());
-  return keys;
+// Whether a key reads back the same: its name and its values, each with
+// its name, type and data.
+bool Same(const HiveKey& a, const HiveKey& b) {
+  if (a.path != b.path || a.values.size() != b.values.size())
+    return false;
+  for (auto x = a.values.begin(), y = b.values.begin(); x != a.values.end();
+       ++x, ++y)
+    if (x->second.name != y->second.name || x->second.type != y->second.type ||
+        x->second.data != y->second.data)
+      return false;
+  return true;
 }
 
 // A program packed with its integrity record: PE headers (PE32+ with bit
@@ -139,6 +134,74 @@ std::string ProgramFile(const uint8_t* data, size_t size, unsigned mode) {
   return file;
 }
 
+// The program's file for an input, made the module image. For a recorded
+// program, flipped says where one bit was flipped (npos: none), and
+// mayPass whether the record lets that pass by design.
+struct Program {
+  bool recorded = false;
+  size_t flipped = std::string::npos;
+  bool mayPass = true;
+};
+
+Program MakeProgram(const uint8_t* data, size_t size, unsigned mode) {
+  Program p;
+  // Bit 128 with bit 32: a program with its record, maybe damaged.
+  p.recorded = (mode & 160) == 160 && size >= 1;
+  if (!p.recorded) {
+    HostSetModuleImage("/fuzz/drvsetup.exe", ProgramFile(data, size, mode));
+    return p;
+  }
+  std::string file = RecordedFile(data, size, mode, &p.flipped);
+  if (p.flipped != std::string::npos) {
+    std::string intact(reinterpret_cast<const char*>(data), size);
+    intact[0] = 0;
+    size_t none;
+    p.mayPass = FlipMayPass(
+        RecordedFile(reinterpret_cast<const uint8_t*>(intact.data()),
+                     intact.size(), mode, &none),
+        p.flipped);
+  }
+  HostSetModuleImage("/fuzz/drvsetup.exe", file);
+  return p;
+}
+
+// Only DRIVER2's tree may go, and only the keys the script names (and the
+// keys on their paths) may change.
+void CheckWhatChanged(const HiveTree& before) {
+  std::set<std::string> named;
+  for (const HostRegistryCall& call : HostRegistryCalls()) {
+    if (call.kind == HostRegistryCall::kDeleteKey)
+      FUZZ_CHECK(HostKeyIsUnder(call.stored, kDriver2));
+    if (call.kind != HostRegistryCall::kCreateKey || call.result != 0)
+      continue;
+    // The key and every key on its path.
+    const std::string path = HostFoldName(call.stored);
+    for (size_t end = path.size(); end && end != std::string::npos;
+         end = path.rfind('\\', end - 1))
+      named.insert(path.substr(0, end));
+  }
+  const HiveTree after = HostRegistryTree();
+  for (const auto& key : before) {
+    if (HostKeyIsUnder(key.first, kDriver2) || named.count(key.first))
+      continue;
+    auto now = after.find(key.first);
+    FUZZ_CHECK(now != after.end() && Same(now->second, key.second));
+  }
+  for (const auto& key : after)
+    FUZZ_CHECK(before.count(key.first) || named.count(key.first));
+}
+
+// After -3 no installed DriverVersion is left.
+void CheckNoVersion() {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\morvelan\\DRIVER2", 0,
+                    KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+    FUZZ_CHECK(RegQueryValueExA(key, "DriverVersion", nullptr, nullptr,
+                                nullptr, nullptr) != ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -155,29 +218,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                              : VER_PLATFORM_WIN32_NT);
   HostSetShellLibraryPresent(!(mode & 8));
   const bool version = mode & 16;
-  // Bit 128 with bit 32: a program with its record, maybe damaged.
-  const bool recorded = (mode & 160) == 160 && size >= 2;
-  size_t flipped = std::string::npos;
-  bool flipMayPass = true;
-  if (recorded) {
-    std::string file = RecordedFile(data + 1, size - 1, mode, &flipped);
-    if (flipped != std::string::npos) {
-      std::string intact(reinterpret_cast<const char*>(data) + 1, size - 1);
-      intact[0] = 0;
-      size_t none;
-      flipMayPass = FlipMayPass(
-          RecordedFile(reinterpret_cast<const uint8_t*>(intact.data()),
-                       intact.size(), mode, &none),
-          flipped);
-    }
-    HostSetModuleImage("/fuzz/drvsetup.exe", file);
-  } else {
-    HostSetModuleImage("/fuzz/drvsetup.exe",
-                       ProgramFile(data + 1, size - 1, mode));
-  }
-  const std::map<std::string, std::string> before = Keys();
+  const Program program = MakeProgram(data + 1, size - 1, mode);
+  const HiveTree before = HostRegistryTree();
   const uint64_t generation = HostRegistryGeneration();
-  HostRegistryKeepJournal(true);
   HostRegistryTraceCalls(true);
 
   RunOutcome outcome = SetupRun(version ? "-v -ns -ne" : "-ns -ne");
@@ -187,48 +230,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
              outcome == -3);
   // A whole recorded program reads; one damaged where the record guards it
   // does not.
-  if (recorded && flipped == std::string::npos)
+  const bool damaged = program.flipped != std::string::npos;
+  if (program.recorded && !damaged)
     FUZZ_CHECK(outcome != -1);
-  if (recorded && flipped != std::string::npos && !flipMayPass)
+  if (program.recorded && damaged && !program.mayPass)
     FUZZ_CHECK(outcome == -1);
   FUZZ_CHECK(HostRegistryOpenHandles() == 0);
   FUZZ_CHECK(!ModulePathW && !ModulePathA && !ScriptText);
   if (outcome == 1 || outcome == -1 || outcome == -2 || version)
     FUZZ_CHECK(HostRegistryGeneration() == generation);
-  if (outcome == -3) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\morvelan\\DRIVER2", 0,
-                      KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
-      FUZZ_CHECK(RegQueryValueExA(key, "DriverVersion", nullptr, nullptr,
-                                  nullptr, nullptr) != ERROR_SUCCESS);
-      RegCloseKey(key);
-    }
-  }
-
-  // Only DRIVER2's tree may go, and only the keys the script names (and the
-  // keys on their paths) may change.
-  for (const std::string& entry : HostRegistryJournal())
-    if (entry.compare(0, 7, "delete ") == 0)
-      FUZZ_CHECK(HostKeyIsUnder(entry.substr(7), kDriver2));
-  std::set<std::string> named;
-  for (const HostRegistryCall& call : HostRegistryCalls()) {
-    if (call.kind != HostRegistryCall::kCreateKey || call.result != 0)
-      continue;
-    // The key and every key on its path.
-    const std::string path = HostFoldName(call.stored);
-    for (size_t end = path.size(); end && end != std::string::npos;
-         end = path.rfind('\\', end - 1))
-      named.insert(path.substr(0, end));
-  }
-  const std::map<std::string, std::string> after = Keys();
-  for (const auto& key : before) {
-    if (HostKeyIsUnder(key.first, kDriver2) || named.count(key.first))
-      continue;
-    auto now = after.find(key.first);
-    FUZZ_CHECK(now != after.end() && now->second == key.second);
-  }
-  for (const auto& key : after)
-    FUZZ_CHECK(before.count(key.first) || named.count(key.first));
+  if (outcome == -3)
+    CheckNoVersion();
+  CheckWhatChanged(before);
 
   HostRegistryTraceCalls(false);
   CheckHiveRoundTrip();

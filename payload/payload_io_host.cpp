@@ -1,6 +1,6 @@
 // Payload file calls on a POSIX host. Paths are byte strings; the wide form
 // holds one byte per code unit, so any path survives the round trip. The
-// ANSI code page is Windows-1252.
+// ANSI code page is Windows-1252 (platform/host/cp1252.h).
 
 #include <errno.h>
 #include <fcntl.h>
@@ -13,6 +13,7 @@
 #include "payload/payload.h"
 #include "payload/payload_io.h"
 #include "payload/payload_io_host.h"
+#include "platform/host/cp1252.h"
 
 namespace {
 
@@ -76,32 +77,8 @@ uint64_t FileSize(const HostFile* file, bool* ok) {
   return static_cast<uint64_t>(end);
 }
 
-// Windows-1252 for U+0080..U+009F's printable stand-ins, by byte 0x80..0x9F;
-// 0 where the byte is unassigned (those map U+0081 and the like to
-// themselves).
-const uint16_t kCp1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-char ToCp1252(uint32_t unit) {
-  if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF))
-    return static_cast<char>(unit);
-  for (int i = 0; i < 32; ++i) {
-    if (kCp1252High[i] == unit || (kCp1252High[i] == 0 && unit == 0x80u + i))
-      return static_cast<char>(0x80 + i);
-  }
-  return '?';
-}
-
 }  // namespace
 
-char16_t HostAnsiToWide(unsigned char c) {
-  if (c >= 0x80 && c <= 0x9F && kCp1252High[c - 0x80] != 0)
-    return kCp1252High[c - 0x80];
-  return c;
-}
 
 void HostSetModuleImage(const std::string& path, const std::string& image) {
   g_has_image = true;
@@ -201,7 +178,7 @@ int ConvertWideToAnsi(const WCHAR* wide, char* ansi, int capacity) {
     if (ansi && count >= static_cast<size_t>(capacity > 0 ? capacity : 0))
       return 0;
     if (ansi)
-      ansi[count] = ToCp1252(unit);
+      ansi[count] = Cp1252FromWide(unit);
     if (unit == 0)
       break;
     if (unit >= 0xD800 && unit <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF)

@@ -22,6 +22,3 @@ PayloadFile OpenPayloadBytes(const std::string& bytes,
 /// next one, which asks for the size; 0 ends the failure).
 void HostFailConversion(int call);
 
-/// The character a byte of the ANSI code page (Windows-1252) stands for;
-/// the five bytes the code page leaves unassigned stand for themselves.
-char16_t HostAnsiToWide(unsigned char c);

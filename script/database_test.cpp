@@ -24,13 +24,15 @@ class DatabaseTest : public RegistryTest {
     MakeKey(HKEY_LOCAL_MACHINE, std::string(kDriver2) + "\\MAPPINGS\\W");
     SetStoredValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\morvelan\\OTHER", "keep",
                    Sz("yes"));
+    HostRegistryTraceCalls(true);  // what the test does from here on
   }
 
+  // The keys deleted since the trace began, in order.
   std::vector<std::string> Deletions() {
     std::vector<std::string> deleted;
-    for (const std::string& entry : HostRegistryJournal())
-      if (entry.rfind("delete ", 0) == 0)
-        deleted.push_back(entry.substr(7));
+    for (const HostRegistryCall& call : HostRegistryCalls())
+      if (call.kind == HostRegistryCall::kDeleteKey)
+        deleted.push_back(call.stored);
     return deleted;
   }
 };
@@ -131,6 +133,7 @@ TEST_F(DatabaseTest, RemovalWithNothingInstalled) {
       HostRegistryReset();
       HostSetPlatformId(platform);
       HostSetShellLibraryPresent(shell);
+      HostRegistryTraceCalls(true);
       RemovePreviousDatabase();
       EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\morvelan"));
       MakeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\morvelan\\OTHER");
@@ -141,17 +144,28 @@ TEST_F(DatabaseTest, RemovalWithNothingInstalled) {
   }
 }
 
+// A subkey that denies access stops the deletion there, by the shell
+// library's deletion or by DeleteKeyTree: what lies before it in the
+// registry's order is gone, the rest stays.
 TEST_F(DatabaseTest, DeniedChildStopsTheTreeDeletion) {
-  HostSetShellLibraryPresent(false);
-  InstallTree();
-  ASSERT_TRUE(HostRegistryDenyAccess(
-      HKEY_LOCAL_MACHINE, "SOFTWARE\\morvelan\\DRIVER2\\MAPPINGS\\W"));
-  RemovePreviousDatabase();  // the refusal is swallowed
-  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kDriver2));
-  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::string(kDriver2) + "\\SETS"));
-  // MAPPINGS\VENDOR  X enumerates first and went before W refused.
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE,
-                         std::string(kDriver2) + "\\MAPPINGS\\VENDOR  X"));
+  for (bool shell : {true, false}) {
+    SCOPED_TRACE(shell ? "the shell library's deletion" : "DeleteKeyTree");
+    HostRegistryReset();
+    HostSetShellLibraryPresent(shell);
+    InstallTree();
+    ASSERT_TRUE(HostRegistryDenyAccess(
+        HKEY_LOCAL_MACHINE, "SOFTWARE\\morvelan\\DRIVER2\\MAPPINGS\\W"));
+    RemovePreviousDatabase();  // the refusal is swallowed
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kDriver2));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::string(kDriver2) + "\\SETS"));
+    size_t keys, values;  // W itself cannot be opened
+    EXPECT_TRUE(CountKeys(HKEY_LOCAL_MACHINE,
+                          std::string(kDriver2) + "\\MAPPINGS\\W", &keys,
+                          &values));
+    // MAPPINGS\VENDOR  X enumerates first and went before W refused.
+    EXPECT_EQ(Deletions(), std::vector<std::string>{std::string(kFull) +
+                                                    "\\MAPPINGS\\VENDOR  X"});
+  }
 
   HKEY parent;
   ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\morvelan", 0,

@@ -1,4 +1,4 @@
-// The host's ANSI code page is Windows-1252, which has no double-byte
+// The host's ANSI code page (platform/host/cp1252.h) has no double-byte
 // characters; tests may pretend to a double-byte code page.
 
 #include "setup/command_tail.h"

@@ -14,7 +14,6 @@
 
 #include "platform/host/hive_file.h"
 #include "platform/host/platform.h"
-#include "platform/host/trace.h"
 #include "setup/command_tail.h"
 #include "setup/setup_run.h"
 
@@ -44,7 +43,6 @@ void PrepareHeap() {
 int main(int argc, char** argv) {
   PrepareHeap();
   HostPlatformFromEnvironment();
-  HostRegistryKeepJournal(false);
   std::string hive = HostHiveDefaultPath();
   std::string error;
   if (!HostHiveOpen(hive, &error))

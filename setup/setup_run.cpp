@@ -8,9 +8,10 @@
 #include "setup/message_box.h"
 #include "setup/run_lock.h"
 
-RunFlags Flags;
-
 namespace {
+
+// The flags of the current run, set by SetupRun from its command tail.
+RunFlags Flags;
 
 const char kBoxTitle[] = "Disc burning driver setup";
 

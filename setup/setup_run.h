@@ -19,9 +19,6 @@ struct RunFlags {
   bool showSuccess;
 };
 
-/// The flags of the current run, set by SetupRun from its command tail.
-extern RunFlags Flags;
-
 /// Reads the options "-v", "-ns" and "-ne" (each also with double quotes
 /// around it as part of the token) from a command tail. Tokens end at a
 /// blank, CR, LF or the end; words are compared case-sensitively and whole;

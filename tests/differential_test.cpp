@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "payload/payload_io_host.h"
+#include "platform/host/cp1252.h"
 #include "tests/runners.h"
 #include "tests/script_generator.h"
 
@@ -94,7 +95,7 @@ std::vector<std::string> StateOperations(int state, uint32_t version) {
 std::string Packed(const std::string& image, const std::string& ansi) {
   std::string units = "\xff\xfe";
   for (unsigned char c : ansi) {
-    char16_t unit = HostAnsiToWide(c);
+    char16_t unit = Cp1252ToWide(c);
     units.push_back(static_cast<char>(unit & 0xff));
     units.push_back(static_cast<char>(unit >> 8));
   }

@@ -21,6 +21,7 @@
 #include "setup/message_box_host.h"
 #include "setup/setup_run.h"
 #include "tests/runners.h"
+#include "tools/executable.h"
 
 namespace {
 

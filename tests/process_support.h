@@ -1,5 +1,6 @@
 // Running programs as processes, for the tests that run the packed programs
-// and the tools: temporary folders, files, and a run with a time limit.
+// and the tools, and for the benchmark harness: temporary folders, files,
+// and a run with a time limit.
 #pragma once
 
 #include <fcntl.h>
@@ -12,10 +13,15 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
-#include "tests/test_support.h"
+inline std::string ReadBinaryFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in),
+                     std::istreambuf_iterator<char>());
+}
 
 inline void WriteFile(const std::string& path, const std::string& bytes,
                       bool executable = false) {
@@ -49,28 +55,40 @@ struct Process {
   long maxRssKb = 0;     // peak resident memory
 };
 
-// Runs argv with extra environment settings; stdin is /dev/null, stdout and
-// stderr are captured. A run that takes longer than timeoutSeconds is killed.
-// The peak memory comes from /usr/bin/time, when there: a child forked from
-// this (large) process would count this process's pages as its own.
-inline Process RunProcess(std::vector<std::string> argv,
-                          const std::vector<std::string>& environment,
-                          int timeoutSeconds = 300) {
+/// How RunProcess runs a program.
+struct RunOptions {
+  std::vector<std::string> environment;  // NAME=VALUE settings added
+  int timeoutSeconds = 300;  // killed after this long; 0: waited for
+  std::string folder;        // its working folder, or "" for this one's
+  bool peakMemory = true;    // measured with /usr/bin/time, when there
+};
+
+// Runs argv as options say; stdin is /dev/null, stdout and stderr are captured. A run that
+// takes longer than its time limit is killed. The peak memory comes from
+// /usr/bin/time: a child forked from this (large) process would count this
+// process's pages as its own. Without a time limit the run is waited for
+// without polling, so that its time is exact.
+inline Process RunProcessWith(std::vector<std::string> argv,
+                              const RunOptions& options) {
   std::string dir = MakeTempDir("run");
   std::string errPath = dir + "/stderr", outPath = dir + "/stdout";
   std::string rssPath = dir + "/rss";
-  if (access("/usr/bin/time", X_OK) == 0)
+  if (options.peakMemory && access("/usr/bin/time", X_OK) == 0)
     argv.insert(argv.begin(), {"/usr/bin/time", "-q", "-f", "%M", "-o", rssPath});
+  struct timeval start, now;
+  gettimeofday(&start, nullptr);
   pid_t pid = fork();
   if (pid == 0) {
     setpgid(0, 0);  // so that a timeout kills the whole run
+    if (!options.folder.empty() && chdir(options.folder.c_str()) != 0)
+      _exit(126);
     int in = open("/dev/null", O_RDONLY);
     int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
-    for (const std::string& setting : environment)
+    for (const std::string& setting : options.environment)
       putenv(strdup(setting.c_str()));
     std::vector<char*> args;
     for (const std::string& a : argv)
@@ -81,16 +99,19 @@ inline Process RunProcess(std::vector<std::string> argv,
   }
   Process result;
   int status = 0;
-  struct timeval start, now;
-  gettimeofday(&start, nullptr);
   for (int waited = 0;; ++waited) {
+    if (options.timeoutSeconds <= 0) {
+      waitpid(pid, &status, 0);
+      break;
+    }
     pid_t done = waitpid(pid, &status, WNOHANG);
     if (done == pid)
       break;
-    if (waited >= timeoutSeconds * 200) {
+    if (waited >= options.timeoutSeconds * 200) {
       kill(-pid, SIGKILL);
       waitpid(pid, &status, 0);
-      result.err = "killed after " + std::to_string(timeoutSeconds) + " s";
+      result.err = "killed after " + std::to_string(options.timeoutSeconds) +
+                   " s";
       RemoveTree(dir);
       return result;
     }
@@ -109,4 +130,13 @@ inline Process RunProcess(std::vector<std::string> argv,
   result.out = ReadBinaryFile(outPath);
   RemoveTree(dir);
   return result;
+}
+
+inline Process RunProcess(std::vector<std::string> argv,
+                          const std::vector<std::string>& environment,
+                          int timeoutSeconds = 300) {
+  RunOptions options;
+  options.environment = environment;
+  options.timeoutSeconds = timeoutSeconds;
+  return RunProcessWith(std::move(argv), options);
 }

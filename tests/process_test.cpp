@@ -140,20 +140,39 @@ TEST(NativeHive, UnsavedHiveIsOneFailure) {
   EXPECT_NE(stat(runner.hive().c_str(), &info), 0) << "a hive was written";
 }
 
+// The hive is written whole and readable where the settings put it:
+// DRVSETUP_HIVE, else under XDG_STATE_HOME, else under HOME.
 TEST(NativeHive, ReplacedWholeAndReadable) {
   HostRunner runner;
-  Process p = runner.Run(Payload::kShipped, "-ns", "");
-  ASSERT_EQ(p.status, 0) << p.err;
-  std::string text = ReadBinaryFile(runner.hive());
-  EXPECT_EQ(text.rfind("; drvsetup registry hive\n", 0), 0u);
-  EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\n"
-                      "\"DriverVersion\"=dword:00000047\n"),
-            std::string::npos);
-  // A drive key with the multiplication sign, in the ANSI code page.
-  EXPECT_NE(text.find("4%D74]"), std::string::npos);
-  struct stat info;
-  EXPECT_NE(stat((runner.hive() + ".tmp").c_str(), &info), 0)
-      << "a temporary file was left behind";
+  const std::string dir = runner.Folder();
+  struct Case {
+    const char* what;
+    std::vector<std::string> environment;
+    std::string hive;
+  };
+  const Case cases[] = {
+      {"DRVSETUP_HIVE", {"DRVSETUP_HIVE=" + runner.hive()}, runner.hive()},
+      {"XDG_STATE_HOME",
+       {"DRVSETUP_HIVE=", "XDG_STATE_HOME=" + dir + "/state"},
+       dir + "/state/drvsetup/registry.hive"},
+      {"HOME", {"DRVSETUP_HIVE=", "XDG_STATE_HOME=", "HOME=" + dir + "/home"},
+       dir + "/home/.local/state/drvsetup/registry.hive"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Process p = RunProcess({runner.Shipped(), "-ns"}, c.environment);
+    ASSERT_EQ(p.status, 0) << p.err;
+    std::string text = ReadBinaryFile(c.hive);
+    EXPECT_EQ(text.rfind("; drvsetup registry hive\n", 0), 0u);
+    EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\n"
+                        "\"DriverVersion\"=dword:00000047\n"),
+              std::string::npos);
+    // A drive key with the multiplication sign, in the ANSI code page.
+    EXPECT_NE(text.find("4%D74]"), std::string::npos);
+    struct stat info;
+    EXPECT_NE(stat((c.hive + ".tmp").c_str(), &info), 0)
+        << "a temporary file was left behind";
+  }
 }
 
 TEST(NativeHive, RunsStartedTogetherTakeTurns) {

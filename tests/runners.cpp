@@ -8,6 +8,7 @@
 #include "payload/payload.h"
 #include "payload/payload_io_host.h"
 #include "platform/host/controls.h"
+#include "platform/host/cp1252.h"
 #include "platform/host/hive_text.h"
 #include "platform/host/trace.h"
 #include "script/script_import.h"
@@ -68,49 +69,35 @@ std::string Utf16Script(const std::string& ascii) {
 
 std::string CanonicalDump(const std::string& hiveText,
                           const std::vector<std::string>& keys) {
-  // folded path -> (path line, folded value name -> value line)
-  std::map<std::string, std::pair<std::string, std::map<std::string, std::string>>>
-      tree;
-  std::map<std::string, std::string>* values = nullptr;
-  HiveReader reader{hiveText};
-  HiveLine line;
+  HiveTree tree;
   std::string error;
-  while (ReadHiveLine(&reader, &line, &error)) {
-    if (line.kind == HiveLine::kKey) {
-      values = nullptr;
-      const std::string path = HivePath(line);
-      for (const std::string& key : keys) {
-        if (HostKeyIsUnder(path, key)) {
-          auto& entry = tree[HostFoldName(path)];
-          entry.first = "[" + key + path.substr(key.size()) + "]";
-          values = &entry.second;
-        }
-      }
-    } else if (values) {
-      std::string& shown = (*values)[HostFoldName(line.value.name)];
-      shown = "\"" + line.value.name + "\"=hex(" +
-              std::to_string(line.value.type) + "):";
-      char hex[4];
-      for (size_t i = 0; i < line.value.data.size(); ++i) {
-        snprintf(hex, sizeof(hex), i ? ",%02x" : "%02x",
-                 static_cast<unsigned char>(line.value.data[i]));
-        shown += hex;
-      }
-    }
-  }
-  EXPECT_EQ(error, "") << "the hive text does not read";
+  EXPECT_TRUE(ReadHiveTree(hiveText, &tree, &error))
+      << "the hive text does not read: " << error;
   std::string out;
-  for (const auto& key : tree) {
-    out += key.second.first + "\n";
-    for (const auto& value : key.second.second)
-      out += value.second + "\n";
+  for (const auto& [folded, key] : tree) {
+    const std::string* top = nullptr;
+    for (const std::string& given : keys)
+      if (HostKeyIsUnder(key.path, given))
+        top = &given;
+    if (!top)
+      continue;
+    out += "[" + *top + key.path.substr(top->size()) + "]\n";
+    for (const auto& [name, value] : key.values) {
+      out += "\"" + value.name + "\"=hex(" + std::to_string(value.type) + "):";
+      char hex[4];
+      for (size_t i = 0; i < value.data.size(); ++i) {
+        snprintf(hex, sizeof(hex), i ? ",%02x" : "%02x",
+                 static_cast<unsigned char>(value.data[i]));
+        out += hex;
+      }
+      out += "\n";
+    }
   }
   return out;
 }
 
 int OutcomeByTheRules(const std::string& file) {
   HostRegistryReset();
-  HostRegistryKeepJournal(false);
   HostEchoMessageBoxes(false);
   HostSetModuleImage("/rules/drvsetup", file);
   int outcome = SetupRun("-ns -ne");
@@ -215,7 +202,16 @@ WineRunner::WineRunner()
 }
 
 void WineRunner::Prepare(const std::string& script) {
-  RegDump({"delete", "HKEY_LOCAL_MACHINE\\Software\\morvelan"});
+  // Deleted, and seen to be gone: under load Wine once left the tree of the
+  // run before in place.
+  const char kMorvelan[] = "HKEY_LOCAL_MACHINE\\Software\\morvelan";
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    RegDump({"delete", kMorvelan});
+    Process left = RegDump({"dump", kMorvelan});
+    if (IsWholeDump(left) && left.out == "; regdump done\n")
+      break;
+    printf("  Wine kept %s after its deletion; deleting it again\n", kMorvelan);
+  }
   if (script.empty())
     return;
   std::string file = dir_ + "/prepare.reg";

@@ -14,7 +14,8 @@
 #include "platform/host/platform.h"
 #include "platform/host/hive_text.h"
 #include "platform/host/trace.h"
-#include "tools/executable.h"
+#include "payload/container_writer.h"
+#include "tests/process_support.h"
 #include "tools/utf16.h"
 
 /// Each test starts on a fresh NT machine with the shell library present and
@@ -40,27 +41,16 @@ inline bool KeyExists(HKEY root, const std::string& path) {
 }
 
 /// Counts the key at root\path and every key below it, and all their
-/// values, from the registry's text form. False if there is no such key.
+/// values, as the registry reads back. False if there is no such key.
 inline bool CountKeys(HKEY root, const std::string& path, size_t* keys,
                       size_t* values) {
-  std::string top = root == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER\\"
-                    : root == HKEY_CLASSES_ROOT
-                        ? "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\"
-                        : "HKEY_LOCAL_MACHINE\\";
-  top += path;
-  const std::string text = HostRegistryExport();
-  HiveReader reader{text};
-  HiveLine line;
-  std::string error;
-  bool inside = false;
+  const std::string top = HostKeyPath(root, path.c_str());
   *keys = *values = 0;
-  while (ReadHiveLine(&reader, &line, &error)) {
-    if (line.kind == HiveLine::kKey) {
-      inside = HostKeyIsUnder(HivePath(line), top);
-      *keys += inside;
-    } else {
-      *values += inside;
-    }
+  for (const auto& entry : HostRegistryTree()) {
+    if (!HostKeyIsUnder(entry.second.path, top))
+      continue;
+    ++*keys;
+    *values += entry.second.values.size();
   }
   return *keys > 0;
 }
@@ -159,11 +149,6 @@ inline std::string PackedImage(const std::string& script,
   return PackProgram(image, script, false);
 }
 
-inline std::string ReadBinaryFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in),
-                     std::istreambuf_iterator<char>());
-}
 
 /// The committed sample database, data/drives.reg.
 inline std::string SampleDatabaseBytes() {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/process_support.h"
+#include "tests/test_support.h"
 #include "payload/container.h"
 #include "tools/executable.h"
 #include "tools/script_check.h"

@@ -22,11 +22,6 @@ PayloadContainer Locate(const std::string& file,
   return container;
 }
 
-void Write(std::string* file, uint64_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i)
-    (*file)[at + i] = static_cast<char>(value >> (8 * i));
-}
-
 // The container that ends at end, judged as a packed program must be: a
 // trailer after the image, and a script between them that begins with the
 // byte-order mark.
@@ -86,6 +81,36 @@ std::string Damage(const std::string& file, const PayloadContainer& c) {
   return "";
 }
 
+// A signed program whose container does not read: a signing tool pads the
+// file with zeros to a multiple of eight before its table; after a program
+// packed without alignment, those zeros stand where the program reads its
+// trailer. Would the container read, had the file ended before them?
+void ExplainSigned(const std::string& file, const PayloadContainer& c,
+                   AppendedPayload* payload) {
+  size_t zeros = 0;
+  while (zeros < 7 && c.end - zeros > payload->imageEnd &&
+         file[c.end - zeros - 1] == '\0')
+    ++zeros;
+  for (size_t pad = 1; pad <= zeros; ++pad) {
+    AppendedPayload hidden;
+    hidden.imageEnd = payload->imageEnd;
+    Judge(file, Locate(file, c.end - pad), &hidden);
+    if (hidden.problem == AppendedPayload::kNone) {
+      payload->problem = AppendedPayload::kSignedUnaligned;
+      payload->why = "signed after a payload that the program cannot find: " +
+                     std::to_string(pad) +
+                     " zero byte(s) of the signing tool's padding follow its "
+                     "trailer, before the certificate table at " +
+                     std::to_string(c.end) +
+                     "; pack the unsigned image with drvdb pack, which "
+                     "aligns the file, and sign again";
+      return;
+    }
+  }
+  payload->why += " (before the certificate table at " +
+                  std::to_string(c.end) + ")";
+}
+
 }  // namespace
 
 bool FindImageEnd(const std::string& file, uint64_t* end, bool* isPe) {
@@ -105,29 +130,6 @@ CertificateTable FindCertificateTable(const std::string& file) {
     table.state = c.signedAtEnd ? CertificateTable::kAtEnd
                                 : CertificateTable::kDamaged;
   return table;
-}
-
-bool SetCertificateEntry(std::string* file, uint32_t at, uint32_t size) {
-  PayloadContainer c = Locate(*file);
-  if (!c.tableEntry)
-    return false;
-  Write(file, c.tableEntryAt, at);
-  Write(file, c.tableEntryAt + 4, size);
-  return true;
-}
-
-std::string MinimalPeHeaders(bool pe32plus) {
-  const uint32_t pe = 0x40, optionalSize = pe32plus ? 240 : 224;
-  std::string file(pe + 24 + optionalSize, '\0');
-  file[0] = 'M';
-  file[1] = 'Z';
-  Write(&file, 0x3c, pe);
-  file.replace(pe, 4, std::string("PE\0\0", 4));
-  Write(&file, pe + 20, optionalSize);            // and no sections
-  Write(&file, pe + 24, pe32plus ? 0x20b : 0x10b);  // with the 16 directories
-  Write(&file, pe + 24 + (pe32plus ? 108 : 92), 16);
-  Write(&file, pe + 24 + 60, static_cast<uint32_t>(file.size()));  // headers
-  return file;
 }
 
 AppendedPayload ReadAppendedPayload(const std::string& file) {
@@ -166,60 +168,9 @@ AppendedPayload ReadAppendedPayload(const std::string& file) {
     }
   }
   Judge(file, c, &payload);
-  if (!c.signedAtEnd || payload.problem == AppendedPayload::kNone)
-    return payload;
-  // A signing tool pads the file with zeros to a multiple of eight before
-  // its table; after a program packed without alignment, those zeros stand
-  // where the program reads its trailer. Would the container read, had the
-  // file ended before them?
-  size_t zeros = 0;
-  while (zeros < 7 && c.end - zeros > payload.imageEnd &&
-         file[c.end - zeros - 1] == '\0')
-    ++zeros;
-  for (size_t pad = 1; pad <= zeros; ++pad) {
-    AppendedPayload hidden;
-    hidden.imageEnd = payload.imageEnd;
-    Judge(file, Locate(file, c.end - pad), &hidden);
-    if (hidden.problem == AppendedPayload::kNone) {
-      payload.problem = AppendedPayload::kSignedUnaligned;
-      payload.why = "signed after a payload that the program cannot find: " +
-                    std::to_string(pad) +
-                    " zero byte(s) of the signing tool's padding follow its "
-                    "trailer, before the certificate table at " +
-                    std::to_string(c.end) +
-                    "; pack the unsigned image with drvdb pack, which "
-                    "aligns the file, and sign again";
-      return payload;
-    }
-  }
-  payload.why += " (before the certificate table at " +
-                 std::to_string(c.end) + ")";
+  if (c.signedAtEnd && payload.problem != AppendedPayload::kNone)
+    ExplainSigned(file, c, &payload);
   return payload;
-}
-
-std::string PackProgram(const std::string& image, const std::string& script,
-                        bool alignForSigning, bool withRecord) {
-  const size_t record = withRecord ? kRecordSize : 0;
-  uint64_t unaligned = image.size() + record + script.size() + 4;
-  size_t zeros = alignForSigning ? (8 - unaligned % 8) % 8 : 0;
-  uint32_t size = static_cast<uint32_t>(script.size());
-  std::string packed = image + std::string(record + zeros, '\0') + script;
-  for (int i = 0; i < 4; ++i)
-    packed.push_back(static_cast<char>(size >> (8 * i)));
-  if (!withRecord)
-    return packed;
-  packed.replace(image.size(), 8, kRecordMarker, 8);
-  Write(&packed, image.size() + 8, static_cast<uint32_t>(packed.size()));
-  Write(&packed, image.size() + 12, size);
-  // The digest is the program's own, over the packed bytes.
-  uint32_t digest = 0;
-  PayloadFile opened = OpenPayloadBytes(packed);
-  PayloadContainer c;
-  LocateContainer(opened, &c);
-  DigestContainer(opened, c, &digest);
-  ClosePayloadFile(opened);
-  Write(&packed, image.size() + kRecordDigestAt, digest);
-  return packed;
 }
 
 bool ReadScriptAsTheProgram(const std::string& script) {

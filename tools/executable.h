@@ -1,10 +1,13 @@
-// The setup program's file as the packing tools see it: where its image
-// ends (from its PE or ELF headers), whether it is signed, and what is
-// appended after the image.
+// The setup program's file as the tools see it: where its image ends (from
+// its PE or ELF headers), whether it is signed, and what is appended after
+// the image, all as the program's own reader finds them, with what is wrong
+// said in words.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "payload/container_writer.h"
 
 /// The end of an executable's image: the furthest byte that its headers
 /// account for (sections, segments, section headers, symbols), the
@@ -47,25 +50,6 @@ struct AppendedPayload {
 };
 
 AppendedPayload ReadAppendedPayload(const std::string& file);
-
-/// A packed program: image, then (withRecord) the integrity record, then
-/// zeros when aligned, then the script and its length in four bytes.
-/// alignForSigning makes the file's length a multiple of eight, so that a
-/// signing tool appends its certificate table without padding the file
-/// first (padding would end up where the program reads its trailer). The
-/// zeros stand between the image and the script, where the program never
-/// looks, so the script's bytes are exactly as given. The record's digest
-/// is the program's own digest of the result.
-std::string PackProgram(const std::string& image, const std::string& script,
-                        bool alignForSigning, bool withRecord = false);
-
-/// Sets a PE file's certificate-table entry; false when the file has no
-/// such entry. For tests that damage a signed program's entry.
-bool SetCertificateEntry(std::string* file, uint32_t at, uint32_t size);
-
-/// The smallest PE headers that carry a certificate-table entry (an empty
-/// one; no sections), PE32 or PE32+: a stand-in image for tests and fuzzers.
-std::string MinimalPeHeaders(bool pe32plus);
 
 /// Reads script bytes (a payload without its container) the way the program
 /// reads its own file: packs them into an in-memory program and runs

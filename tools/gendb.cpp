@@ -154,6 +154,31 @@ struct Drive {
   std::vector<Value> values;
 };
 
+// Spreads the values left of the budget over the drives, a stride apart,
+// each drive taking names it does not have yet.
+void SpreadValues(size_t valueBudget, std::vector<Drive>* drives) {
+  size_t used = 0;
+  for (const Drive& drive : *drives)
+    used += drive.values.size();
+  for (size_t step = 0; used < valueBudget; ++step) {
+    Drive& drive = (*drives)[(step * 577 + 3) % drives->size()];
+    size_t pick = step % 12;
+    Value value;
+    if (pick < 5) {
+      value = {kMediumLimits[pick], std::to_string(706 * (2 + step % 20))};
+    } else {
+      value = {kDriveExtras[pick - 5], std::to_string(step % 3)};
+    }
+    bool taken = false;
+    for (const Value& v : drive.values)
+      taken = taken || v.name == value.name;
+    if (taken)
+      continue;
+    drive.values.push_back(value);
+    ++used;
+  }
+}
+
 std::vector<Drive> Drives(const std::vector<std::string>& sets,
                           size_t valueBudget, size_t padding) {
   std::vector<Drive> drives;
@@ -194,28 +219,7 @@ std::vector<Drive> Drives(const std::vector<std::string>& sets,
       drives[d].values.push_back(
           {"Caps_WriteMaxSpeed", std::to_string(1385 * (4 + d % 12))});
   }
-  size_t used = 0;
-  for (const Drive& drive : drives)
-    used += drive.values.size();
-  // Spread the remaining values over the drives, a stride apart, each drive
-  // taking names it does not have yet.
-  for (size_t step = 0; used < valueBudget; ++step) {
-    Drive& drive = drives[(step * 577 + 3) % drives.size()];
-    size_t pick = step % 12;
-    Value value;
-    if (pick < 5) {
-      value = {kMediumLimits[pick], std::to_string(706 * (2 + step % 20))};
-    } else {
-      value = {kDriveExtras[pick - 5], std::to_string(step % 3)};
-    }
-    bool taken = false;
-    for (const Value& v : drive.values)
-      taken = taken || v.name == value.name;
-    if (taken)
-      continue;
-    drive.values.push_back(value);
-    ++used;
-  }
+  SpreadValues(valueBudget, &drives);
   return drives;
 }
 

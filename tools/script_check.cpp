@@ -8,7 +8,9 @@
 #include <map>
 
 #include "payload/payload_io_host.h"
+#include "platform/host/cp1252.h"
 #include "platform/host/controls.h"
+#include "platform/host/cp1252.h"
 #include "platform/host/hive_text.h"
 #include "platform/host/trace.h"
 #include "script/database.h"
@@ -121,10 +123,10 @@ bool DecodeUtf8(const std::string& bytes, size_t start, std::u32string* text,
 std::string AnsiToUtf8(const std::string& ansi, bool showControls = false) {
   std::u32string wide;
   for (unsigned char c : ansi)
-    wide.push_back(!showControls ? HostAnsiToWide(c)
+    wide.push_back(!showControls ? Cp1252ToWide(c)
                    : c < 0x20    ? 0x2400 + c
                    : c == 0x7f   ? 0x2421
-                                 : HostAnsiToWide(c));
+                                 : Cp1252ToWide(c));
   return ToUtf8(wide);
 }
 
@@ -452,12 +454,11 @@ void CheckIgnoredLines(Model* m) {
   }
 }
 
-// Keys named twice: repeated headers, and spellings of one key that differ
-// only in letter case among the script's own headers (not against keys
-// that every machine has). Counted over the whole script.
-void CheckKeyNames(Model* m) {
+// Spellings of one key that differ only in letter case among the script's
+// own headers (not against keys that every machine has): one finding for
+// each name spelt differently, counting the later headers that repeat it.
+void CheckSpellings(Model* m, const std::vector<size_t>& firstHeaders) {
   const ScriptRun& run = m->run;
-  std::map<std::string, size_t> firstHeader;  // folded key -> header
   // Folded prefix -> its first spelling, the header that wrote it, its
   // finding and how many later headers repeat the difference.
   struct Spelling {
@@ -467,32 +468,10 @@ void CheckKeyNames(Model* m) {
     size_t more = 0;
   };
   std::map<std::string, Spelling> spellings;
-  for (size_t i = 0; i < run.headers.size(); ++i) {
+  for (size_t i : firstHeaders) {
     const RunHeader& h = run.headers[i];
-    const std::string path = run.KeyPath(h);
-    const std::string key = FoldedKey(path);
-    if (key.empty() || h.close == std::string::npos)
-      continue;
-    auto seen = firstHeader.find(key);
-    if (seen != firstHeader.end()) {
-      const RunHeader& f = run.headers[seen->second];
-      std::string line = std::to_string(m->Line(f.open));
-      if (run.KeyPath(f) == path)
-        m->Warn(h.open,
-                "repeated header: the key was opened on line " + line +
-                    " already; their values merge",
-                "repeated-header");
-      else
-        m->Warn(h.open,
-                "names the same key as the header on line " + line +
-                    ", differing only in letter case; the registry keeps [" +
-                    m->KeyShown(f) + "]",
-                "letter-case");
-      continue;
-    }
-    firstHeader[key] = i;
     std::string prefix;
-    for (const auto& name : SplitPath(path)) {
+    for (const auto& name : SplitPath(run.KeyPath(h))) {
       prefix += "\\" + HostFoldName(name.second);
       auto spelled = spellings.emplace(prefix, Spelling{name.second, i});
       Spelling& first = spelled.first->second;
@@ -519,6 +498,42 @@ void CheckKeyNames(Model* m) {
           " (and in " + std::to_string(s.more) + " more header" +
           (s.more > 1 ? "s" : "") + ")";
   }
+}
+
+// Keys named twice: repeated headers, and headers that differ from an
+// earlier one only in letter case; then the spellings of their names.
+// Counted over the whole script.
+void CheckKeyNames(Model* m) {
+  const ScriptRun& run = m->run;
+  std::map<std::string, size_t> firstHeader;  // folded key -> header
+  std::vector<size_t> firsts;
+  for (size_t i = 0; i < run.headers.size(); ++i) {
+    const RunHeader& h = run.headers[i];
+    const std::string path = run.KeyPath(h);
+    const std::string key = FoldedKey(path);
+    if (key.empty() || h.close == std::string::npos)
+      continue;
+    auto seen = firstHeader.find(key);
+    if (seen == firstHeader.end()) {
+      firstHeader[key] = i;
+      firsts.push_back(i);
+      continue;
+    }
+    const RunHeader& f = run.headers[seen->second];
+    std::string line = std::to_string(m->Line(f.open));
+    if (run.KeyPath(f) == path)
+      m->Warn(h.open,
+              "repeated header: the key was opened on line " + line +
+                  " already; their values merge",
+              "repeated-header");
+    else
+      m->Warn(h.open,
+              "names the same key as the header on line " + line +
+                  ", differing only in letter case; the registry keeps [" +
+                  m->KeyShown(f) + "]",
+              "letter-case");
+  }
+  CheckSpellings(m, firsts);
 }
 
 // The key a header names, as 64-bit Windows resolves a path through
@@ -899,7 +914,6 @@ std::string VersionShown(const CheckReport& report) {
 
 void ResetMachine() {
   HostRegistryReset();
-  HostRegistryKeepJournal(false);
 }
 
 CheckReport CheckScript(const SourceScript& script) {
@@ -967,41 +981,31 @@ int InstallScript(const SourceScript& script, bool* hasVersion,
 
 InstalledTree ReadInstalledTree() {
   InstalledTree tree;
-  const std::string text = HostRegistryExport();
-  HiveReader reader{text};
-  HiveLine line;
-  std::string error;
-  TreeKey* key = nullptr;
-  std::string folded;
-  while (ReadHiveLine(&reader, &line, &error)) {
-    if (line.kind == HiveLine::kKey) {
-      const std::string path = HivePath(line);
-      folded = HostFoldName(path);
-      key = &tree[folded];
-      auto source = g_source.keys.find(folded);
-      key->path = source == g_source.keys.end() ? VisibleName(path)
-                                                : source->second.first;
-      key->line = source == g_source.keys.end() ? 0 : source->second.second;
-      continue;
-    }
-    const HiveValue& v = line.value;
-    std::string shown;
-    if (v.type == REG_SZ && !v.data.empty() &&
-        v.data.find('\0') == v.data.size() - 1) {
-      shown = "\"" + VisibleName(v.data.substr(0, v.data.size() - 1)) + "\"";
-    } else {
-      std::string written;  // the hive's own form of other types
-      AppendHiveValue(&written, v.name, v.type, v.data);
-      shown = written.substr(written.find("\"=") + 2);
-      shown.pop_back();
-    }
-    TreeValue& value = key->values[HostFoldName(v.name)];
-    value.shown = "\"" + VisibleName(v.name) + "\"=" + shown;
-    value.data = shown;
-    auto source = g_source.values.find({folded, HostFoldName(v.name)});
-    if (source != g_source.values.end()) {
-      value.written = source->second.first;
-      value.line = source->second.second;
+  for (const auto& [folded, stored] : HostRegistryTree()) {
+    TreeKey& key = tree[folded];
+    auto source = g_source.keys.find(folded);
+    key.path = source == g_source.keys.end() ? VisibleName(stored.path)
+                                             : source->second.first;
+    key.line = source == g_source.keys.end() ? 0 : source->second.second;
+    for (const auto& [name, v] : stored.values) {
+      std::string shown;
+      if (v.type == REG_SZ && !v.data.empty() &&
+          v.data.find('\0') == v.data.size() - 1) {
+        shown = "\"" + VisibleName(v.data.substr(0, v.data.size() - 1)) + "\"";
+      } else {
+        std::string written;  // the hive's own form of other types
+        AppendHiveValue(&written, v.name, v.type, v.data);
+        shown = written.substr(written.find("\"=") + 2);
+        shown.pop_back();
+      }
+      TreeValue& value = key.values[name];
+      value.shown = "\"" + VisibleName(v.name) + "\"=" + shown;
+      value.data = shown;
+      auto line = g_source.values.find({folded, name});
+      if (line != g_source.values.end()) {
+        value.written = line->second.first;
+        value.line = line->second.second;
+      }
     }
   }
   return tree;

@@ -1,7 +1,7 @@
 // Controls of the host stand-in registry, for the tests and the fuzzers: a
 // fresh machine, keys that deny access, a registry that refuses everything,
-// and what a test counts. The native entry uses only the reset, through its
-// hive file.
+// and what a test counts. The native program's hive file uses the reset and
+// the refusal (for a hive it cannot read).
 #pragma once
 
 #include <stddef.h>

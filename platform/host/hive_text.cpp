@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "platform/host/cp1252.h"
 #include "platform/host/tree.h"
 
 using stand_in::Key;
@@ -325,4 +326,55 @@ bool HostRegistryImport(const std::string& text, std::string* error) {
   stand_in::AdoptTree(std::move(localMachine), std::move(currentUser));
   g_size_hint = text.size();
   return true;
+}
+
+std::string HostKeyPath(HKEY root, const char* subKey) {
+  std::string path = root == HKEY_CURRENT_USER ? stand_in::CurrentUser()->name
+                                               : stand_in::LocalMachine()->name;
+  if (root == HKEY_CLASSES_ROOT)
+    path += "\\SOFTWARE\\Classes";
+  for (const char* p = subKey;;) {
+    std::string_view name = stand_in::NextName(&p);
+    if (name.empty())
+      return path;
+    path += "\\";
+    path += name;
+  }
+}
+
+bool HostKeyIsUnder(const std::string& path, const std::string& top) {
+  if (path.size() < top.size() ||
+      (path.size() > top.size() && path[top.size()] != '\\'))
+    return false;
+  std::string_view head(path.data(), top.size());
+  return !stand_in::FoldedLess()(head, top) &&
+         !stand_in::FoldedLess()(top, head);
+}
+
+bool ReadHiveTree(const std::string& text, HiveTree* tree, std::string* error) {
+  HiveReader reader{text};
+  HiveLine line;
+  HiveKey* key = nullptr;
+  error->clear();
+  while (ReadHiveLine(&reader, &line, error)) {
+    if (line.kind == HiveLine::kKey) {
+      const std::string path = HivePath(line);
+      key = &(*tree)[HostFoldName(path)];
+      key->path = path;
+    } else if (key) {
+      std::string name = HostFoldName(line.value.name);
+      key->values[name] = std::move(line.value);
+    } else {
+      *error = "line " + std::to_string(reader.line) + ": a value before any key";
+      return false;
+    }
+  }
+  return error->empty();
+}
+
+HiveTree HostRegistryTree() {
+  HiveTree tree;
+  std::string error;
+  ReadHiveTree(HostRegistryExport(), &tree, &error);
+  return tree;
 }

@@ -15,6 +15,7 @@
 
 #include <stddef.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,31 @@ struct HiveReader {
   size_t pos = 0;
   size_t line = 0;  // the number of the line last read
 };
+
+/// The full path of root\subKey as the registry names it (empty names
+/// skipped, as Wine does), in the spelling given; nothing is looked up or
+/// made.
+std::string HostKeyPath(HKEY root, const char* subKey);
+
+/// Whether a full key path names top or a key below it, its names compared
+/// as the registry compares them.
+bool HostKeyIsUnder(const std::string& path, const std::string& top);
+
+/// A registry read back from its text form: each key by its full path
+/// folded as the registry compares it (HostFoldName), with its path as
+/// stored and its values by folded name.
+struct HiveKey {
+  std::string path;
+  std::map<std::string, HiveValue> values;
+};
+using HiveTree = std::map<std::string, HiveKey>;
+
+/// Reads a whole text; false with error naming the line at a malformed
+/// one (what was read before it stays in tree).
+bool ReadHiveTree(const std::string& text, HiveTree* tree, std::string* error);
+
+/// The stand-in registry as it stands, read back.
+HiveTree HostRegistryTree();
 
 /// Reads the next key or value line, passing over comments. False at the
 /// end of the text (error empty), and false with error naming the line at a

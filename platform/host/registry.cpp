@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/host/controls.h"
+#include "platform/host/cp1252.h"
 #include "platform/host/platform.h"
 #include "platform/host/trace.h"
 #include "platform/host/tree.h"
@@ -26,6 +27,7 @@
 
 using stand_in::FoldedLess;
 using stand_in::Key;
+using stand_in::NextName;
 
 // A handle: the key it names and the access it was opened with. Handles
 // are recycled, never freed, so that a closed one is still safe to look at.
@@ -41,8 +43,6 @@ std::unique_ptr<Key> g_local_machine, g_current_user;
 std::deque<HKEY__> g_handles;  // every handle made
 std::vector<HKEY> g_free_handles;
 std::map<Key*, std::unique_ptr<Key>> g_orphans;  // deleted, still named
-std::vector<std::string> g_journal;
-bool g_keep_journal = true;
 std::vector<HostRegistryCall> g_calls;
 bool g_trace_calls = false;
 uint64_t g_generation = 0;
@@ -50,21 +50,6 @@ bool g_unavailable = false;
 DWORD g_platform_id = VER_PLATFORM_WIN32_NT;
 bool g_shell_library_present = true;
 
-// Upper case for Windows-1252: a-z, the accented small letters 0xE0-0xFE
-// (but not the division sign 0xF7), and the four small letters of the
-// 0x80-0x9F block (s and z with caron, oe, y with diaeresis).
-struct FoldTable {
-  unsigned char upper[256];
-  FoldTable() {
-    for (int c = 0; c < 256; ++c)
-      upper[c] = static_cast<unsigned char>(
-          (c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)
-              ? c - 0x20
-              : c == 0x9A || c == 0x9C || c == 0x9E ? c - 0x10
-              : c == 0xFF                           ? 0x9F
-                                                    : c);
-  }
-} const kFold;
 
 std::string FullPath(const Key* key) {
   std::string path = key->name;
@@ -73,9 +58,13 @@ std::string FullPath(const Key* key) {
   return path;
 }
 
-void Journal(const char* what, const Key* key) {
-  if (g_keep_journal)
-    g_journal.push_back(what + FullPath(key));
+// Records a key deleted, when the trace is on.
+void TraceDeletion(const Key* key) {
+  if (g_trace_calls)
+    g_calls.push_back(HostRegistryCall{HostRegistryCall::kDeleteKey, nullptr,
+                                       reinterpret_cast<uintptr_t>(key), false,
+                                       FullPath(key), ERROR_SUCCESS, nullptr,
+                                       0, std::string()});
 }
 
 Key* ClassesRoot() {
@@ -108,17 +97,6 @@ LONG Resolve(HKEY handle, REGSAM required, Key** key,
     *granted = access;
   return (access & required) == required ? ERROR_SUCCESS
                                          : ERROR_ACCESS_DENIED;
-}
-
-// The next name of a subkey path at *p, and *p past it. Like Wine, empty
-// names between two backslashes and trailing backslashes are skipped.
-std::string_view NextName(const char** p) {
-  while (**p == '\\')
-    ++*p;
-  size_t length = strcspn(*p, "\\");
-  std::string_view name(*p, length);
-  *p += length;
-  return name;
 }
 
 // Follows handle\subKey as far as it exists: key becomes the deepest
@@ -190,7 +168,7 @@ LONG DeleteTree(Key* top, bool stopAtDenied) {
       key = key->children.begin()->second.get();
       continue;
     }
-    Journal("delete ", key);
+    TraceDeletion(key);
     Key* parent = key->parent;
     auto entry = parent->children.find(key->name);
     std::unique_ptr<Key> owned = std::move(entry->second);
@@ -248,7 +226,6 @@ LONG CreateKey(HKEY handle, LPCSTR subKey, Key** key, bool* made) {
     return ERROR_INVALID_PARAMETER;
   for (std::string_view name; !(name = NextName(&rest)).empty();) {
     *key = stand_in::Child(*key, name, true);
-    Journal("create ", *key);
   }
   g_generation += newLevels > 0;
   *made = newLevels > 0;
@@ -272,8 +249,8 @@ Key* CurrentUser() {
 bool FoldedLess::operator()(std::string_view a, std::string_view b) const {
   size_t common = a.size() < b.size() ? a.size() : b.size();
   for (size_t i = 0; i < common; ++i) {
-    unsigned char x = kFold.upper[static_cast<unsigned char>(a[i])];
-    unsigned char y = kFold.upper[static_cast<unsigned char>(b[i])];
+    unsigned char x = Cp1252Fold(static_cast<unsigned char>(a[i]));
+    unsigned char y = Cp1252Fold(static_cast<unsigned char>(b[i]));
     if (x != y)
       return x < y;
   }
@@ -289,6 +266,15 @@ typename Map::iterator Place(Map& map, std::string_view name) {
   if (map.empty() || less(map.rbegin()->first, name))
     return map.end();
   return less(name, map.begin()->first) ? map.begin() : map.lower_bound(name);
+}
+
+std::string_view NextName(const char** p) {
+  while (**p == '\\')
+    ++*p;
+  size_t length = strcspn(*p, "\\");
+  std::string_view name(*p, length);
+  *p += length;
+  return name;
 }
 
 Key* Child(const Key* parent, std::string_view name, bool create) {
@@ -321,7 +307,6 @@ void AdoptTree(std::unique_ptr<Key> localMachine,
   g_orphans.clear();
   g_local_machine = std::move(localMachine);
   g_current_user = std::move(currentUser);
-  g_journal.clear();
   g_calls.clear();
   g_unavailable = false;
   g_generation++;
@@ -520,15 +505,6 @@ uint64_t HostRegistryGeneration() {
   return g_generation;
 }
 
-void HostRegistryKeepJournal(bool keep) {
-  g_keep_journal = keep;
-  g_journal.clear();
-}
-
-const std::vector<std::string>& HostRegistryJournal() {
-  return g_journal;
-}
-
 void HostRegistryTraceCalls(bool trace) {
   g_trace_calls = trace;
   g_calls.clear();
@@ -536,34 +512,6 @@ void HostRegistryTraceCalls(bool trace) {
 
 const std::vector<HostRegistryCall>& HostRegistryCalls() {
   return g_calls;
-}
-
-std::string HostFoldName(const std::string& name) {
-  std::string folded = name;
-  for (char& c : folded)
-    c = static_cast<char>(kFold.upper[static_cast<unsigned char>(c)]);
-  return folded;
-}
-
-std::string HostKeyPath(HKEY root, const char* subKey) {
-  std::string path = root == HKEY_CURRENT_USER   ? g_current_user->name
-                     : root == HKEY_CLASSES_ROOT ? FullPath(ClassesRoot())
-                                                 : g_local_machine->name;
-  for (const char* p = subKey;;) {
-    std::string_view name = NextName(&p);
-    if (name.empty())
-      return path;
-    path += "\\";
-    path += name;
-  }
-}
-
-bool HostKeyIsUnder(const std::string& path, const std::string& top) {
-  if (path.size() < top.size() ||
-      (path.size() > top.size() && path[top.size()] != '\\'))
-    return false;
-  std::string_view head(path.data(), top.size());
-  return !FoldedLess()(head, top) && !FoldedLess()(top, head);
 }
 
 void HostSetPlatformId(DWORD platformId) {

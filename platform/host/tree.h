@@ -56,6 +56,10 @@ struct Key {
 Key* LocalMachine();
 Key* CurrentUser();
 
+/// The next name of a subkey path at *p, and *p past it. Like Wine, empty
+/// names between two backslashes and trailing backslashes are skipped.
+std::string_view NextName(const char** p);
+
 /// The child of that name, made if create is set and there is none (the
 /// caller has checked the limits); null if there is none.
 Key* Child(const Key* parent, std::string_view name, bool create = false);

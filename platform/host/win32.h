@@ -15,7 +15,6 @@ typedef int BOOL;
 typedef uint8_t BYTE;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
-typedef LONG LSTATUS;
 typedef unsigned int UINT;
 typedef DWORD REGSAM;
 typedef char16_t WCHAR;
@@ -59,7 +58,6 @@ typedef struct _OSVERSIONINFOA {
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
-#define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_BAD_PATHNAME 161L
 #define ERROR_MORE_DATA 234L
@@ -67,22 +65,18 @@ typedef struct _OSVERSIONINFOA {
 #define ERROR_KEY_DELETED 1018L
 
 #define DELETE 0x00010000L
-#define READ_CONTROL 0x00020000L
 #define KEY_QUERY_VALUE 0x0001
 #define KEY_SET_VALUE 0x0002
 #define KEY_CREATE_SUB_KEY 0x0004
 #define KEY_ENUMERATE_SUB_KEYS 0x0008
-#define KEY_NOTIFY 0x0010
 #define KEY_READ 0x20019
 #define KEY_WRITE 0x20006
 #define KEY_ALL_ACCESS 0xF003F
 
 #define REG_NONE 0
 #define REG_SZ 1
-#define REG_EXPAND_SZ 2
 #define REG_BINARY 3
 #define REG_DWORD 4
-#define REG_MULTI_SZ 7
 #define REG_OPTION_NON_VOLATILE 0
 #define REG_CREATED_NEW_KEY 1
 #define REG_OPENED_EXISTING_KEY 2
