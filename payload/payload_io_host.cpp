@@ -1,13 +1,13 @@
-// Payload file calls on a POSIX host. Paths are byte strings; the wide form
-// holds one byte per code unit, so any path survives the round trip. The
-// ANSI code page is Windows-1252 (platform/host/cp1252.h).
+// Payload file calls of the stand-in: the native program's on hosts without
+// Windows, and drvdb's everywhere, which reads programs it holds in memory.
+// Paths are byte strings; the wide form holds one byte per code unit, so
+// any path survives the round trip. The ANSI code page is Windows-1252
+// (platform/host/cp1252.h).
 
-#include <errno.h>
-#include <fcntl.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "payload/payload.h"
@@ -18,11 +18,19 @@
 namespace {
 
 struct HostFile {
-  int fd;                     // -1 for the in-memory image
-  const std::string* memory;  // the in-memory image, or null
+  std::ifstream disk;         // a file on disk, unless
+  const std::string* memory;  // the in-memory image
   uint64_t position;
   uint64_t size;              // of the in-memory image
 };
+
+PayloadFile InMemory(const std::string* bytes, uint64_t size) {
+  HostFile* file = new HostFile;
+  file->memory = bytes;
+  file->position = 0;
+  file->size = size;
+  return file;
+}
 
 bool g_has_image = false;
 int g_failing_conversion = 0;  // counts down to the conversion that fails
@@ -33,7 +41,7 @@ std::string ExecutablePath() {
   if (g_has_image)
     return g_image_path;
   std::error_code error;
-  return std::filesystem::read_symlink("/proc/self/exe", error);
+  return std::filesystem::read_symlink("/proc/self/exe", error).string();
 }
 
 // Like GetModuleFileName: a path that does not fit is cut to capacity
@@ -60,19 +68,26 @@ PayloadFile OpenPath(const Char* wide) {
     path.push_back(static_cast<char>(*wide));
   }
   if (g_has_image && path == g_image_path)
-    return new HostFile{-1, &g_image, 0, g_image.size()};
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0)
+    return InMemory(&g_image, g_image.size());
+  HostFile* file = new HostFile;
+  file->memory = nullptr;
+  file->position = 0;
+  file->disk.open(path, std::ios::binary);
+  if (!file->disk) {
+    delete file;
     return nullptr;
-  return new HostFile{fd, nullptr, 0, 0};
+  }
+  return file;
 }
 
-uint64_t FileSize(const HostFile* file, bool* ok) {
+uint64_t FileSize(HostFile* file, bool* ok) {
   if (file->memory) {
     *ok = true;
     return file->size;
   }
-  off_t end = lseek(file->fd, 0, SEEK_END);
+  file->disk.clear();
+  file->disk.seekg(0, std::ios::end);
+  std::streamoff end = file->disk.tellg();
   *ok = end >= 0;
   return static_cast<uint64_t>(end);
 }
@@ -97,7 +112,7 @@ void HostClearModuleImage() {
 }
 
 PayloadFile OpenPayloadBytes(const std::string& bytes, size_t size) {
-  return new HostFile{-1, &bytes, 0, size < bytes.size() ? size : bytes.size()};
+  return InMemory(&bytes, size < bytes.size() ? size : bytes.size());
 }
 
 DWORD ModuleFileNameW(WCHAR* buffer, DWORD capacity) {
@@ -144,25 +159,17 @@ bool ReadPayloadFile(PayloadFile handle, void* buffer, uint32_t size) {
     file->position += size;
     return true;
   }
-  uint32_t done = 0;
-  while (done < size) {
-    ssize_t n = pread(file->fd, out + done, size - done,
-                      static_cast<off_t>(file->position + done));
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return false;
-    done += static_cast<uint32_t>(n);
-  }
+  file->disk.clear();
+  file->disk.seekg(static_cast<std::streamoff>(file->position));
+  file->disk.read(out, static_cast<std::streamsize>(size));
+  if (!file->disk || file->disk.gcount() != static_cast<std::streamsize>(size))
+    return false;
   file->position += size;
   return true;
 }
 
 void ClosePayloadFile(PayloadFile handle) {
-  HostFile* file = static_cast<HostFile*>(handle);
-  if (file->fd >= 0)
-    close(file->fd);
-  delete file;
+  delete static_cast<HostFile*>(handle);
 }
 
 int ConvertWideToAnsi(const WCHAR* wide, char* ansi, int capacity) {

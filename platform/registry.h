@@ -1,12 +1,13 @@
 // Registry operations and the platform family test.
 //
 // On Windows these are the real Win32 functions from <windows.h>. On other
-// hosts platform/host/win32.h declares a stand-in with the same names, types
-// and meanings: an in-memory registry, a chosen platform family and the
-// shell library's tree deletion.
+// hosts, and in drvdb's engine everywhere (built with DRVSETUP_STAND_IN, so
+// that the tool never touches a machine's registry), platform/host/win32.h
+// declares a stand-in with the same names, types and meanings: an in-memory
+// registry, a chosen platform family and the shell library's tree deletion.
 #pragma once
 
-#ifdef _WIN32
+#if defined(_WIN32) && !defined(DRVSETUP_STAND_IN)
 #include <windows.h>
 #else
 #include "platform/host/win32.h"

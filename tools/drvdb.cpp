@@ -5,11 +5,8 @@
 // machine. `drvdb --help` lists every command, option and exit status.
 
 #include <stdio.h>
-#include <sys/stat.h>
 
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -21,7 +18,7 @@
 #include "script/database.h"
 #include "setup/setup_run.h"
 #include "tools/executable.h"
-#include "tools/output.h"
+#include "tools/tool_platform.h"
 #include "tools/script_check.h"
 
 namespace {
@@ -176,19 +173,17 @@ int CheckOutput(const std::string& command, const std::string& out,
 
 // Reads a whole input file; on failure says why on stderr.
 int ReadInput(const std::string& path, std::string* bytes) {
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0)
-    return Fail(kExitMissing, path + ": no such file");
-  if (!S_ISREG(info.st_mode))
-    return Fail(kExitNotAFile, path + ": not a regular file");
-  std::ifstream in(path, std::ios::binary);
-  if (!in)
-    return Fail(kExitUnreadable, path + ": cannot be read");
-  bytes->assign(std::istreambuf_iterator<char>(in),
-                std::istreambuf_iterator<char>());
-  if (in.bad())
-    return Fail(kExitUnreadable, path + ": cannot be read");
-  return kExitOk;
+  switch (ReadInputFile(path, bytes)) {
+    case InputProblem::kNone:
+      return kExitOk;
+    case InputProblem::kMissing:
+      return Fail(kExitMissing, path + ": no such file");
+    case InputProblem::kNotAFile:
+      return Fail(kExitNotAFile, path + ": not a regular file");
+    case InputProblem::kUnreadable:
+      break;
+  }
+  return Fail(kExitUnreadable, path + ": cannot be read");
 }
 
 int PayloadStatus(const AppendedPayload& payload) {
@@ -798,7 +793,8 @@ int Diff(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  PrepareStandardStreams();
+  std::vector<std::string> args = ToolArguments(argc, argv);
   if (args.empty())
     return Usage("no command given");
   std::string command = args[0];

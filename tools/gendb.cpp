@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "tools/utf16.h"
-#include "tools/output.h"
+#include "tools/tool_platform.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/output.h"
+#include "tools/tool_platform.h"
 
 namespace {
 

@@ -129,13 +129,18 @@ bool Save(std::string* error) {
     *error = SystemError(temporary);
     return false;
   }
-  if (!HostRegistryWrite(fd, "; drvsetup registry hive\n") || fsync(fd) != 0) {
+  FILE* file = fdopen(fd, "w");
+  if (!file || !HostRegistryWrite(file, "; drvsetup registry hive\n") ||
+      fsync(fd) != 0) {
     *error = SystemError(temporary);
-    close(fd);
+    if (file)
+      fclose(file);
+    else
+      close(fd);
     unlink(temporary.c_str());
     return false;
   }
-  close(fd);
+  fclose(file);
   if (rename(temporary.c_str(), g_path.c_str()) != 0) {
     *error = SystemError(g_path);
     unlink(temporary.c_str());

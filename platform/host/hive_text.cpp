@@ -2,9 +2,8 @@
 
 #include "platform/host/hive_text.h"
 
-#include <errno.h>
+#include <stdio.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <algorithm>
 
@@ -143,24 +142,19 @@ bool ParseValue(std::string_view line, HiveValue* value) {
 
 // Hands the text to a file as it grows, when there is one, so that the
 // whole text is never held at once. False when the file refuses it.
-bool Flush(std::string* out, int fd, bool all) {
-  if (fd < 0 || (!all && out->size() < (1u << 20)))
+bool Flush(std::string* out, FILE* file, bool all) {
+  if (!file || (!all && out->size() < (1u << 20)))
     return true;
-  for (size_t done = 0; done < out->size();) {
-    ssize_t n = write(fd, out->data() + done, out->size() - done);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return false;
-    done += static_cast<size_t>(n);
-  }
+  if (fwrite(out->data(), 1, out->size(), file) != out->size())
+    return false;
   out->clear();
   return true;
 }
 
 // Parents before children, with one path buffer that grows and shrinks by
 // one name at a time.
-bool ExportTree(const Key* key, std::string* path, std::string* out, int fd) {
+bool ExportTree(const Key* key, std::string* path, std::string* out,
+                FILE* file) {
   const size_t parentSize = path->size();
   if (key->parent)
     path->push_back('\\');
@@ -168,20 +162,20 @@ bool ExportTree(const Key* key, std::string* path, std::string* out, int fd) {
   *out += "[" + *path + "]\n";
   for (const auto& value : key->values)
     AppendHiveValue(out, value.first, value.second.type, value.second.data);
-  if (!Flush(out, fd, false))
+  if (!Flush(out, file, false))
     return false;
   for (const auto& child : key->children)
-    if (!ExportTree(child.second.get(), path, out, fd))
+    if (!ExportTree(child.second.get(), path, out, file))
       return false;
   path->resize(parentSize);
   return true;
 }
 
 // Both roots.
-bool ExportRegistry(std::string* out, int fd) {
+bool ExportRegistry(std::string* out, FILE* file) {
   std::string path;
-  return ExportTree(stand_in::LocalMachine(), &path, out, fd) &&
-         ExportTree(stand_in::CurrentUser(), &path, out, fd);
+  return ExportTree(stand_in::LocalMachine(), &path, out, file) &&
+         ExportTree(stand_in::CurrentUser(), &path, out, file);
 }
 
 size_t g_size_hint = 0;  // the size of the text last loaded or written
@@ -276,15 +270,16 @@ void AppendHiveValue(std::string* out, const std::string& name, DWORD type,
 std::string HostRegistryExport() {
   std::string out;
   out.reserve(g_size_hint + g_size_hint / 8 + 4096);
-  ExportRegistry(&out, -1);
+  ExportRegistry(&out, nullptr);
   g_size_hint = out.size();
   return out;
 }
 
-bool HostRegistryWrite(int fd, const std::string& header) {
+bool HostRegistryWrite(FILE* file, const std::string& header) {
   std::string out = header;
   out.reserve((1u << 20) + 65536);
-  return ExportRegistry(&out, fd) && Flush(&out, fd, true);
+  return ExportRegistry(&out, file) && Flush(&out, file, true) &&
+         fflush(file) == 0;
 }
 
 bool HostRegistryImport(const std::string& text, std::string* error) {

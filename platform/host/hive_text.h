@@ -14,6 +14,7 @@
 #pragma once
 
 #include <stddef.h>
+#include <stdio.h>
 
 #include <map>
 #include <string>
@@ -80,9 +81,9 @@ void AppendHiveValue(std::string* out, const std::string& name, DWORD type,
 /// The whole registry in the hive's text form.
 std::string HostRegistryExport();
 
-/// Writes header and then the same text to a file, a megabyte at a time.
-/// False when a write fails.
-bool HostRegistryWrite(int fd, const std::string& header);
+/// Writes header and then the same text to a file, a megabyte at a time,
+/// and flushes it. False when a write fails.
+bool HostRegistryWrite(FILE* file, const std::string& header);
 
 /// Replaces the whole registry with the one that text describes. Refuses
 /// what the registry itself would refuse (a key more than 512 levels deep, a

@@ -31,7 +31,7 @@ using stand_in::NextName;
 
 // A handle: the key it names and the access it was opened with. Handles
 // are recycled, never freed, so that a closed one is still safe to look at.
-struct HKEY__ {
+struct HostKeyHandle {
   Key* key;
   REGSAM access;
   bool open;
@@ -40,7 +40,7 @@ struct HKEY__ {
 namespace {
 
 std::unique_ptr<Key> g_local_machine, g_current_user;
-std::deque<HKEY__> g_handles;  // every handle made
+std::deque<HostKeyHandle> g_handles;  // every handle made
 std::vector<HKEY> g_free_handles;
 std::map<Key*, std::unique_ptr<Key>> g_orphans;  // deleted, still named
 std::vector<HostRegistryCall> g_calls;
@@ -151,7 +151,7 @@ HKEY NewHandle(Key* key, REGSAM access) {
   }
   HKEY handle = g_free_handles.back();
   g_free_handles.pop_back();
-  *handle = HKEY__{key, access, true};
+  *handle = HostKeyHandle{key, access, true};
   ++key->handles;
   return handle;
 }
@@ -300,7 +300,7 @@ std::unique_ptr<Key> NewRoot(const char* name) {
 void AdoptTree(std::unique_ptr<Key> localMachine,
                std::unique_ptr<Key> currentUser) {
   g_free_handles.clear();
-  for (HKEY__& handle : g_handles) {
+  for (HostKeyHandle& handle : g_handles) {
     handle.open = false;
     g_free_handles.push_back(&handle);
   }

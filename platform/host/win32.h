@@ -1,9 +1,14 @@
-// The Win32 names this program uses, for hosts without Windows.
+// The Win32 names this program uses, for the stand-in: hosts without
+// Windows, and drvdb on every host.
 //
 // Types, constants and functions keep their Windows spelling and meaning so
 // that the program's code is the same on every target. The functions are
-// implemented by the stand-in in registry.cpp beside this file; the
-// headers beside it give the host its controls, one header per role.
+// implemented by the stand-in beside this file (registry.cpp, mutex.cpp);
+// the headers beside it give the host its controls, one header per role.
+// No translation unit includes both this and <windows.h>, and no name here
+// is one that Windows gives linkage to: the structures have tags of their
+// own and the functions C++ linkage, so drvdb.exe carries the stand-in
+// beside the real API without the two ever meeting.
 #pragma once
 
 #include <stddef.h>
@@ -26,22 +31,22 @@ typedef char* LPSTR;
 
 typedef void* HANDLE;
 
-struct HKEY__;
-typedef HKEY__* HKEY;
+struct HostKeyHandle;
+typedef HostKeyHandle* HKEY;
 typedef HKEY* PHKEY;
 
-typedef struct _FILETIME {
+typedef struct HostFileTime {
   DWORD dwLowDateTime;
   DWORD dwHighDateTime;
 } FILETIME, *PFILETIME;
 
-typedef struct _SECURITY_ATTRIBUTES {
+typedef struct HostSecurityAttributes {
   DWORD nLength;
   void* lpSecurityDescriptor;
   BOOL bInheritHandle;
 } SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
-typedef struct _OSVERSIONINFOA {
+typedef struct HostVersionInfo {
   DWORD dwOSVersionInfoSize;
   DWORD dwMajorVersion;
   DWORD dwMinorVersion;

@@ -1,10 +1,23 @@
-// Where the tools write what they make: never over one of their inputs,
-// "-" for standard output, and a file replaced whole or not at all.
-// POSIX hosts: output_posix.cpp.
+// What the tools ask of the platform: their arguments, the files they read,
+// and where they write what they make (never over one of their inputs, "-"
+// for standard output, a file replaced whole or not at all). POSIX hosts:
+// tool_platform_posix.cpp; Windows: tool_platform_win32.cpp.
 #pragma once
 
 #include <string>
 #include <vector>
+
+/// The arguments after the program's name, as UTF-8 (on Windows, from the
+/// wide command line, converted once).
+std::vector<std::string> ToolArguments(int argc, char** argv);
+
+/// Readies standard output and standard error for UTF-8 text.
+void PrepareStandardStreams();
+
+enum class InputProblem { kNone, kMissing, kNotAFile, kUnreadable };
+
+/// Reads a whole file (a UTF-8 path); what is wrong when it cannot.
+InputProblem ReadInputFile(const std::string& path, std::string* bytes);
 
 /// The input among inputs that path names (the same file by any name: hard
 /// and symbolic links included), or "" when it names none of them.

@@ -1,4 +1,4 @@
-#include "tools/output.h"
+#include "tools/tool_platform.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -8,7 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <iostream>
+#include <iterator>
 
 namespace {
 
@@ -65,30 +67,51 @@ bool WriteAll(int fd, const std::string& bytes) {
   return true;
 }
 
+// Says what could not be done, the same way on every platform.
 bool Fail(const char* tool, const std::string& what) {
-  std::cerr << tool << ": " << what << ": " << strerror(errno) << "\n";
+  std::cerr << tool << ": " << what << "\n";
   return false;
 }
 
-// A new file beside target, replaced over it once it is whole.
+// A new file beside target, replaced over it once it is whole; failures
+// name the path as given.
 bool ReplaceAtomically(const char* tool, const std::string& target,
-                       const std::string& bytes, mode_t mode) {
+                       const std::string& path, const std::string& bytes,
+                       mode_t mode) {
   std::string temporary = target + ".tmp-XXXXXX";
   int fd = mkstemp(&temporary[0]);  // a fresh name: never an existing file
   if (fd < 0)
-    return Fail(tool, "cannot write beside " + target);
+    return Fail(tool, "cannot write " + path);
   bool ok = WriteAll(fd, bytes) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
   ok = close(fd) == 0 && ok;
   if (!ok || rename(temporary.c_str(), target.c_str()) != 0) {
-    int saved = errno;
     unlink(temporary.c_str());
-    errno = saved;
-    return Fail(tool, (ok ? "cannot replace " : "cannot write ") + target);
+    return Fail(tool, (ok ? "cannot replace " : "cannot write ") + path);
   }
   return true;
 }
 
 }  // namespace
+
+std::vector<std::string> ToolArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+void PrepareStandardStreams() {}
+
+InputProblem ReadInputFile(const std::string& path, std::string* bytes) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0)
+    return InputProblem::kMissing;
+  if (!S_ISREG(info.st_mode))
+    return InputProblem::kNotAFile;
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    return InputProblem::kUnreadable;
+  bytes->assign(std::istreambuf_iterator<char>(in),
+                std::istreambuf_iterator<char>());
+  return in.bad() ? InputProblem::kUnreadable : InputProblem::kNone;
+}
 
 std::string SameFileAs(const std::string& path,
                        const std::vector<std::string>& inputs) {
@@ -114,10 +137,8 @@ bool WriteOutput(const char* tool, const std::string& path,
     return WriteAll(own, bytes) || Fail(tool, "cannot write " + path);
   struct stat info;
   if (stat(target.c_str(), &info) == 0) {
-    if (S_ISDIR(info.st_mode)) {
-      errno = EISDIR;
-      return Fail(tool, "cannot write " + path);
-    }
+    if (S_ISDIR(info.st_mode))
+      return Fail(tool, "cannot write " + path + ": a folder");
     if (!S_ISREG(info.st_mode)) {  // a FIFO or a device: written as it is
       int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC);
       if (fd < 0)
@@ -126,7 +147,7 @@ bool WriteOutput(const char* tool, const std::string& path,
       ok = close(fd) == 0 && ok;
       return ok || Fail(tool, "cannot write " + path);
     }
-    return ReplaceAtomically(tool, target, bytes, info.st_mode & 07777);
+    return ReplaceAtomically(tool, target, path, bytes, info.st_mode & 07777);
   }
   mode_t mask = umask(0);
   umask(mask);
@@ -134,5 +155,5 @@ bool WriteOutput(const char* tool, const std::string& path,
   struct stat from;
   if (!modeFrom.empty() && stat(modeFrom.c_str(), &from) == 0)
     mode = from.st_mode & 07777;
-  return ReplaceAtomically(tool, target, bytes, mode);
+  return ReplaceAtomically(tool, target, path, bytes, mode);
 }

@@ -1,0 +1,193 @@
+// The tools' arguments and files on Windows: the wide command line and wide
+// paths, converted from and to UTF-8 here alone, and outputs replaced with
+// MoveFileExW.
+
+#include "tools/tool_platform.h"
+
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+#include <stdio.h>
+
+#include <iostream>
+
+namespace {
+
+std::wstring Wide(const std::string& utf8) {
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(),
+                              static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                      &wide[0], n);
+  return wide;
+}
+
+std::string Utf8(const wchar_t* wide) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr,
+                              nullptr);
+  std::string utf8(n > 0 ? static_cast<size_t>(n) - 1 : 0, '\0');
+  if (n > 1)
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, &utf8[0], n, nullptr, nullptr);
+  return utf8;
+}
+
+// A file opened for its identity or for reading; INVALID_HANDLE_VALUE when
+// it cannot be.
+HANDLE Open(const std::string& path, DWORD access) {
+  return CreateFileW(Wide(path).c_str(), access,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                     nullptr);
+}
+
+bool Identity(const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
+  HANDLE file = Open(path, 0);
+  if (file == INVALID_HANDLE_VALUE)
+    return false;
+  bool ok = GetFileInformationByHandle(file, info);
+  CloseHandle(file);
+  return ok;
+}
+
+bool WriteAll(HANDLE file, const std::string& bytes) {
+  for (size_t done = 0; done < bytes.size();) {
+    DWORD chunk = static_cast<DWORD>(
+        bytes.size() - done < (1u << 30) ? bytes.size() - done : (1u << 30));
+    DWORD written = 0;
+    if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) ||
+        written == 0)
+      return false;
+    done += written;
+  }
+  return true;
+}
+
+bool Fail(const char* tool, const std::string& what) {
+  std::cerr << tool << ": " << what << "\n";
+  return false;
+}
+
+// Standard output, in binary for the bytes of a file.
+bool WriteStandardOutput(const char* tool, const std::string& bytes) {
+  std::cout.flush();
+  fflush(stdout);
+  int mode = _setmode(_fileno(stdout), _O_BINARY);
+  bool ok = fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() &&
+            fflush(stdout) == 0;
+  _setmode(_fileno(stdout), mode);
+  return ok || Fail(tool, "cannot write standard output");
+}
+
+// A new file beside target, under a name no file has, moved over target
+// once it is whole.
+bool ReplaceAtomically(const char* tool, const std::string& target,
+                       const std::string& bytes) {
+  const std::wstring wideTarget = Wide(target);
+  std::wstring temporary;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  for (unsigned attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE;
+       ++attempt) {
+    wchar_t suffix[32];
+    swprintf(suffix, 32, L".tmp-%lu-%u", GetCurrentProcessId(),
+             GetTickCount() + attempt * 7919);
+    temporary = wideTarget + suffix;
+    file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr,
+                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
+      break;
+  }
+  if (file == INVALID_HANDLE_VALUE)
+    return Fail(tool, "cannot write " + target);
+  bool ok = WriteAll(file, bytes) && FlushFileBuffers(file);
+  ok = CloseHandle(file) && ok;
+  if (!ok || !MoveFileExW(temporary.c_str(), wideTarget.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    DeleteFileW(temporary.c_str());
+    return Fail(tool, (ok ? "cannot replace " : "cannot write ") + target);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::vector<std::string> ToolArguments(int, char**) {
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> args;
+  for (int i = 1; wide && i < count; ++i)
+    args.push_back(Utf8(wide[i]));
+  LocalFree(wide);
+  return args;
+}
+
+void PrepareStandardStreams() {
+  // A console shows UTF-8 only when told to; files and pipes take the
+  // bytes as they are.
+  SetConsoleOutputCP(CP_UTF8);
+}
+
+InputProblem ReadInputFile(const std::string& path, std::string* bytes) {
+  DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return InputProblem::kMissing;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+    return InputProblem::kNotAFile;
+  HANDLE file = Open(path, GENERIC_READ);
+  if (file == INVALID_HANDLE_VALUE)
+    return InputProblem::kUnreadable;
+  LARGE_INTEGER size;
+  bool ok = GetFileSizeEx(file, &size);
+  bytes->assign(ok ? static_cast<size_t>(size.QuadPart) : 0, '\0');
+  for (size_t done = 0; ok && done < bytes->size();) {
+    DWORD chunk = static_cast<DWORD>(bytes->size() - done < (1u << 30)
+                                         ? bytes->size() - done
+                                         : (1u << 30));
+    DWORD read = 0;
+    ok = ReadFile(file, &(*bytes)[done], chunk, &read, nullptr) && read > 0;
+    done += read;
+  }
+  CloseHandle(file);
+  return ok ? InputProblem::kNone : InputProblem::kUnreadable;
+}
+
+std::string SameFileAs(const std::string& path,
+                       const std::vector<std::string>& inputs) {
+  BY_HANDLE_FILE_INFORMATION out;
+  if (path == "-" || !Identity(path, &out))
+    return "";
+  for (const std::string& input : inputs) {
+    BY_HANDLE_FILE_INFORMATION in;
+    if (Identity(input, &in) &&
+        in.dwVolumeSerialNumber == out.dwVolumeSerialNumber &&
+        in.nFileIndexHigh == out.nFileIndexHigh &&
+        in.nFileIndexLow == out.nFileIndexLow)
+      return input;
+  }
+  return "";
+}
+
+bool WriteOutput(const char* tool, const std::string& path,
+                 const std::string& bytes, const std::string&) {
+  if (path == "-")
+    return WriteStandardOutput(tool, bytes);
+  // What is not a file on a disk (a pipe, a device such as CON or NUL) is
+  // written as it is.
+  HANDLE existing = CreateFileW(Wide(path).c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (existing != INVALID_HANDLE_VALUE) {
+    if (GetFileType(existing) != FILE_TYPE_DISK) {
+      bool ok = WriteAll(existing, bytes);
+      CloseHandle(existing);
+      return ok || Fail(tool, "cannot write " + path);
+    }
+    CloseHandle(existing);
+  }
+  DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return Fail(tool, "cannot write " + path + ": a folder");
+  return ReplaceAtomically(tool, path, bytes);
+}
