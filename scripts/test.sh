@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the native program and both Windows
-# programs, and runs the whole test suite with CTest: unit tests, the packed
-# programs end to end (native, the 64-bit one under Wine, and the 32-bit
-# product under 32-bit Wine through qemu-user), the Windows
-# programs' import and resource checks, a reproducible-build check and the
-# message boxes on a virtual display; then the host suite under the
-# sanitizers and each fuzz harness for a short fixed time.
+# Installs what is missing, builds the native program, both Windows
+# programs, drvdb.exe and the release kit, and runs the whole test suite
+# with CTest: unit tests, the packed programs end to end (native, the 64-bit
+# one under Wine, and the 32-bit product, packed by the kit's drvdb.exe,
+# under 32-bit Wine through qemu-user), drvdb and drvdb.exe call by call,
+# the Windows programs' import and resource checks, the kit built again
+# byte for byte, and the message boxes on a virtual display against their
+# pictures in docs/boxes; then the host suite under the sanitizers and each
+# fuzz harness for a short fixed time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
@@ -20,13 +22,16 @@ werror=-DDRVSETUP_WERROR=ON
 # The native drvdb first: the Windows builds pack with it.
 cmake --preset host "$werror" \
   -DDRVSETUP_WIN32_BUILD="$PWD/build/win32" \
-  -DDRVSETUP_WIN64_BUILD="$PWD/build/win64" >/dev/null
+  -DDRVSETUP_WIN64_BUILD="$PWD/build/win64" \
+  -DDRVSETUP_RELEASE_BUILD="$PWD/build/release" >/dev/null
 cmake --build --preset host --target drvdb
 for preset in win32 win64; do
   cmake --preset "$preset" "$werror" -DDRVSETUP_HOST_DRVDB="$PWD/build/host/drvdb" >/dev/null
   cmake --build --preset "$preset"
 done
 cmake --build --preset host
+# The release kit, which the tests unpack and build again.
+bash scripts/release.sh build/release >/dev/null
 ctest --preset host
 
 # The host suite again under AddressSanitizer, UndefinedBehaviorSanitizer and

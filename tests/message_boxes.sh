@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Shows each kind of message box of the Windows program under Wine on a
 # virtual display (the version box on both platform families), as a person
-# would see it: finds the box by its title,
-# saves a screenshot, presses Return on it and checks the exit code. Checks
-# with Wine's loader trace that USER32 is loaded only by a run that shows a
-# box: a silent run ("-ns -ne") never loads it.
-# usage: message_boxes.sh WIN64_BUILD OUTPUT_DIR   (run under xvfb-run)
+# would see it: finds the box by its title, saves a picture of it with the
+# frame and title bar that Wine draws itself (no window manager runs on the
+# display), presses Return on it and checks the exit code. Compares each
+# picture with the one in EXPECTED_DIR, when given: not one pixel may differ
+# (compare -metric AE). Checks with Wine's loader trace that USER32 is
+# loaded only by a run that shows a box: a silent run ("-ns -ne") never
+# loads it.
+# usage: message_boxes.sh WIN64_BUILD OUTPUT_DIR [EXPECTED_DIR]
+#        (run under xvfb-run; scripts/box_pictures.sh makes docs/boxes)
 set -euo pipefail
-build=$1 out=$2
+build=$1 out=$2 reference=${3:-}
 wine=/usr/lib/wine/wine64
 title="Disc burning driver setup"
 mkdir -p "$out"
@@ -19,10 +23,28 @@ trap '/usr/lib/wine/wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"' EXI
 . "$(dirname "$0")/wine_prefix.sh"
 boot_wine_prefix || exit 1
 
+# Wine draws each window's frame and title bar itself.
+"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+
 # A copy of the image with a trailer that points far before the file's start.
 corrupt="$WINEPREFIX/corrupt.exe"
 cp "$build/drvsetup_image.exe" "$corrupt"
 printf '\360\377\377\177' >> "$corrupt"
+
+# Copies packed by other means (image, script, length): one without a
+# version line, one whose import fails.
+packed() {  # OUTPUT, then the script's text
+  local script="$WINEPREFIX/script.bin" size
+  { printf '\377\376'; printf '%s' "$2" | iconv -f UTF-8 -t UTF-16LE; } > "$script"
+  size=$(stat -c %s "$script")
+  { cat "$build/drvsetup_image.exe" "$script"
+    printf "$(printf '\\%03o\\%03o\\%03o\\%03o' $((size & 255)) \
+      $((size >> 8 & 255)) $((size >> 16 & 255)) 0)"; } > "$1"
+}
+invalid="$WINEPREFIX/invalid.exe"
+packed "$invalid" $'[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n'
+failing="$WINEPREFIX/failing.exe"
+packed "$failing" $'[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n"DriverVersion"=dword:00000047\r\n"x"=hex:00\r\n'
 
 failures=0
 
@@ -63,7 +85,7 @@ show() {
     return
   fi
   sleep 1  # let the box finish drawing
-  import -window root "$out/$name.png"
+  import -window "$window" "$out/$name.png"
   xdotool key --window "$window" Return
   local status=0
   wait "$pid" || status=$?
@@ -76,12 +98,23 @@ show() {
   else
     echo "ok $name: box shown, dismissed, exit status $status ($out/$name.png)"
   fi
+  if [ -n "$reference" ]; then
+    local differ
+    differ=$(compare -metric AE "$reference/$name.png" "$out/$name.png" null: 2>&1 || true)
+    if [ "$differ" != "0" ]; then
+      echo "FAIL $name: $differ pixel(s) differ from $reference/$name.png"
+      failures=$((failures + 1))
+    fi
+  fi
 }
 
 show updated "$build/drvsetup.exe" 0
 show already-current "$build/drvsetup.exe" 1
 show version "$build/drvsetup.exe" 0 -v
 show corrupted "$corrupt" 255
+show not-valid "$invalid" 254
+"$wine" reg delete 'HKLM\Software\morvelan' /f >/dev/null 2>&1 || true
+show install-failed "$failing" 253
 # The version box on the non-NT family: Wine reports Windows 98 to this
 # copy alone.
 "$wine" reg add 'HKCU\Software\Wine\AppDefaults\drvsetup-win98.exe' /v Version /d win98 /f >/dev/null 2>&1

@@ -17,33 +17,6 @@
 
 namespace {
 
-const char kWine[] = "/usr/lib/wine/wine64";
-const char kWineServer[] = "/usr/lib/wine/wineserver";
-std::string g_prefix;  // the Wine prefix, once made
-
-std::vector<std::string> WineEnv() {
-  return {"WINEPREFIX=" + g_prefix, "WINEDEBUG=-all", "DISPLAY="};
-}
-
-void StartWine() {
-  if (!g_prefix.empty())
-    return;
-  g_prefix = MakeTempDir("wine");
-  pid_t pid = fork();
-  if (pid == 0) {
-    setenv("WINEPREFIX", g_prefix.c_str(), 1);
-    execl(kWineServer, kWineServer, "-p", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  waitpid(pid, nullptr, 0);
-  // Judged by whether the prefix works, not by wineboot's status.
-  Process boot = RunProcess(
-      {"bash", "-c",
-       ". '" DRVSETUP_SOURCE_DIR "/tests/wine_prefix.sh' && boot_wine_prefix"},
-      WineEnv(), 600);
-  ASSERT_EQ(boot.status, 0) << boot.err;
-}
-
 std::vector<std::string> Words(const std::string& args) {
   std::vector<std::string> words;
   for (size_t pos = 0; pos < args.size();) {
@@ -186,19 +159,12 @@ bool WineAvailable() {
   return !std::string(DRVSETUP_WIN64_BUILD).empty();
 }
 
-void StopWine() {
-  if (g_prefix.empty())
-    return;
-  RunProcess({kWineServer, "-k"}, WineEnv());
-  RemoveTree(g_prefix);
-  g_prefix.clear();
-}
 
 WineRunner::WineRunner()
     : Runner("winerun",
              std::string(DRVSETUP_WIN64_BUILD) + "/drvsetup_image.exe",
              std::string(DRVSETUP_WIN64_BUILD) + "/drvsetup.exe", true) {
-  StartWine();
+  WineEnvironment();  // the prefix, made now rather than in a first run
 }
 
 void WineRunner::Prepare(const std::string& script) {
@@ -216,7 +182,7 @@ void WineRunner::Prepare(const std::string& script) {
     return;
   std::string file = dir_ + "/prepare.reg";
   WriteFile(file, Utf16Script(script));
-  Process p = RunProcess({kWine, "regedit", "/s", file}, WineEnv());
+  Process p = RunProcess({kWine, "regedit", "/s", file}, WineEnvironment());
   ASSERT_EQ(p.status, 0) << p.err;
 }
 
@@ -235,11 +201,11 @@ bool IsWholeDump(const Process& dump) {
 
 Process WineRunner::RunProgram(const std::string& path, const std::string&,
                                const std::string&) {
-  Process p = RunProcess({kWine, path, "-ns", "-ne"}, WineEnv());
+  Process p = RunProcess({kWine, path, "-ns", "-ne"}, WineEnvironment());
   if (IsWineLaunchFailure(p)) {
     printf("  Wine could not start %s; running it once more\n%s",
            path.c_str(), p.err.c_str());
-    p = RunProcess({kWine, path, "-ns", "-ne"}, WineEnv());
+    p = RunProcess({kWine, path, "-ns", "-ne"}, WineEnvironment());
   }
   return p;
 }
@@ -249,7 +215,7 @@ pid_t WineRunner::StartProgram(const std::string& path) {
 }
 
 pid_t WineRunner::Start(const std::vector<std::string>& args) {
-  const std::vector<std::string> env = WineEnv();
+  const std::vector<std::string> env = WineEnvironment();
   std::vector<std::string> argv = args;
   argv.insert(argv.begin(), kWine);
   pid_t pid = fork();
@@ -268,12 +234,6 @@ pid_t WineRunner::Start(const std::vector<std::string>& args) {
     _exit(127);
   }
   return pid;
-}
-
-std::string WindowsPath(const std::string& path) {
-  std::string windows = "Z:" + path;
-  std::replace(windows.begin(), windows.end(), '/', '\\');
-  return windows;
 }
 
 int WaitFor(pid_t pid) {
@@ -298,8 +258,7 @@ Process WineRunner::RegDump(const std::vector<std::string>& args) {
 }
 
 Process WineRunner::Wine(std::vector<std::string> args) {
-  args.insert(args.begin(), kWine);
-  return RunProcess(args, WineEnv());
+  return RunUnderWine(std::move(args));
 }
 
 void WineRunner::Load() {
@@ -308,7 +267,7 @@ void WineRunner::Load() {
   unlink(file.c_str());
   RunProcess({kWine, "regedit", "/e", file,
               "HKEY_LOCAL_MACHINE\\Software\\morvelan"},
-             WineEnv());
+             WineEnvironment());
   std::string bytes = ReadBinaryFile(file);
   if (bytes.size() < 2)
     return;  // no such key: nothing exported

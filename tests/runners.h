@@ -9,6 +9,7 @@
 
 #include "tests/process_support.h"
 #include "tests/scenarios.h"
+#include "tests/wine.h"
 
 class Runner {
  public:
@@ -99,9 +100,6 @@ bool IsWineLaunchFailure(const Process& run);
 /// line. A read-back without it is Wine's failure, not an empty tree.
 bool IsWholeDump(const Process& dump);
 
-/// A Linux path as Windows programs under Wine name it (Z:\...).
-std::string WindowsPath(const std::string& path);
-
 /// Waits for a started process; its exit status, or -1.
 int WaitFor(pid_t pid);
 
@@ -112,8 +110,6 @@ bool WineAvailable();
 std::string CanonicalDump(const std::string& hiveText,
                           const std::vector<std::string>& keys);
 
-/// Ends the Wine server and removes the prefix; call once at exit.
-void StopWine();
 
 /// Whether a command is installed.
 bool Have(const char* command);

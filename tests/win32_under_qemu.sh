@@ -2,6 +2,10 @@
 # Runs the product itself, the packed 32-bit program, under 32-bit Wine
 # through qemu-user (this machine's kernel cannot start 32-bit Linux
 # programs; nothing is registered with binfmt_misc):
+#   - the product is the release kit's, when KIT (the Windows kit's archive)
+#     is given: unpacked into a fresh folder, the kit's drvdb.exe packs the
+#     kit's sample database into the kit's image, under 64-bit Wine;
+#     otherwise the build's;
 #   - the product, signed with a throwaway certificate, verifies, and its
 #     first install exits 0;
 #   - the tree it writes in the registry's 32-bit view
@@ -16,9 +20,9 @@
 # time: the corrupt copy beside the first install, the non-NT install beside
 # the second run. Exits 77 (skipped) when 32-bit Wine or qemu-user is not
 # installed.
-# usage: win32_under_qemu.sh WIN32_BUILD WIN64_BUILD
+# usage: win32_under_qemu.sh WIN32_BUILD WIN64_BUILD [KIT]
 set -euo pipefail
-win32=$1 win64=$2
+win32=$1 win64=$2 kit=${3:-}
 wine64=/usr/lib/wine/wine64
 wine32=/usr/lib/wine/wine
 dlls=/usr/lib/i386-linux-gnu/wine/i386-windows
@@ -104,6 +108,22 @@ make_prefix "$nt" || exit 1
 make_prefix "$nonnt" >"$nonnt.log" 2>&1 & nonnt_boot=$!
 WINEPREFIX=$nt
 
+# The program under test: the build's, or packed from the release kit by
+# the kit's own drvdb.exe.
+packed="$win32/drvsetup.exe"
+if [ -n "$kit" ]; then
+  mkdir -p "$WINEPREFIX/drive_c/kit"
+  (cd "$WINEPREFIX/drive_c/kit" && cmake -E tar xf "$kit")
+  unpacked=$(ls -d "$WINEPREFIX"/drive_c/kit/drvsetup-kit-*)
+  packed="$unpacked/drvsetup.exe"
+  status=0
+  "$wine64" "$unpacked/drvdb.exe" pack --quiet \
+    --allow=missing-bracket,repeated-header,letter-case \
+    "$unpacked/drvsetup_image.exe" "$unpacked/drives.reg" "$packed" \
+    </dev/null || status=$?
+  expect "the kit's drvdb.exe packs the kit's database into its image" 0 "$status"
+fi
+
 # Signed as a release is, packed first: with a throwaway certificate, and
 # without a timestamp (no timestamp server is reachable here).
 product="$WINEPREFIX/drive_c/drvsetup.exe"
@@ -111,14 +131,14 @@ if command -v osslsigncode >/dev/null && command -v openssl >/dev/null; then
   openssl req -x509 -newkey rsa:2048 -nodes -keyout "$WINEPREFIX/key.pem" \
     -out "$WINEPREFIX/cert.pem" -days 2 -subj "/CN=drvsetup test" 2>/dev/null
   osslsigncode sign -certs "$WINEPREFIX/cert.pem" -key "$WINEPREFIX/key.pem" \
-    -in "$win32/drvsetup.exe" -out "$product" >/dev/null
+    -in "$packed" -out "$product" >/dev/null
   status=0
   osslsigncode verify -CAfile "$WINEPREFIX/cert.pem" -in "$product" >/dev/null || status=$?
   expect "the signed product verifies" 0 "$status"
 else
   echo "FAIL osslsigncode or openssl is not installed"
   failures=$((failures + 1))
-  cp "$win32/drvsetup.exe" "$product"
+  cp "$packed" "$product"
 fi
 
 corrupt="$WINEPREFIX/drive_c/corrupt.exe"
@@ -152,13 +172,13 @@ else
   WINEPREFIX=$nonnt "$wine64" reg add \
     'HKCU\Software\Wine\AppDefaults\drvsetup-win98.exe' /v Version /d win98 /f \
     </dev/null >/dev/null 2>&1
-  cp "$win32/drvsetup.exe" "$nonnt/drive_c/drvsetup-win98.exe"
+  cp "$packed" "$nonnt/drive_c/drvsetup-win98.exe"
   WINEPREFIX=$nonnt run32 "$nonnt/drive_c/drvsetup-win98.exe" -ns -ne & nonnt_pid=$!
 fi
 rm -f "$nonnt.log"
 status=0
-run32 "$win32/drvsetup.exe" -ns -ne || status=$?
-expect "32-bit program, second run" 1 "$status"
+run32 "$product" -ns -ne || status=$?
+expect "32-bit program, signed, second run" 1 "$status"
 if [ -n "$nonnt_pid" ]; then
   status=0
   wait "$nonnt_pid" || status=$?

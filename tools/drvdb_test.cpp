@@ -13,6 +13,7 @@
 
 #include "tests/process_support.h"
 #include "tests/test_support.h"
+#include "tests/wine.h"
 #include "payload/container.h"
 #include "tools/executable.h"
 #include "tools/script_check.h"
@@ -26,9 +27,24 @@ const char kHead[] =
 const char kMappings[] =
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\MAPPINGS\\";
 
+// The tool as its users run it: the Linux drvdb, or drvdb.exe under Wine.
+// Each test is run by both (a parameter); a call of drvdb.exe must say and
+// do exactly what the Linux tool says and does for the same call, line ends
+// aside, so every call runs the Linux tool too and compares. Both run in
+// the test's folder, which they name relatively, so that they say the same.
+struct Runner {
+  const char* name;
+  bool windows;
+};
+const Runner kLinux{"Linux", false}, kWindows{"Windows", true};
+
+bool g_windows = false;  // the current test's runner
+bool g_compare = true;   // whether a call of drvdb.exe is compared
+std::string g_folder;    // the current test's folder
+
 class Folder {
  public:
-  Folder() : path_(MakeTempDir("drvdb")) {}
+  Folder() : path_(MakeTempDir("drvdb")) { g_folder = path_; }
   ~Folder() { RemoveTree(path_); }
   std::string operator/(const std::string& name) const {
     return path_ + "/" + name;
@@ -48,10 +64,87 @@ class Folder {
   std::string path_;
 };
 
-Process Tool(std::vector<std::string> args) {
-  args.insert(args.begin(), DRVDB_PROGRAM);
-  return RunProcess(args, {});
+std::string SameLineEnds(std::string text) {
+  for (size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;)
+    text.erase(at, 1);
+  return text;
 }
+
+// The folder's files by their names in the folder.
+std::vector<std::string> Relative(std::vector<std::string> args) {
+  const std::string prefix = g_folder + "/";
+  for (std::string& arg : args)
+    if (arg.compare(0, prefix.size(), prefix) == 0)
+      arg.erase(0, prefix.size());
+  return args;
+}
+
+Process RunTool(bool windows, const std::vector<std::string>& args) {
+  RunOptions options;
+  options.folder = g_folder;
+  std::vector<std::string> argv = {DRVDB_PROGRAM};
+  if (windows) {
+    argv = {kWine, DRVDB_WINDOWS_PROGRAM};
+    options.environment = WineEnvironment();
+  }
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProcessWith(argv, options);
+}
+
+// What a call writes, to compare: OUT of pack and extract.
+std::string Written(const std::vector<std::string>& args) {
+  if (args.size() < 3 || (args[0] != "pack" && args[0] != "extract") ||
+      args.back() == "-")
+    return "";
+  return ReadBinaryFile(g_folder + "/" + args.back());
+}
+
+Process Tool(std::vector<std::string> args) {
+  args = Relative(args);
+  if (!g_windows || !g_compare)
+    return RunTool(g_windows, args);
+  std::string call;
+  for (const std::string& arg : args)
+    call += " " + arg;
+  Process linux = RunTool(false, args);
+  const std::string linuxWrote = Written(args);
+  Process windows = RunTool(true, args);
+  EXPECT_EQ(windows.status, linux.status) << "drvdb" << call << windows.err;
+  EXPECT_EQ(SameLineEnds(windows.out), SameLineEnds(linux.out))
+      << "drvdb" << call;
+  EXPECT_EQ(SameLineEnds(windows.err), SameLineEnds(linux.err))
+      << "drvdb" << call;
+  EXPECT_TRUE(Written(args) == linuxWrote)
+      << "drvdb" << call << ": drvdb.exe wrote other bytes";
+  windows.out = SameLineEnds(windows.out);
+  windows.err = SameLineEnds(windows.err);
+  return windows;
+}
+
+// Runs a native program that drvdb packed: a Windows program knows nothing
+// of the execute permission, so it is given here.
+Process RunPacked(const std::string& program, const std::string& hive) {
+  chmod(program.c_str(), 0755);
+  return RunProcess({program, "-ns", "-ne"}, {"DRVSETUP_HIVE=" + hive});
+}
+
+// Ends the Wine server and removes the prefix once every test has run.
+class WineCleanup : public ::testing::Environment {
+ public:
+  void TearDown() override { StopWine(); }
+};
+::testing::Environment* const kWineCleanup =
+    ::testing::AddGlobalTestEnvironment(new WineCleanup);
+
+class DrvdbTest : public ::testing::TestWithParam<Runner> {
+ protected:
+  void SetUp() override {
+    g_windows = GetParam().windows;
+    g_compare = true;
+    if (g_windows && std::string(DRVDB_WINDOWS_PROGRAM).empty())
+      GTEST_SKIP() << "no win64 build given";
+  }
+};
 
 // Every kind of finding allowed: the script ships whatever it holds.
 std::string AllowEverything() {
@@ -231,7 +324,7 @@ std::string Expected(const std::string& file, const std::string& finding) {
 
 }  // namespace
 
-TEST(Drvdb, CheckReportsWhereAndWhat) {
+TEST_P(DrvdbTest, CheckReportsWhereAndWhat) {
   Folder folder;
   const std::string file = folder / "s.reg";
   for (const CheckCase& c : CheckCases()) {
@@ -240,7 +333,7 @@ TEST(Drvdb, CheckReportsWhereAndWhat) {
     Process p = Tool({"check", file});
     bool error = false;
     for (const std::string& finding : c.findings) {
-      EXPECT_NE(p.out.find(Expected(file, finding)), std::string::npos)
+      EXPECT_NE(p.out.find(Expected("s.reg", finding)), std::string::npos)
           << p.out;
       error = error || finding.find(": error: ") != std::string::npos;
     }
@@ -258,7 +351,7 @@ TEST(Drvdb, CheckReportsWhereAndWhat) {
   }
 }
 
-TEST(Drvdb, CaretStandsUnderTheColumn) {
+TEST_P(DrvdbTest, CaretStandsUnderTheColumn) {
   Folder folder;
   WriteFile(folder / "s.reg",
             std::string(kHead) + kMappings + "A]\r\n\t\"a\"=\"x\" ;c\r\n");
@@ -271,7 +364,7 @@ TEST(Drvdb, CaretStandsUnderTheColumn) {
 
 // The tool's verdict is the program's: each script, packed and run on a
 // fresh machine, ends with the outcome the check predicts.
-TEST(Drvdb, VerdictIsTheProgramsVerdict) {
+TEST_P(DrvdbTest, VerdictIsTheProgramsVerdict) {
   Folder folder;
   for (const CheckCase& c : CheckCases()) {
     SCOPED_TRACE(c.what);
@@ -285,23 +378,27 @@ TEST(Drvdb, VerdictIsTheProgramsVerdict) {
                   .status,
               0);
     unlink((folder / "hive").c_str());
-    Process run = RunProcess({folder / "packed", "-ns", "-ne"},
-                             {"DRVSETUP_HIVE=" + folder / "hive"});
+    Process run = RunPacked(folder / "packed", folder / "hive");
     EXPECT_EQ(run.status, predicted & 0xff) << run.err;
   }
 }
 
-TEST(Drvdb, PackInfoExtractRoundTrip) {
+// The sample database, as shipped and as UTF-8 text in a folder whose name
+// has spaces and letters outside ASCII, packed, inspected, extracted and
+// installed.
+TEST_P(DrvdbTest, PackInfoExtractRoundTrip) {
   Folder folder;
   const std::string shipped = SampleDatabaseBytes();
   // The same database as UTF-8, as kept in version control.
   SourceScript script;
   LoadError error;
   ASSERT_TRUE(LoadScript("", shipped, &script, &error));
-  WriteFile(folder / "drives-utf8.reg", ToUtf8(script.text));
+  const std::string named = folder / "data \xc3\xa9t\xc3\xa9 \xe2\x82\xac";
+  ASSERT_EQ(mkdir(named.c_str(), 0755), 0);
+  WriteFile(named + "/drives \xc3\xbc.reg", ToUtf8(script.text));
   for (const std::string& input :
        {std::string(DRVSETUP_SOURCE_DIR) + "/data/drives.reg",
-        folder / "drives-utf8.reg"}) {
+        named + "/drives \xc3\xbc.reg"}) {
     SCOPED_TRACE(input);
     // The sample's findings are known, and nothing else passes.
     Process refused = Tool({"pack", DRVSETUP_HOST_IMAGE, input,
@@ -325,12 +422,12 @@ TEST(Drvdb, PackInfoExtractRoundTrip) {
           "check:           fails the gate (the program itself installs it, "
           "exit 0): line 4034, column 1"})
       EXPECT_NE(info.out.find(line), std::string::npos) << line << info.out;
-    ASSERT_EQ(Tool({"extract", folder / "packed", folder / "out.reg"}).status,
+    ASSERT_EQ(Tool({"extract", folder / "packed", named + "/out \xc3\xa9.reg"})
+                  .status,
               0);
-    EXPECT_TRUE(ReadBinaryFile(folder / "out.reg") == shipped);
+    EXPECT_TRUE(ReadBinaryFile(named + "/out \xc3\xa9.reg") == shipped);
     // The packed program installs it.
-    Process run = RunProcess({folder / "packed", "-ns", "-ne"},
-                             {"DRVSETUP_HIVE=" + folder / "hive"});
+    Process run = RunPacked(folder / "packed", folder / "hive");
     EXPECT_EQ(run.status, 0) << run.err;
     unlink((folder / "hive").c_str());
   }
@@ -339,7 +436,7 @@ TEST(Drvdb, PackInfoExtractRoundTrip) {
 // A Windows program is packed aligned for signing, whatever the script's
 // length; the padding never shows: extract gives the script back, packing
 // that again gives the same program, and diff sees nothing.
-TEST(Drvdb, WindowsProgramsPackAlignedForSigning) {
+TEST_P(DrvdbTest, WindowsProgramsPackAlignedForSigning) {
   Folder folder;
   WriteFile(folder / "image.exe", MinimalPeHeaders(true));
   for (int extra = 0; extra < 8; ++extra) {
@@ -367,7 +464,7 @@ TEST(Drvdb, WindowsProgramsPackAlignedForSigning) {
 
 // Every bad input and refusal: one line on stderr, its own exit status, and
 // no output written.
-TEST(Drvdb, RefusalsAndBadInputs) {
+TEST_P(DrvdbTest, RefusalsAndBadInputs) {
   Folder folder;
   const std::string image = ReadBinaryFile(DRVSETUP_HOST_IMAGE);
   const std::string good = std::string(kHead) + kMappings + "A]\r\n";
@@ -427,7 +524,7 @@ TEST(Drvdb, RefusalsAndBadInputs) {
       {{"extract", folder / "far", folder / "out"}, 10, "length"},
       {{"extract", folder / "packed", nowhere}, 6, "cannot write"},
       {{"check", folder / "binary.reg"}, 14,
-       folder / "binary.reg" + ":1:1: error: byte 0x80 is not UTF-8"},
+       "binary.reg:1:1: error: byte 0x80 is not UTF-8"},
       {{"pack", folder / "image", folder / "bad.reg", folder / "out"}, 1,
        "refused"},
       {{"pack", folder / "packed", folder / "good.reg", folder / "out"}, 12,
@@ -457,8 +554,7 @@ TEST(Drvdb, RefusalsAndBadInputs) {
       // A finding that garbles the tree fails the gate, even with --force.
       {{"pack", "--force", folder / "image", folder / "garbling.reg",
         folder / "out"},
-       1, "pack: refused: " + folder / "garbling.reg" +
-              " has findings that are not allowed"},
+       1, "pack: refused: garbling.reg has findings that are not allowed"},
       // So does a warning: a release is a deliberate act.
       {{"pack", folder / "image", folder / "short.reg", folder / "out"}, 1,
        "warning: dword:48 is hexadecimal: version 72; for 48 write "
@@ -468,8 +564,8 @@ TEST(Drvdb, RefusalsAndBadInputs) {
       // OLD may be a script.
       {{"pack", "--newer-than", folder / "good.reg", folder / "image",
         folder / "good.reg", folder / "out"},
-       13, "version 71 (dword:00000047) is not greater than " +
-               folder / "good.reg" + "'s 71 (dword:00000047)"},
+       13, "version 71 (dword:00000047) is not greater than good.reg's 71 "
+           "(dword:00000047)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args.back());
@@ -557,9 +653,12 @@ TEST(Drvdb, RefusalsAndBadInputs) {
 // No output ever destroys a file: not an input by any name, not a file
 // that happens to be called like a temporary one, not a symbolic link
 // (which stays a link to the file it names), and not a FIFO (written as it
-// is). Nothing here names a path outside the test's folder.
-TEST(Drvdb, OutputsNeverDestroyAFile) {
+// is). Nothing here names a path outside the test's folder. Each row
+// changes the folder, so drvdb.exe runs it alone; a Windows program sees
+// no FIFO, nor a link that leads nowhere yet.
+TEST_P(DrvdbTest, OutputsNeverDestroyAFile) {
   Folder folder;
+  g_compare = false;
   const std::string good = std::string(kHead) + kMappings + "A]\r\n";
   const std::string script = EncodeUtf16Script(good);
   const std::string image = ReadBinaryFile(DRVSETUP_HOST_IMAGE);
@@ -571,6 +670,7 @@ TEST(Drvdb, OutputsNeverDestroyAFile) {
     std::vector<std::string> args;
     int status;
     std::function<void(const Process&)> verify;
+    bool unixOnly = false;
   };
   auto unchanged = [&](const std::string& name, const std::string& bytes) {
     return [&, name, bytes](const Process& p) {
@@ -625,7 +725,9 @@ TEST(Drvdb, OutputsNeverDestroyAFile) {
          EXPECT_TRUE(ReadBinaryFile(at("target.reg")) == script);
          struct stat info;
          ASSERT_EQ(stat(at("target.reg").c_str(), &info), 0);
-         EXPECT_EQ(info.st_mode & 0777, 0640u) << "the permissions stay";
+         if (!g_windows) {  // Windows keeps no permission bits of Unix's
+           EXPECT_EQ(info.st_mode & 0777, 0640u) << "the permissions stay";
+         }
        }},
       {"a chain of links to a new file",
        [&] {
@@ -637,7 +739,8 @@ TEST(Drvdb, OutputsNeverDestroyAFile) {
        [&](const Process&) {
          EXPECT_TRUE(isLink("chain") && isLink("sub/step"));
          EXPECT_TRUE(ReadBinaryFile(at("sub/new.reg")) == script);
-       }},
+       },
+       true},
       {"a link to a FIFO",
        [&] {
          ASSERT_EQ(mkfifo(at("fifo").c_str(), 0600), 0);
@@ -655,7 +758,8 @@ TEST(Drvdb, OutputsNeverDestroyAFile) {
          struct stat info;
          EXPECT_TRUE(lstat(at("fifo").c_str(), &info) == 0 &&
                      S_ISFIFO(info.st_mode));
-       }},
+       },
+       true},
       {"- is standard output", nullptr, {"extract", at("packed"), "-"}, 0,
        [&](const Process& p) { EXPECT_TRUE(p.out == script); }},
   };
@@ -668,6 +772,8 @@ TEST(Drvdb, OutputsNeverDestroyAFile) {
   WriteFile(at("newer.reg"), newer);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    if (c.unixOnly && g_windows)
+      continue;
     if (c.prepare)
       c.prepare();
     Process p = Tool(c.args);
@@ -678,7 +784,56 @@ TEST(Drvdb, OutputsNeverDestroyAFile) {
     EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name << " was left";
 }
 
-TEST(Drvdb, DiffShowsWhatAnUpdateDoes) {
+// drvdb.exe never touches the machine's registry: the registry of Wine's
+// prefix exports the same before and after it checks, packs and diffs. The
+// parts that the scripts write are compared (Wine's device services keep
+// rewriting HKEY_LOCAL_MACHINE\System).
+TEST_P(DrvdbTest, LeavesTheMachinesRegistryAlone) {
+  if (!g_windows)
+    GTEST_SKIP() << "the Linux tool meets no registry";
+  Folder folder;
+  WriteFile(folder / "image.exe", MinimalPeHeaders(true));
+  WriteFile(folder / "old.reg", std::string(kHead) + kMappings + "A]\r\n");
+  std::string newer = std::string(kHead) + kMappings + "B]\r\n";
+  newer.replace(newer.find("00000047"), 8, "00000048");
+  WriteFile(folder / "new.reg", newer);
+  auto exported = [&](const char* name) {
+    std::string both;
+    for (const char* key : {"HKEY_LOCAL_MACHINE\\Software", "HKEY_CURRENT_USER"}) {
+      Process p =
+          RunUnderWine({"regedit", "/e", WindowsPath(folder / name), key});
+      EXPECT_EQ(p.status, 0) << p.err;
+      both += ReadBinaryFile(folder / name);
+    }
+    return both;
+  };
+  exported("before.txt");  // what a prefix's first programs add settles
+  const std::string before = exported("before.txt");
+  ASSERT_GT(before.size(), 100000u) << "the export is not the whole registry";
+  EXPECT_EQ(Tool({"check", folder / "new.reg"}).status, 0);
+  EXPECT_EQ(Tool({"pack", folder / "image.exe", folder / "old.reg",
+                  folder / "old.exe"}).status, 0);
+  EXPECT_EQ(Tool({"pack", "--newer-than", folder / "old.exe",
+                  folder / "image.exe", folder / "new.reg",
+                  folder / "new.exe"}).status, 0);
+  EXPECT_EQ(Tool({"diff", folder / "old.exe", folder / "new.exe"}).status, 1);
+  const std::string after = exported("after.txt");
+  size_t at = 0;
+  while (at < before.size() && at < after.size() && before[at] == after[at])
+    ++at;
+  auto around = [&](const std::string& text) {  // UTF-16LE, shown as ASCII
+    std::string shown;
+    for (size_t i = at > 600 ? at - 600 : 0; i < text.size() && i < at + 200;
+         i += 2)
+      shown.push_back(text[i]);
+    return shown;
+  };
+  EXPECT_TRUE(after == before)
+      << "the registry changed at byte " << at << " of the export:\n"
+      << around(before) << "\n---\n" << around(after);
+}
+
+TEST_P(DrvdbTest, DiffShowsWhatAnUpdateDoes) {
   Folder folder;
   const std::string m = kMappings;
   WriteFile(folder / "old.reg",
@@ -693,8 +848,8 @@ TEST(Drvdb, DiffShowsWhatAnUpdateDoes) {
                 m + "KEEP]\n\"a\"=\"1\"\n\"b\"=\"3\"\n\"c\"=dword:4\n" +
                 "\"\xc3\xa4rger\"=\"2\"\n" + m +
                 "NEW]\n\"load1\"=\"T\"\n" + m + "A\r\nB]\n\"x\\ny\"=\"1\"\n");
-  const std::string oldFile = folder / "old.reg", newFile = folder / "new.reg";
-  Process p = Tool({"diff", oldFile, newFile});
+  const std::string oldFile = "old.reg", newFile = "new.reg";
+  Process p = Tool({"diff", folder / oldFile, folder / newFile});
   EXPECT_EQ(p.status, 1) << p.err;
   const std::string path = "HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\MAPPINGS\\";
   const std::string was = "     " + oldFile + ":", is = "     " + newFile + ":";
@@ -724,7 +879,7 @@ TEST(Drvdb, DiffShowsWhatAnUpdateDoes) {
       "2 keys added, 1 removed; 3 values added, 2 removed, 3 changed\n";
   EXPECT_EQ(p.out, expected);
 
-  Process same = Tool({"diff", newFile, newFile});
+  Process same = Tool({"diff", folder / newFile, folder / newFile});
   EXPECT_EQ(same.status, 0) << same.out;
   EXPECT_NE(same.out.find("note:"), std::string::npos)
       << "an equal version must be called out";
@@ -732,12 +887,17 @@ TEST(Drvdb, DiffShowsWhatAnUpdateDoes) {
   // A failing NEW: the line where the program stops, as check says it.
   WriteFile(folder / "bad.reg", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\n"
                                 "\"DriverVersion\"=dword:3\n\"v\"=hex:00\n");
-  Process failing = Tool({"diff", oldFile, folder / "bad.reg"});
+  Process failing = Tool({"diff", folder / oldFile, folder / "bad.reg"});
   Process check = Tool({"check", folder / "bad.reg"});
-  const std::string error = folder / "bad.reg" + ":3:5: error: unsupported value type";
+  const std::string error = "bad.reg:3:5: error: unsupported value type";
   EXPECT_NE(failing.out.find(error), std::string::npos) << failing.out;
   EXPECT_NE(check.out.find(error), std::string::npos) << check.out;
 }
+
+INSTANTIATE_TEST_SUITE_P(Linux, DrvdbTest, ::testing::Values(kLinux),
+                         [](const auto&) { return std::string("Tool"); });
+INSTANTIATE_TEST_SUITE_P(Windows, DrvdbTest, ::testing::Values(kWindows),
+                         [](const auto&) { return std::string("Tool"); });
 
 // The tools' conversions between UTF-8 and UTF-16 never read past their
 // input and never write what is not UTF-8.

@@ -80,11 +80,26 @@ bool WriteStandardOutput(const char* tool, const std::string& bytes) {
   return ok || Fail(tool, "cannot write standard output");
 }
 
+// The file that path ends at, through symbolic links, so that a link
+// stays a link; the path itself when it names nothing yet.
+std::wstring FinalPath(const std::string& path) {
+  HANDLE file = Open(path, 0);
+  if (file == INVALID_HANDLE_VALUE)
+    return Wide(path);
+  wchar_t final[32768];
+  DWORD length = GetFinalPathNameByHandleW(file, final, 32768,
+                                           FILE_NAME_NORMALIZED);
+  CloseHandle(file);
+  return length > 0 && length < 32768 ? std::wstring(final, length)
+                                      : Wide(path);
+}
+
 // A new file beside target, under a name no file has, moved over target
-// once it is whole.
-bool ReplaceAtomically(const char* tool, const std::string& target,
+// once it is whole; failures name the path as given.
+bool ReplaceAtomically(const char* tool, const std::string& path,
+                       const std::wstring& wideTarget,
                        const std::string& bytes) {
-  const std::wstring wideTarget = Wide(target);
+  const std::string& target = path;
   std::wstring temporary;
   HANDLE file = INVALID_HANDLE_VALUE;
   for (unsigned attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE;
@@ -189,5 +204,5 @@ bool WriteOutput(const char* tool, const std::string& path,
   if (attributes != INVALID_FILE_ATTRIBUTES &&
       (attributes & FILE_ATTRIBUTE_DIRECTORY))
     return Fail(tool, "cannot write " + path + ": a folder");
-  return ReplaceAtomically(tool, path, bytes);
+  return ReplaceAtomically(tool, path, FinalPath(path), bytes);
 }

@@ -10,31 +10,13 @@ const uint16_t kHigh[32] = {
     0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
-// Upper case for every byte, made once.
-struct FoldTable {
-  unsigned char upper[256];
-  FoldTable() {
-    for (int c = 0; c < 256; ++c)
-      upper[c] = static_cast<unsigned char>(
-          (c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)
-              ? c - 0x20
-              : c == 0x9A || c == 0x9C || c == 0x9E ? c - 0x10
-              : c == 0xFF                           ? 0x9F
-                                                    : c);
-  }
-} const kFold;
-
 }  // namespace
 
-char16_t Cp1252ToWide(unsigned char c) {
-  if (c >= 0x80 && c <= 0x9F && kHigh[c - 0x80] != 0)
-    return kHigh[c - 0x80];
-  return c;
+char16_t Cp1252HighToWide(unsigned char c) {
+  return kHigh[c - 0x80] != 0 ? kHigh[c - 0x80] : c;
 }
 
-char Cp1252FromWide(uint32_t unit) {
-  if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF))
-    return static_cast<char>(unit);
+char Cp1252HighFromWide(uint32_t unit) {
   for (int i = 0; i < 32; ++i) {
     if (kHigh[i] == unit || (kHigh[i] == 0 && unit == 0x80u + i))
       return static_cast<char>(0x80 + i);
@@ -42,13 +24,9 @@ char Cp1252FromWide(uint32_t unit) {
   return '?';
 }
 
-unsigned char Cp1252Fold(unsigned char c) {
-  return kFold.upper[c];
-}
-
 std::string HostFoldName(const std::string& name) {
   std::string folded = name;
   for (char& c : folded)
-    c = static_cast<char>(kFold.upper[static_cast<unsigned char>(c)]);
+    c = static_cast<char>(Cp1252Fold(static_cast<unsigned char>(c)));
   return folded;
 }

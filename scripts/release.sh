@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Builds the release kit, the one command for it: the 32-bit product image,
+# drvdb.exe for Windows x64 and a static drvdb for Linux x86-64 (it needs no
+# shared library, so it runs on older distributions), each from a clean
+# build, and writes two archives into WORK:
+#   drvsetup-kit-VERSION-windows-x64.zip
+#   drvsetup-kit-VERSION-linux-x86_64.tar.gz
+# each holding its platform's tool, drvsetup_image.exe, the sample database
+# and a short maintainers' guide. VERSION is the project's, from
+# CMakeLists.txt. Two runs give byte-identical archives wherever they build:
+# the programs are built with their folders mapped away and no time stamp,
+# the entries stand in name order, and every time in them is
+# SOURCE_DATE_EPOCH (by default the last commit's time).
+# usage: scripts/release.sh [WORK]   (default build/release)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/packages.sh
+install_missing g++ cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 \
+  binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+
+work=$(realpath -m "${1:-build/release}")
+version=$(sed -n 's/^project(drvsetup VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+[ -n "$version" ] || { echo "release.sh: no version in CMakeLists.txt" >&2; exit 1; }
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null || echo 1765238400)
+fi
+export SOURCE_DATE_EPOCH
+rm -rf "$work"
+mkdir -p "$work"
+
+build() {  # name, toolchain file or "", target
+  local toolchain=()
+  [ -z "$2" ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/$2")
+  cmake -S . -B "$work/build-$1" "${toolchain[@]}" -DCMAKE_BUILD_TYPE=MinSizeRel \
+    -DDRVSETUP_TESTS=OFF -DDRVSETUP_RELEASE=ON >/dev/null
+  cmake --build "$work/build-$1" --target "$3" -j 2 >/dev/null
+}
+build win32 toolchain-i686-w64-mingw32.cmake drvsetup_image
+build win64 toolchain-x86_64-w64-mingw32.cmake drvdb
+build linux "" drvdb
+
+# platform, tool, archive format, archive suffix
+kit() {
+  local name="drvsetup-kit-$version-$1"
+  local dir="$work/kit/$name"
+  mkdir -p "$dir"
+  cp "$2" "$work/build-win32/drvsetup_image.exe" data/drives.reg "$dir/"
+  cp "docs/kit/README-$1.txt" "$dir/README.txt"
+  chmod 644 "$dir"/*
+  chmod 755 "$dir/$(basename "$2")"
+  touch -d "@$SOURCE_DATE_EPOCH" "$dir" "$dir"/*
+  local entries
+  entries=$(cd "$work/kit" && find "$name" -type f | LC_ALL=C sort)
+  (cd "$work/kit" &&
+   cmake -E tar cf "$work/$name.$4" --format="$3" --mtime="@$SOURCE_DATE_EPOCH" $entries)
+}
+kit windows-x64 "$work/build-win64/drvdb.exe" zip zip
+kit linux-x86_64 "$work/build-linux/drvdb" gnutar tar
+gzip -n -9 -f "$work/drvsetup-kit-$version-linux-x86_64.tar"
+ls "$work"/drvsetup-kit-"$version"-*

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# The release kit: built again from scratch in another folder, its archives
+# must be byte-identical to KIT_DIR's. Each kit, unpacked into a fresh
+# folder, works on its own: the Linux kit's drvdb and, under Wine, the
+# Windows kit's drvdb.exe pack the kit's sample database into the kit's
+# image, byte for byte the same program, which drvdb reads back.
+# usage: release_kit.sh SOURCE KIT_DIR WORK
+set -euo pipefail
+source=$1 kits=$2 work=$3
+rm -rf "$work"
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+bash "$source/scripts/release.sh" "$work/again" >/dev/null
+for archive in "$kits"/drvsetup-kit-*.zip "$kits"/drvsetup-kit-*.tar.gz; do
+  name=$(basename "$archive")
+  if cmp -s "$archive" "$work/again/$name"; then
+    echo "ok $name: two clean builds give the same bytes ($(stat -c %s "$archive") bytes)"
+  else
+    fail "$name differs between two clean builds"
+  fi
+done
+
+# Each kit on its own, in a fresh folder.
+allow=--allow=missing-bracket,repeated-header,letter-case
+mkdir -p "$work/windows" "$work/linux"
+(cd "$work/windows" && cmake -E tar xf "$(ls "$kits"/drvsetup-kit-*-windows-x64.zip)")
+(cd "$work/linux" && cmake -E tar xf "$(ls "$kits"/drvsetup-kit-*-linux-x86_64.tar.gz)")
+windows=$(ls -d "$work"/windows/drvsetup-kit-*)
+linux=$(ls -d "$work"/linux/drvsetup-kit-*)
+"$linux/drvdb" pack --quiet "$allow" "$linux/drvsetup_image.exe" \
+  "$linux/drives.reg" "$work/linux.exe" || fail "the Linux kit does not pack"
+
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all
+trap '/usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true' EXIT
+/usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
+. "$source/tests/wine_prefix.sh"
+boot_wine_prefix || exit 1
+/usr/lib/wine/wine64 "$windows/drvdb.exe" pack --quiet "$allow" \
+  "$windows/drvsetup_image.exe" "$windows/drives.reg" "$work/windows.exe" ||
+  fail "the Windows kit does not pack under Wine"
+if cmp -s "$work/linux.exe" "$work/windows.exe"; then
+  echo "ok both kits pack the same program"
+else
+  fail "the kits pack different programs"
+fi
+"$linux/drvdb" info "$work/windows.exe" | grep -q "integrity:       record at" ||
+  fail "the packed program does not read"
+[ "$failures" -eq 0 ] && rm -rf "$work"
+[ "$failures" -eq 0 ]
