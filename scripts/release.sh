@@ -16,7 +16,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
 install_missing g++ cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 \
-  binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+  binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 zip
 
 work=$(realpath -m "${1:-build/release}")
 version=$(sed -n 's/^project(drvsetup VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -39,22 +39,26 @@ build win32 toolchain-i686-w64-mingw32.cmake drvsetup_image
 build win64 toolchain-x86_64-w64-mingw32.cmake drvdb
 build linux "" drvdb
 
-# platform, tool, archive format, archive suffix
-kit() {
-  local name="drvsetup-kit-$version-$1"
-  local dir="$work/kit/$name"
+# The kit of a platform, staged with every time and permission fixed.
+kit() {  # platform, tool
+  local dir="$work/kit/drvsetup-kit-$version-$1"
   mkdir -p "$dir"
   cp "$2" "$work/build-win32/drvsetup_image.exe" data/drives.reg "$dir/"
   cp "docs/kit/README-$1.txt" "$dir/README.txt"
   chmod 644 "$dir"/*
   chmod 755 "$dir/$(basename "$2")"
   touch -d "@$SOURCE_DATE_EPOCH" "$dir" "$dir"/*
-  local entries
-  entries=$(cd "$work/kit" && find "$name" -type f | LC_ALL=C sort)
-  (cd "$work/kit" &&
-   cmake -E tar cf "$work/$name.$4" --format="$3" --mtime="@$SOURCE_DATE_EPOCH" $entries)
 }
-kit windows-x64 "$work/build-win64/drvdb.exe" zip zip
-kit linux-x86_64 "$work/build-linux/drvdb" gnutar tar
-gzip -n -9 -f "$work/drvsetup-kit-$version-linux-x86_64.tar"
-ls "$work"/drvsetup-kit-"$version"-*
+kit windows-x64 "$work/build-win64/drvdb.exe"
+kit linux-x86_64 "$work/build-linux/drvdb"
+cd "$work/kit"
+name=drvsetup-kit-$version
+# Entries in name order; no times but the files' (zip -X keeps no extra
+# ones; its DOS times are local, so UTC), no owner names in the tar.
+find "$name-windows-x64" -type f | LC_ALL=C sort |
+  TZ=UTC zip -X -D -q -9 "$work/$name-windows-x64.zip" -@
+find "$name-linux-x86_64" -type f | LC_ALL=C sort |
+  tar -c --no-recursion --owner=0 --group=0 --numeric-owner \
+    --mtime="@$SOURCE_DATE_EPOCH" --format=gnu -T - |
+  gzip -n -9 > "$work/$name-linux-x86_64.tar.gz"
+ls "$work"/drvsetup-kit-*
