@@ -14,6 +14,19 @@ using stand_in::Key;
 
 namespace {
 
+/// One key or value line, read.
+struct HiveLine {
+  enum Kind { kKey, kValue } kind = kKey;
+  std::vector<std::string> names;  // a key's path: its root, then each name
+  HiveValue value;
+};
+
+struct HiveReader {
+  const std::string& text;
+  size_t pos = 0;
+  size_t line = 0;  // the number of the line last read
+};
+
 const char kHexDigits[] = "0123456789abcdef";
 
 void AppendEscaped(std::string* out, const std::string& text) {
@@ -206,8 +219,9 @@ Key* MakePath(const HiveLine& line, Key* localMachine, Key* currentUser,
   return key;
 }
 
-}  // namespace
-
+// Reads the next key or value line, passing over comments. False at the
+// end of the text (error empty), and false with error naming the line at a
+// malformed one.
 bool ReadHiveLine(HiveReader* reader, HiveLine* line, std::string* error) {
   const std::string& text = reader->text;
   std::string_view content;
@@ -236,12 +250,15 @@ bool ReadHiveLine(HiveReader* reader, HiveLine* line, std::string* error) {
   return ok;
 }
 
+// A key line's full path, its names joined by backslashes.
 std::string HivePath(const HiveLine& line) {
   std::string path;
   for (const std::string& name : line.names)
     path += (path.empty() ? "" : "\\") + name;
   return path;
 }
+
+}  // namespace
 
 void AppendHiveValue(std::string* out, const std::string& name, DWORD type,
                      const std::string& d) {

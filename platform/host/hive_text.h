@@ -28,19 +28,6 @@ struct HiveValue {
   std::string data;
 };
 
-/// One key or value line, read.
-struct HiveLine {
-  enum Kind { kKey, kValue } kind = kKey;
-  std::vector<std::string> names;  // a key's path: its root, then each name
-  HiveValue value;
-};
-
-struct HiveReader {
-  const std::string& text;
-  size_t pos = 0;
-  size_t line = 0;  // the number of the line last read
-};
-
 /// The full path of root\subKey as the registry names it (empty names
 /// skipped, as Wine does), in the spelling given; nothing is looked up or
 /// made.
@@ -65,14 +52,6 @@ bool ReadHiveTree(const std::string& text, HiveTree* tree, std::string* error);
 
 /// The stand-in registry as it stands, read back.
 HiveTree HostRegistryTree();
-
-/// Reads the next key or value line, passing over comments. False at the
-/// end of the text (error empty), and false with error naming the line at a
-/// malformed one.
-bool ReadHiveLine(HiveReader* reader, HiveLine* line, std::string* error);
-
-/// A key line's full path, its names joined by backslashes.
-std::string HivePath(const HiveLine& line);
 
 /// A value's line, as the hive writes it.
 void AppendHiveValue(std::string* out, const std::string& name, DWORD type,
