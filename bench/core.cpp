@@ -2,13 +2,10 @@
 // version and importing the script into a fresh in-memory registry.
 //
 //   core SCRIPT [REPETITIONS]
-//   core --check PROGRAM [REPETITIONS]
 //
 // Prints the median time of the core and its time per script byte. With
 // REPETITIONS 1, under callgrind --toggle-collect=RunCore, the instructions
-// counted are exactly the core's. With --check, the median time of the
-// payload reader's integrity check alone on a packed program's file: its
-// container found and its record checked, the file read from the cache.
+// counted are exactly the core's.
 
 #include <stdint.h>
 #include <stdio.h>
@@ -22,7 +19,6 @@
 #include <string>
 #include <vector>
 
-#include "payload/container.h"
 #include "payload/payload.h"
 #include "payload/payload_io_host.h"
 #include "platform/host/controls.h"
@@ -36,41 +32,7 @@ extern "C" __attribute__((noinline)) bool RunCore(char* text) {
   return ProbeEmbeddedVersion(text) && ImportScript(text);
 }
 
-namespace {
-
-int TimeTheCheck(const char* program, int repetitions) {
-  std::vector<double> times;
-  for (int r = 0; r < repetitions; ++r) {
-    PayloadFile file = OpenPayloadFileA(program);
-    if (!file) {
-      fprintf(stderr, "core: cannot open %s\n", program);
-      return 1;
-    }
-    timespec start, end;
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    PayloadContainer container;
-    bool whole = LocateContainer(file, &container) &&
-                 ContainerIsWhole(file, container);
-    clock_gettime(CLOCK_MONOTONIC, &end);
-    ClosePayloadFile(file);
-    if (!whole || !container.hasRecord) {
-      fprintf(stderr, "core: %s is not whole, or has no record\n", program);
-      return 1;
-    }
-    times.push_back(static_cast<double>(end.tv_sec - start.tv_sec) * 1e9 +
-                    static_cast<double>(end.tv_nsec - start.tv_nsec));
-  }
-  std::sort(times.begin(), times.end());
-  printf("check %.0f ns median of %d\n", times[times.size() / 2],
-         repetitions);
-  return 0;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  if (argc >= 3 && strcmp(argv[1], "--check") == 0)
-    return TimeTheCheck(argv[2], argc > 3 ? atoi(argv[3]) : 15);
   if (argc < 2) {
     fprintf(stderr, "usage: core SCRIPT [REPETITIONS]\n");
     return 2;

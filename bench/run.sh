@@ -10,6 +10,8 @@
 #     same script, by the floor (exactly the import's registry calls,
 #     replayed from a table: bench/windows/floor.c) and an empty program,
 #     with and without the setup program's application manifest;
+#     the integrity check alone, on the native program and, under Wine, on
+#     the win64 one, against a first install;
 #     and an update over an older database by ours and by regedit /s with a
 #     deletion header, with each one's removal measured apart.
 # The contenders alternate, each repetition in turn; every run starts from
@@ -29,9 +31,9 @@ mkdir -p "$work"
 
 cmake --preset host >/dev/null
 cmake --build --preset host --target drvsetup_image drvdb gendb floortable \
-  bench_core harness >/dev/null
+  bench_core bench_check harness >/dev/null
 cmake --preset win64 >/dev/null
-cmake --build --preset win64 --target drvsetup_image >/dev/null
+cmake --build --preset win64 --target drvsetup_image bench_check >/dev/null
 for program in floor empty remove; do
   x86_64-w64-mingw32-gcc -O2 -Wall -nostdlib -e Start -mwindows \
     -o "$work/$program.exe" "bench/windows/$program.c" -lkernel32 -ladvapi32
@@ -45,6 +47,8 @@ x86_64-w64-mingw32-windres "$work/manifest.rc" -O coff -o "$work/manifest.o"
 x86_64-w64-mingw32-gcc -O2 -Wall -nostdlib -e Start -mwindows \
   -o "$work/empty_manifest.exe" bench/windows/empty.c "$work/manifest.o" -lkernel32
 cp build/host/bench/bench_core "$work/core"
+cp build/host/bench/bench_check "$work/check"
+cp build/win64/bench/bench_check.exe "$work/check.exe"
 
 utf16() { iconv -f UTF-8 -t UTF-16LE; }
 { printf '\xff\xfe'; printf 'Windows Registry Editor Version 5.00\r\n\r\n[-HKEY_LOCAL_MACHINE\\Software\\morvelan\\DRIVER2]\r\n' | utf16; } \

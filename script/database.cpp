@@ -1,6 +1,7 @@
 #include "script/database.h"
 
 #include <stdlib.h>
+#include <string.h>
 
 #include "script/shell_delete.h"
 
@@ -40,6 +41,17 @@ const char* NameEnd(const char* p) {
 bool IsDatabaseKey(HKEY root, const char* subKey) {
   if (root != HKEY_LOCAL_MACHINE || *subKey == '\\')
     return false;  // the registry refuses a leading backslash
+  // Nearly every header names a key below the database key, whose last name
+  // differs: ruled out from the end, before the path is compared name by
+  // name.
+  const size_t nameLength = sizeof(kDatabaseKeyName) - 1;
+  size_t length = strlen(subKey);
+  while (length > 0 && subKey[length - 1] == '\\')
+    --length;
+  if (length < nameLength ||
+      !SameName(subKey + length - nameLength, subKey + length,
+                kDatabaseKeyName, kDatabaseKeyName + nameLength))
+    return false;
   const char* p = subKey;
   for (const char* want = kDatabaseKeyPath; *want;) {
     while (*p == '\\')

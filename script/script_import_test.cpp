@@ -273,6 +273,14 @@ TEST_F(ImportTest, WritesTheVersionLast) {
            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n"
            "\"DriverVersion\"=\"48\"\r\n\"other\"=\"1\"\r\n",
        "DRIVERVERSION", Sz("48")},
+      {"a key below it of the same name, in order",
+       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\driver2\\]\r\n"
+       "\"DriverVersion\"=dword:47\r\n" + more,
+       "", StoredValue()},
+      {"a longer name that ends like it, in order",
+       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\XDRIVER2]\r\n"
+       "\"DriverVersion\"=dword:47\r\n" + more,
+       "", StoredValue()},
       {"in another key, in order",
        "[HKEY_CURRENT_USER\\Software\\morvelan\\DRIVER2]\r\n"
        "\"DriverVersion\"=dword:47\r\n" + more,
