@@ -182,17 +182,22 @@ void WineRunner::Prepare(const std::string& script) {
     return;
   std::string file = dir_ + "/prepare.reg";
   WriteFile(file, Utf16Script(script));
+  Process p = SettingUp({"regedit", "/s", file});
+  ASSERT_EQ(p.status, 0) << p.err;
+}
+
+Process WineRunner::SettingUp(const std::vector<std::string>& args) {
   // Under load Wine's launcher has answered 1 for regedit with nothing on
-  // standard error; importing the same file again is harmless.
+  // standard error. The set-up steps are harmless to repeat.
   Process p;
   for (int attempt = 0; attempt < 3; ++attempt) {
-    p = RunProcess({kWine, "regedit", "/s", file}, WineEnvironment());
+    p = Wine(args);
     if (p.status == 0)
       break;
-    printf("  Wine's regedit answered %d; importing once more\n%s", p.status,
-           p.err.c_str());
+    printf("  Wine's %s answered %d; once more\n%s", args[0].c_str(),
+           p.status, p.err.c_str());
   }
-  ASSERT_EQ(p.status, 0) << p.err;
+  return p;
 }
 
 bool IsWineLaunchFailure(const Process& run) {
@@ -253,7 +258,7 @@ int WaitFor(pid_t pid) {
 }
 
 void WineRunner::ReportWindows98To(const std::string& fileName) {
-  Process set = Wine({"reg", "add",
+  Process set = SettingUp({"reg", "add",
                       "HKCU\\Software\\Wine\\AppDefaults\\" + fileName, "/v",
                       "Version", "/d", "win98", "/f"});
   ASSERT_EQ(set.status, 0) << set.err;

@@ -85,6 +85,9 @@ class WineRunner : public Runner {
   Process RegDump(const std::vector<std::string>& args);
   /// Runs a Windows program (a path or one of Wine's own) with arguments.
   Process Wine(std::vector<std::string> args);
+  /// Runs one of Wine's own tools for a test's set-up, up to three times
+  /// until it answers 0; its last run.
+  Process SettingUp(const std::vector<std::string>& args);
 };
 
 /// The outcome that the program's own logic gives file, run in this process
