@@ -5,13 +5,12 @@
 RunOutcome UpdateSequence(uint32_t embeddedVersion, char* scriptText) {
   if (!NeedsUpdate(embeddedVersion))
     return kOutcomeAlreadyCurrent;
-  RemovePreviousDatabase();  // the import writes over whatever is left
-  // While the import runs, the database key holds no version: a removal
-  // stopped short may have left the old one, and the import writes the new
-  // one last. A run that fails or is killed part way therefore leaves none,
-  // and the next run repairs the half-written database instead of calling
-  // it current.
+  // The installed version goes first, before the removal and the import,
+  // which writes the new one last: on Windows every write lands at once,
+  // and a run that fails or is killed at any point leaves a database that
+  // carries no version, which the next run installs again.
   ForgetInstalledVersion();
+  RemovePreviousDatabase();  // the import writes over whatever is left
   if (!ImportScript(scriptText))
     return kOutcomeInstallFailed;
   return kOutcomeUpdated;

@@ -55,7 +55,22 @@ TEST_F(UpdateSequenceTest, InstalledVersions) {
     if (c.installed)
       InstallOld(c.version);
     const uint64_t generation = HostRegistryGeneration();
+    HostRegistryTraceCalls(true);
     EXPECT_EQ(Run(kScript), c.outcome);
+    if (c.installed && c.outcome == 0) {
+      // Before anything else changes: a run killed at any later point
+      // leaves no version beside what is left of either database.
+      const HostRegistryCall* first = nullptr;
+      for (const HostRegistryCall& call : HostRegistryCalls())
+        if (call.result == ERROR_SUCCESS) {
+          first = &call;
+          break;
+        }
+      ASSERT_NE(first, nullptr);
+      EXPECT_EQ(first->kind, HostRegistryCall::kDeleteValue);
+      EXPECT_EQ(first->stored, "DriverVersion");
+    }
+    HostRegistryTraceCalls(false);
     EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, std::string(kDriver2) + "\\SETS\\Old"),
               c.oldSetRemains);
     if (c.outcome == 1) {

@@ -49,7 +49,7 @@ void LinkCalls(ScriptRun* run, const char* base) {
       auto h = std::upper_bound(opens.begin(), opens.end(), at);
       if (h != opens.begin())
         run->headers[h - opens.begin() - 1].call = &call;
-    } else {
+    } else if (call.kind == HostRegistryCall::kSetValue) {
       auto v = std::lower_bound(starts.begin(), starts.end(), at - 1);
       if (v != starts.end() && *v == at - 1)
         run->values[v - starts.begin()].call = &call;

@@ -12,7 +12,7 @@
 /// Empties the registry to a fresh machine's: HKEY_LOCAL_MACHINE holding
 /// SOFTWARE (with SOFTWARE\Classes, which HKEY_CLASSES_ROOT shows), SYSTEM,
 /// HARDWARE, SAM and SECURITY; an empty HKEY_CURRENT_USER. Forgets every
-/// handle, the journal, the call trace, access denials and unavailability.
+/// handle, the record of calls, access denials and unavailability.
 void HostRegistryReset();
 
 /// Makes the existing key at root\path deny access: opening, creating or

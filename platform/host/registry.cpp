@@ -427,6 +427,9 @@ LONG RegDeleteValueA(HKEY handle, LPCSTR valueName) {
   Key* key;
   ValueAt value;
   LONG rc = FindValue(handle, KEY_SET_VALUE, valueName, &key, &value);
+  TraceCall(HostRegistryCall::kDeleteValue, handle, valueName,
+            rc == ERROR_SUCCESS ? key : nullptr, false,
+            rc == ERROR_SUCCESS ? value->first : "", rc);
   if (rc != ERROR_SUCCESS)
     return rc;
   key->values.erase(value);
