@@ -20,9 +20,7 @@
 #include <vector>
 
 #include "payload/payload.h"
-#include "payload/payload_io_host.h"
 #include "platform/host/controls.h"
-#include "platform/host/trace.h"
 #include "tools/executable.h"
 #include "script/script_import.h"
 #include "script/script_scan.h"

@@ -50,9 +50,9 @@ std::string PackProgram(const std::string& image, const std::string& script,
   uint64_t unaligned = image.size() + record + script.size() + 4;
   size_t zeros = alignForSigning ? (8 - unaligned % 8) % 8 : 0;
   uint32_t size = static_cast<uint32_t>(script.size());
-  std::string packed = image + std::string(record + zeros, '\0') + script;
-  for (int i = 0; i < 4; ++i)
-    packed.push_back(static_cast<char>(size >> (8 * i)));
+  std::string packed =
+      image + std::string(record + zeros, '\0') + script + std::string(4, '\0');
+  Write(&packed, packed.size() - 4, size);
   if (!withRecord)
     return packed;
   packed.replace(image.size(), 8, kRecordMarker, 8);

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "script/script_scan.h"
 #include "script/shell_delete.h"
 
 const char kDatabaseKeyPath[] = "Software\\morvelan\\DRIVER2";
@@ -14,19 +15,11 @@ namespace {
 
 const DWORD kNameCapacity = 2000;  // the buffer holds one byte more
 
-char FoldCase(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 // Whether two runs of text spell the same name, folded.
 bool SameName(const char* a, const char* aEnd, const char* b,
               const char* bEnd) {
-  if (aEnd - a != bEnd - b)
-    return false;
-  for (; a < aEnd; ++a, ++b)
-    if (FoldCase(*a) != FoldCase(*b))
-      return false;
-  return true;
+  return aEnd - a == bEnd - b &&
+         SameFolded(a, b, static_cast<size_t>(aEnd - a));
 }
 
 // The end of the name that starts at p.

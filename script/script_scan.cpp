@@ -50,6 +50,13 @@ const char* AccumulateHex(const char* p, uint32_t* value) {
   return p;
 }
 
+bool SameFolded(const char* a, const char* b, size_t n) {
+  for (; n > 0; --n, ++a, ++b)
+    if (*a != *b && FoldCase(*a) != FoldCase(*b))
+      return false;
+  return true;
+}
+
 bool MatchKeyword(const char* p, const char* keyword) {
   for (; *keyword != '\0'; ++p, ++keyword) {
     // The end of the text folds to nothing that a keyword holds.

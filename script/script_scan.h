@@ -3,6 +3,7 @@
 // one NUL-terminated ANSI string.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 /// Skips spaces and tabs; stops at anything else, CR, LF and NUL included.
@@ -20,6 +21,8 @@ bool IsHexDigit(char c);
 const char* AccumulateHex(const char* p, uint32_t* value);
 /// True when the text at p begins with keyword, folding A-Z on both sides.
 bool MatchKeyword(const char* p, const char* keyword);
+/// True when the n bytes at a and at b are the same, folding A-Z.
+bool SameFolded(const char* a, const char* b, size_t n);
 
 // The importer edits the text it scans; these keep its positions writable.
 inline char* SkipBlanks(char* p) {

@@ -71,6 +71,16 @@ size_t KeysIn(const std::string& dump) {
   return keys + (dump.compare(0, 1, "[") == 0);
 }
 
+// Packs a script built from the sample database, whose findings it repeats,
+// into the runner's image.
+Process PackSample(WineRunner* runner, const std::string& script,
+                   const std::string& program) {
+  return RunProcess({DRVDB_PROGRAM, "pack", "--quiet",
+                     "--allow=missing-bracket,repeated-header,letter-case",
+                     runner->Image(), script, program},
+                    {});
+}
+
 struct KillResult {
   size_t keys;     // what the killed run left
   bool version;    // a DriverVersion among it
@@ -115,11 +125,7 @@ TEST(UnderWine, KilledFirstInstallsAreRepaired) {
   const std::string database = runner.Folder() + "/drives-2x.reg";
   ASSERT_EQ(RunProcess({DRVSETUP_GENDB, "--scale", "2", database}, {}).status,
             0);
-  Process pack = RunProcess({DRVDB_PROGRAM, "pack", "--quiet",
-                             "--allow=missing-bracket,repeated-header,"
-                             "letter-case",
-                             runner.Image(), database, program},
-                            {});
+  Process pack = PackSample(&runner, database, program);
   ASSERT_EQ(pack.status, 0) << pack.err;
   std::string corrupt = ReadBinaryFile(program);
   corrupt.replace(corrupt.size() - 4, 4, std::string("\xf0\xff\xff\x7f", 4));
@@ -185,11 +191,7 @@ std::string NewerProgram(WineRunner* runner) {
   const std::string reg = runner->Folder() + "/newer.reg";
   const std::string exe = runner->Folder() + "/newer.exe";
   WriteFile(reg, script);
-  Process pack = RunProcess({DRVDB_PROGRAM, "pack", "--quiet",
-                             "--allow=missing-bracket,repeated-header,"
-                             "letter-case",
-                             runner->Image(), reg, exe},
-                            {});
+  Process pack = PackSample(runner, reg, exe);
   EXPECT_EQ(pack.status, 0) << pack.err;
   return exe;
 }

@@ -10,7 +10,6 @@
 #include "payload/payload_io_host.h"
 #include "platform/host/cp1252.h"
 #include "platform/host/controls.h"
-#include "platform/host/cp1252.h"
 #include "platform/host/hive_text.h"
 #include "platform/host/trace.h"
 #include "script/database.h"

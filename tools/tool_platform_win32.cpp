@@ -51,12 +51,17 @@ bool Identity(const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
   return ok;
 }
 
+// What one ReadFile or WriteFile call moves of what is left: at most a
+// gigabyte, which a DWORD holds.
+DWORD Chunk(size_t left) {
+  return static_cast<DWORD>(left < (1u << 30) ? left : (1u << 30));
+}
+
 bool WriteAll(HANDLE file, const std::string& bytes) {
   for (size_t done = 0; done < bytes.size();) {
-    DWORD chunk = static_cast<DWORD>(
-        bytes.size() - done < (1u << 30) ? bytes.size() - done : (1u << 30));
     DWORD written = 0;
-    if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) ||
+    if (!WriteFile(file, bytes.data() + done, Chunk(bytes.size() - done),
+                   &written, nullptr) ||
         written == 0)
       return false;
     done += written;
@@ -99,7 +104,6 @@ std::wstring FinalPath(const std::string& path) {
 bool ReplaceAtomically(const char* tool, const std::string& path,
                        const std::wstring& wideTarget,
                        const std::string& bytes) {
-  const std::string& target = path;
   std::wstring temporary;
   HANDLE file = INVALID_HANDLE_VALUE;
   for (unsigned attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE;
@@ -114,13 +118,13 @@ bool ReplaceAtomically(const char* tool, const std::string& path,
       break;
   }
   if (file == INVALID_HANDLE_VALUE)
-    return Fail(tool, "cannot write " + target);
+    return Fail(tool, "cannot write " + path);
   bool ok = WriteAll(file, bytes) && FlushFileBuffers(file);
   ok = CloseHandle(file) && ok;
   if (!ok || !MoveFileExW(temporary.c_str(), wideTarget.c_str(),
                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     DeleteFileW(temporary.c_str());
-    return Fail(tool, (ok ? "cannot replace " : "cannot write ") + target);
+    return Fail(tool, (ok ? "cannot replace " : "cannot write ") + path);
   }
   return true;
 }
@@ -156,11 +160,10 @@ InputProblem ReadInputFile(const std::string& path, std::string* bytes) {
   bool ok = GetFileSizeEx(file, &size);
   bytes->assign(ok ? static_cast<size_t>(size.QuadPart) : 0, '\0');
   for (size_t done = 0; ok && done < bytes->size();) {
-    DWORD chunk = static_cast<DWORD>(bytes->size() - done < (1u << 30)
-                                         ? bytes->size() - done
-                                         : (1u << 30));
     DWORD read = 0;
-    ok = ReadFile(file, &(*bytes)[done], chunk, &read, nullptr) && read > 0;
+    ok = ReadFile(file, &(*bytes)[done], Chunk(bytes->size() - done), &read,
+                  nullptr) &&
+         read > 0;
     done += read;
   }
   CloseHandle(file);

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "platform/host/cp1252.h"
 #include "platform/host/tree.h"

@@ -18,7 +18,6 @@
 
 #include <map>
 #include <string>
-#include <vector>
 
 #include "platform/host/win32.h"
 

@@ -50,7 +50,6 @@ bool g_unavailable = false;
 DWORD g_platform_id = VER_PLATFORM_WIN32_NT;
 bool g_shell_library_present = true;
 
-
 std::string FullPath(const Key* key) {
   std::string path = key->name;
   for (key = key->parent; key; key = key->parent)
