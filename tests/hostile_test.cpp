@@ -373,12 +373,6 @@ const DamageCase kDamages[] = {
      -1, -1, ""},
 };
 
-const char kOlder[] =
-    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n"
-    "\"DriverVersion\"=dword:00000046\r\n"
-    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\MAPPINGS\\OLD]\r\n"
-    "\"load1\"=\"Gone\"\r\n";
-
 // Each damage, to a copy with the record and to one without it, on a
 // machine with an older database: the copy with the record ends -1 and
 // leaves the registry as it was.
@@ -417,7 +411,7 @@ void RunDamages(Runner* runner) {
       if (d.needsSigning)
         copy = sign(copy);
       ASSERT_TRUE(d.damage(&copy));
-      runner->Prepare(kOlder);
+      runner->Prepare(kOlderDatabase);
       const std::string before = runner->Dump({kHostile});
       Process p = runner->RunBytes(copy.bytes, "-ns -ne");
       // A crash or a hang shows as -999, never as one of the outcomes.

@@ -196,12 +196,6 @@ std::string NewerProgram(WineRunner* runner) {
   return exe;
 }
 
-const char kOlderDatabase[] =
-    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n"
-    "\"DriverVersion\"=dword:00000046\r\n"
-    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\MAPPINGS\\OLD]\r\n"
-    "\"load1\"=\"Gone\"\r\n";
-
 // Starts the lock's helper holding it for seconds; waits until it does.
 pid_t HoldTheLock(WineRunner* runner, int seconds) {
   const std::string ready = runner->Folder() + "/ready";

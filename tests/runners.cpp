@@ -155,10 +155,15 @@ std::string HostRunner::Dump(const std::vector<std::string>& keys) {
 
 // ---- The Windows program under Wine -----------------------------------------
 
+const char kOlderDatabase[] =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n"
+    "\"DriverVersion\"=dword:00000046\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\MAPPINGS\\OLD]\r\n"
+    "\"load1\"=\"Gone\"\r\n";
+
 bool WineAvailable() {
   return !std::string(DRVSETUP_WIN64_BUILD).empty();
 }
-
 
 WineRunner::WineRunner()
     : Runner("winerun",
@@ -215,11 +220,11 @@ bool IsWholeDump(const Process& dump) {
 
 Process WineRunner::RunProgram(const std::string& path, const std::string&,
                                const std::string&) {
-  Process p = RunProcess({kWine, path, "-ns", "-ne"}, WineEnvironment());
+  Process p = Wine({path, "-ns", "-ne"});
   if (IsWineLaunchFailure(p)) {
     printf("  Wine could not start %s; running it once more\n%s",
            path.c_str(), p.err.c_str());
-    p = RunProcess({kWine, path, "-ns", "-ne"}, WineEnvironment());
+    p = Wine({path, "-ns", "-ne"});
   }
   return p;
 }
@@ -259,8 +264,8 @@ int WaitFor(pid_t pid) {
 
 void WineRunner::ReportWindows98To(const std::string& fileName) {
   Process set = SettingUp({"reg", "add",
-                      "HKCU\\Software\\Wine\\AppDefaults\\" + fileName, "/v",
-                      "Version", "/d", "win98", "/f"});
+                           "HKCU\\Software\\Wine\\AppDefaults\\" + fileName,
+                           "/v", "Version", "/d", "win98", "/f"});
   ASSERT_EQ(set.status, 0) << set.err;
 }
 
@@ -279,9 +284,7 @@ void WineRunner::Load() {
   HostRegistryReset();
   std::string file = dir_ + "/export.reg";
   unlink(file.c_str());
-  RunProcess({kWine, "regedit", "/e", file,
-              "HKEY_LOCAL_MACHINE\\Software\\morvelan"},
-             WineEnvironment());
+  Wine({"regedit", "/e", file, "HKEY_LOCAL_MACHINE\\Software\\morvelan"});
   std::string bytes = ReadBinaryFile(file);
   if (bytes.size() < 2)
     return;  // no such key: nothing exported

@@ -109,6 +109,10 @@ int WaitFor(pid_t pid);
 /// Whether a win64 build was given, so that the Wine tests can run.
 bool WineAvailable();
 
+/// A database one version older than the sample's, with one key of its own
+/// that an update removes.
+extern const char kOlderDatabase[];
+
 /// The canonical form of Runner::Dump, from the hive's text form.
 std::string CanonicalDump(const std::string& hiveText,
                           const std::vector<std::string>& keys);
