@@ -1,13 +1,15 @@
 #include "script/shell_delete.h"
+#include "script/system_library.h"
 
 namespace {
 typedef DWORD(WINAPI* ShDeleteKeyFunction)(HKEY, LPCSTR);
 }
 
 bool ShellDeleteKey(HKEY parent, const char* name) {
-  // Loaded at run time: the program must start where shlwapi.dll is missing.
-  // The library stays loaded until the process ends.
-  HMODULE library = LoadLibraryA("shlwapi.dll");
+  // Loaded at run time, from the system folder: the program must start
+  // where shlwapi.dll is missing. The library stays loaded until the
+  // process ends.
+  HMODULE library = LoadSystemLibrary("shlwapi.dll");
   if (!library)
     return false;
   ShDeleteKeyFunction deleteKey = reinterpret_cast<ShDeleteKeyFunction>(

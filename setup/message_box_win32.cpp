@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "script/system_library.h"
 #include "setup/message_box.h"
 
 namespace {
@@ -9,8 +10,10 @@ typedef int(WINAPI* MessageBoxFunction)(HWND, LPCSTR, LPCSTR, UINT);
 void ShowMessageBox(const char* text, const char* title, unsigned int style) {
   // USER32 is loaded only when a box is shown: its initialisation costs more
   // than the rest of a run's start-up, and a silent run needs nothing of it.
-  // The library stays loaded until the process ends.
-  HMODULE library = LoadLibraryA("user32.dll");
+  // It comes from the system folder, and so do the libraries it loads in
+  // turn where the search could be limited. The library stays loaded until
+  // the process ends.
+  HMODULE library = LoadSystemLibrary("user32.dll");
   if (!library)
     return;
   MessageBoxFunction messageBox = reinterpret_cast<MessageBoxFunction>(

@@ -2,8 +2,9 @@
 # Checks a built Windows program (before packing) as the loader and a
 # reviewer see it:
 #   - imports only from KERNEL32, ADVAPI32 and msvcrt, nothing from USER32
-#     or shlwapi (both are loaded at run time, when needed), and each
-#     imported function on the reviewed allow-list;
+#     or shlwapi (both are loaded at run time, when needed, from the system
+#     folder), nor the library search functions (looked up at run time),
+#     and each imported function on the reviewed allow-list;
 #   - windowed (GUI) subsystem, subsystem and OS version 4.0;
 #   - resources: icon group 101 with a 32x32 and a 16x16 16-colour image,
 #     the application manifest (id 1) byte for byte as committed, nothing
@@ -33,6 +34,10 @@ unlisted=$(comm -23 <(echo "$imports" | sort -u) <(grep -v '^#' "$allowlist" | s
 [ -z "$unlisted" ] || fail "imports not on the allow-list: $(echo $unlisted)"
 echo "$imports" | grep -qi 'SHDeleteKey' && fail "SHDeleteKeyA imported statically"
 echo "$imports" | grep -qi 'MessageBox' && fail "MessageBoxA imported statically"
+# Looked up at run time: imported, they would stop the program from starting
+# on the systems that lack them.
+echo "$imports" | grep -qiE '!(SetDefaultDllDirectories|SetDllDirectory)' &&
+  fail "the library search functions imported statically"
 
 field() { echo "$headers" | awk -v name="$1" '$1 == name { print $2; exit }'; }
 [ "$(field Subsystem)" = "00000002" ] || fail "subsystem is $(field Subsystem), not Windows GUI"

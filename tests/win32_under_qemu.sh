@@ -23,20 +23,12 @@
 # usage: win32_under_qemu.sh WIN32_BUILD WIN64_BUILD [KIT]
 set -euo pipefail
 win32=$1 win64=$2 kit=${3:-}
-wine64=/usr/lib/wine/wine64
-wine32=/usr/lib/wine/wine
-dlls=/usr/lib/i386-linux-gnu/wine/i386-windows
-qemu=$(command -v qemu-i386-static || true)
-
-missing=""
-[ -n "$qemu" ] || missing="qemu-i386-static (package qemu-user-static)"
-[ -d "$dlls" ] && [ -x "$wine32" ] || missing="${missing:+$missing, }32-bit Wine (package wine32:i386)"
+. "$(dirname "$0")/wine_prefix.sh"
+missing=$(wine32_missing)
 if [ -n "$missing" ]; then
   echo "SKIPPED: the 32-bit program was not run: missing $missing"
   exit 77
 fi
-
-. "$(dirname "$0")/wine_prefix.sh"
 export WINEPREFIX WINEDEBUG=-all
 nt=$(mktemp -d /tmp/drvsetup-win32-XXXXXX)
 nonnt=$(mktemp -d /tmp/drvsetup-win32-9x-XXXXXX)
@@ -49,20 +41,6 @@ stop() {
 }
 trap stop EXIT
 
-# A prefix with one server, whose 32-bit half is the system's 32-bit
-# libraries: wineboot cannot set it up without running 32-bit programs.
-make_prefix() {
-  WINEPREFIX=$1
-  /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
-  boot_wine_prefix || return 1
-  mkdir -p "$WINEPREFIX/drive_c/windows/syswow64"
-  cp "$dlls"/*.dll "$WINEPREFIX/drive_c/windows/syswow64/"
-}
-
-run32() {
-  WINELOADERNOEXEC=1 QEMU_RESERVED_VA=0xffff0000 "$qemu" "$wine32" "$@" </dev/null
-}
-
 failures=0
 expect() {  # what, expected status, actual status
   if [ "$3" -ne "$2" ]; then
@@ -73,21 +51,11 @@ expect() {  # what, expected status, actual status
   fi
 }
 
-# The tree under KEY as text, with KEY itself written as ROOT.
-tree() {
-  local file="$WINEPREFIX/export.reg"
-  rm -f "$file"
-  "$wine64" regedit /e "$file" "$1" </dev/null >/dev/null 2>&1 || true
-  [ -f "$file" ] || return 0
-  iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r' |
-    awk -v key="[$1" 'index($0, key) == 1 { $0 = "[ROOT" substr($0, length(key) + 1) } { print }'
-}
-
 # The 32-bit view's tree against the 64-bit program's, in this prefix, and
 # the normal view's against what the 64-bit program wrote there (if it ran).
 compare_view() {  # what, the normal view's tree
   local actual keys values
-  actual=$(tree 'HKEY_LOCAL_MACHINE\Software\Wow6432Node\morvelan')
+  actual=$(wine_tree 'HKEY_LOCAL_MACHINE\Software\Wow6432Node\morvelan')
   keys=$(grep -c '^\[' <<<"$actual" || true)
   values=$(grep -c '^"' <<<"$actual" || true)
   if [ -n "$actual" ] && [ "$actual" = "$expected" ]; then
@@ -97,15 +65,15 @@ compare_view() {  # what, the normal view's tree
     diff <(echo "$expected") <(echo "$actual") | head -20 || true
     failures=$((failures + 1))
   fi
-  if [ "$(tree 'HKEY_LOCAL_MACHINE\Software\morvelan')" != "$2" ]; then
+  if [ "$(wine_tree 'HKEY_LOCAL_MACHINE\Software\morvelan')" != "$2" ]; then
     echo "FAIL $1: the 32-bit program wrote outside its view"
     failures=$((failures + 1))
   fi
 }
 
-make_prefix "$nt" || exit 1
+make_prefix_32 "$nt" || exit 1
 # The second prefix boots while the first runs.
-make_prefix "$nonnt" >"$nonnt.log" 2>&1 & nonnt_boot=$!
+make_prefix_32 "$nonnt" >"$nonnt.log" 2>&1 & nonnt_boot=$!
 WINEPREFIX=$nt
 
 # The program under test: the build's, or packed from the release kit by
@@ -148,7 +116,7 @@ printf '\360\377\377\177' >> "$corrupt"
 status=0
 "$wine64" "$win64/drvsetup.exe" -ns -ne || status=$?
 expect "64-bit program, first install (the reference)" 0 "$status"
-expected=$(tree 'HKEY_LOCAL_MACHINE\Software\morvelan')
+expected=$(wine_tree 'HKEY_LOCAL_MACHINE\Software\morvelan')
 
 start=$SECONDS
 run32 "$corrupt" -ne & corrupt_pid=$!

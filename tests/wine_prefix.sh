@@ -1,8 +1,9 @@
 # Makes the Wine prefix at $WINEPREFIX and judges it by whether it works,
 # never by wineboot's exit status alone: with the 32-bit loader installed,
 # wineboot cannot set up a new prefix's 32-bit half here and may report
-# failure over a prefix that works. Sourced by the test scripts and the
-# test runners.
+# failure over a prefix that works. Also runs 32-bit programs through
+# qemu-user, and reads a registry tree back as text. Sourced by the test
+# scripts and the test runners.
 
 wine64=${wine64:-/usr/lib/wine/wine64}
 
@@ -38,4 +39,48 @@ boot_wine_prefix() {
   done
   rm -f "$log"
   return 1
+}
+
+# 32-bit Wine, through qemu-user: this machine's kernel cannot start 32-bit
+# Linux programs, and nothing is registered with binfmt_misc.
+wine32=/usr/lib/wine/wine
+wine32_dlls=/usr/lib/i386-linux-gnu/wine/i386-windows
+
+# What is missing to run 32-bit programs, or nothing.
+wine32_missing() {
+  local missing=""
+  command -v qemu-i386-static >/dev/null ||
+    missing="qemu-i386-static (package qemu-user-static)"
+  [ -d "$wine32_dlls" ] && [ -x "$wine32" ] ||
+    missing="${missing:+$missing, }32-bit Wine (package wine32:i386)"
+  echo "$missing"
+}
+
+# make_prefix_32 PREFIX: a prefix with one server, whose 32-bit half is the
+# system's 32-bit libraries: wineboot cannot set it up without running
+# 32-bit programs. Leaves WINEPREFIX set to it.
+make_prefix_32() {
+  WINEPREFIX=$1
+  /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
+  boot_wine_prefix || return 1
+  mkdir -p "$WINEPREFIX/drive_c/windows/syswow64"
+  cp "$wine32_dlls"/*.dll "$WINEPREFIX/drive_c/windows/syswow64/"
+}
+
+# run32 PROGRAM ARG...: about a minute of emulated start-up.
+run32() {
+  WINELOADERNOEXEC=1 QEMU_RESERVED_VA=0xffff0000 qemu-i386-static "$wine32" "$@" </dev/null
+}
+
+# wine_tree KEY: the registry tree under KEY as text, with KEY itself
+# written as ROOT; nothing when there is no such key.
+wine_tree() {
+  local file
+  file=$(mktemp "$WINEPREFIX/export-XXXXXX.reg")
+  rm -f "$file"
+  "$wine64" regedit /e "$file" "$1" </dev/null >/dev/null 2>&1 || true
+  [ -f "$file" ] || return 0
+  iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r' |
+    awk -v key="[$1" 'index($0, key) == 1 { $0 = "[ROOT" substr($0, length(key) + 1) } { print }'
+  rm -f "$file"
 }

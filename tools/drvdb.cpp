@@ -792,9 +792,8 @@ int Diff(const std::vector<std::string>& args) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  PrepareStandardStreams();
-  std::vector<std::string> args = ToolArguments(argc, argv);
+int ToolMain(const std::vector<std::string>& arguments) {
+  std::vector<std::string> args = arguments;
   if (args.empty())
     return Usage("no command given");
   std::string command = args[0];

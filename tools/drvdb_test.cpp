@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -79,6 +80,16 @@ std::vector<std::string> Relative(std::vector<std::string> args) {
   return args;
 }
 
+// Under load Wine's launcher has answered 1 with nothing on either stream
+// (on a machine whose Wine was just installed, at the same call twice), or
+// said that it could not start the program. drvdb never ends so: each of
+// its failures says why. Such a run is Wine's, and runs once more.
+bool WineFailedItself(const Process& p) {
+  return p.status == 1 &&
+         ((p.out.empty() && p.err.empty()) ||
+          p.err.find("could not be started") != std::string::npos);
+}
+
 Process RunTool(bool windows, const std::vector<std::string>& args) {
   RunOptions options;
   options.folder = g_folder;
@@ -88,7 +99,13 @@ Process RunTool(bool windows, const std::vector<std::string>& args) {
     options.environment = WineEnvironment();
   }
   argv.insert(argv.end(), args.begin(), args.end());
-  return RunProcessWith(argv, options);
+  Process p = RunProcessWith(argv, options);
+  if (windows && WineFailedItself(p)) {
+    printf("  Wine answered 1 by itself for drvdb.exe; once more\n%s",
+           p.err.c_str());
+    p = RunProcessWith(argv, options);
+  }
+  return p;
 }
 
 // What a call writes, to compare: OUT of pack and extract.

@@ -328,14 +328,14 @@ std::string Generate(size_t padding, size_t* lines, size_t scale = 1) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int ToolMain(const std::vector<std::string>& arguments) {
+  std::vector<std::string> args = arguments;
   size_t scale = 1;
-  if (argc == 4 && std::string(argv[1]) == "--scale") {
-    scale = std::strtoul(argv[2], nullptr, 10);
-    argv += 2;
-    argc -= 2;
+  if (args.size() == 3 && args[0] == "--scale") {
+    scale = std::strtoul(args[1].c_str(), nullptr, 10);
+    args.erase(args.begin(), args.begin() + 2);
   }
-  if (argc != 2 || scale < 1) {
+  if (args.size() != 1 || scale < 1) {
     std::cerr << "usage: gendb [--scale N] OUTPUT\n";
     return 2;
   }
@@ -360,5 +360,5 @@ int main(int argc, char** argv) {
   }
   if (scale > 1)
     bytes = Generate(padding, &lines, scale);
-  return WriteOutput("gendb", argv[1], bytes) ? 0 : 1;
+  return WriteOutput("gendb", args[0], bytes) ? 0 : 1;
 }

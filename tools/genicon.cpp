@@ -113,8 +113,8 @@ std::string Image(int n) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (argc != 2) {
+int ToolMain(const std::vector<std::string>& args) {
+  if (args.size() != 1) {
     std::cerr << "usage: genicon OUTPUT\n";
     return 2;
   }
@@ -137,5 +137,5 @@ int main(int argc, char** argv) {
     offset += static_cast<uint32_t>(images[i].size());
   }
   ico += images[0] + images[1];
-  return WriteOutput("genicon", argv[1], ico) ? 0 : 1;
+  return WriteOutput("genicon", args[0], ico) ? 0 : 1;
 }

@@ -1,18 +1,19 @@
-// What the tools ask of the platform: their arguments, the files they read,
-// and where they write what they make (never over one of their inputs, "-"
-// for standard output, a file replaced whole or not at all). POSIX hosts:
-// tool_platform_posix.cpp; Windows: tool_platform_win32.cpp.
+// What the tools ask of the platform: their entry and arguments, the files
+// they read, and where they write what they make (never over one of their
+// inputs, "-" for standard output, a file replaced whole or not at all).
+// POSIX hosts: tool_main_posix.cpp and tool_platform_posix.cpp; Windows:
+// tool_platform_win32.cpp.
 #pragma once
 
 #include <string>
 #include <vector>
 
-/// The arguments after the program's name, as UTF-8 (on Windows, from the
-/// wide command line, converted once).
-std::vector<std::string> ToolArguments(int argc, char** argv);
-
-/// Readies standard output and standard error for UTF-8 text.
-void PrepareStandardStreams();
+/// The tool itself, which each tool defines: called by the platform's entry
+/// with the arguments after the program's name, as UTF-8 (on Windows from
+/// the wide command line, converted once, after the library search is
+/// limited to the system folder and standard output readied for UTF-8).
+/// Its result is the exit status.
+int ToolMain(const std::vector<std::string>& args);
 
 enum class InputProblem { kNone, kMissing, kNotAFile, kUnreadable };
 

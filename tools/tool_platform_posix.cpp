@@ -93,12 +93,6 @@ bool ReplaceAtomically(const char* tool, const std::string& target,
 
 }  // namespace
 
-std::vector<std::string> ToolArguments(int argc, char** argv) {
-  return std::vector<std::string>(argv + 1, argv + argc);
-}
-
-void PrepareStandardStreams() {}
-
 InputProblem ReadInputFile(const std::string& path, std::string* bytes) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0)

@@ -1,6 +1,7 @@
-// The tools' arguments and files on Windows: the wide command line and wide
-// paths, converted from and to UTF-8 here alone, and outputs replaced with
-// MoveFileExW.
+// The tools' entry, arguments and files on Windows: the wide command line
+// and wide paths, converted from and to UTF-8 here alone, and outputs
+// replaced with MoveFileExW. Compiled as Windows code, apart from the
+// engine's stand-in.
 
 #include "tools/tool_platform.h"
 
@@ -8,10 +9,11 @@
 
 #include <fcntl.h>
 #include <io.h>
-#include <shellapi.h>
 #include <stdio.h>
 
 #include <iostream>
+
+#include "script/system_library.h"
 
 namespace {
 
@@ -131,20 +133,18 @@ bool ReplaceAtomically(const char* tool, const std::string& path,
 
 }  // namespace
 
-std::vector<std::string> ToolArguments(int, char**) {
-  int count = 0;
-  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-  std::vector<std::string> args;
-  for (int i = 1; wide && i < count; ++i)
-    args.push_back(Utf8(wide[i]));
-  LocalFree(wide);
-  return args;
-}
-
-void PrepareStandardStreams() {
+// The entry (-municode): the C runtime splits the wide command line, so
+// that no library beyond KERNEL32 and msvcrt is imported, and none is
+// loaded before the library search is limited to the system folder.
+extern "C" int wmain(int argc, wchar_t** argv) {
+  RestrictLibrarySearch();
   // A console shows UTF-8 only when told to; files and pipes take the
   // bytes as they are.
   SetConsoleOutputCP(CP_UTF8);
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i)
+    args.push_back(Utf8(argv[i]));
+  return ToolMain(args);
 }
 
 InputProblem ReadInputFile(const std::string& path, std::string* bytes) {

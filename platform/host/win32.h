@@ -3,8 +3,9 @@
 //
 // Types, constants and functions keep their Windows spelling and meaning so
 // that the program's code is the same on every target. The functions are
-// implemented by the stand-in beside this file (registry.cpp, mutex.cpp);
-// the headers beside it give the host its controls, one header per role.
+// implemented by the stand-in beside this file (registry.cpp, mutex.cpp,
+// libraries.cpp); the headers beside it give the host its controls, one
+// header per role.
 // No translation unit includes both this and <windows.h>, and no name here
 // is one that Windows gives linkage to: the structures have tags of their
 // own and the functions C++ linkage, so drvdb.exe carries the stand-in
@@ -30,6 +31,10 @@ typedef const char* LPCSTR;
 typedef char* LPSTR;
 
 typedef void* HANDLE;
+
+struct HostModule;
+typedef HostModule* HMODULE;
+typedef intptr_t(WINAPI* FARPROC)();
 
 struct HostKeyHandle;
 typedef HostKeyHandle* HKEY;
@@ -92,6 +97,9 @@ typedef struct HostVersionInfo {
 #define WAIT_TIMEOUT 0x00000102L
 #define WAIT_FAILED 0xFFFFFFFFL
 
+#define MAX_PATH 260
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+
 #define VER_PLATFORM_WIN32_WINDOWS 1
 #define VER_PLATFORM_WIN32_NT 2
 
@@ -114,6 +122,14 @@ LONG RegCloseKey(HKEY key);
 BOOL GetVersionExA(LPOSVERSIONINFOA info);
 /// The shell library's whole-tree deletion (shlwapi.dll on Windows).
 DWORD SHDeleteKeyA(HKEY key, LPCSTR subKey);
+
+// The system's libraries and their functions, as each Windows answers
+// (libraries.h).
+HMODULE GetModuleHandleA(LPCSTR name);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+HMODULE LoadLibraryA(LPCSTR name);
+HMODULE LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags);
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
 
 // Named mutexes, within this process (mutex.h).
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner,
