@@ -9,10 +9,13 @@
 #   - resources: icon group 101 with a 32x32 and a 16x16 16-colour image,
 #     the application manifest (id 1) byte for byte as committed, nothing
 #     else (no dialogs, menus, string tables or version block);
-#   - nothing appended after the last section.
-# usage: check_windows_program.sh OBJDUMP IMAGE ALLOWLIST MANIFEST
+#   - nothing appended after the last section;
+#   - with the program's library (LIBRARY), no static constructor in it:
+#     the entry limits the library search before anything else runs, and a
+#     constructor would run before the entry.
+# usage: check_windows_program.sh OBJDUMP IMAGE ALLOWLIST MANIFEST [LIBRARY]
 set -euo pipefail
-objdump=$1 image=$2 allowlist=$3 manifest=$4
+objdump=$1 image=$2 allowlist=$3 manifest=$4 library=${5:-}
 headers=$("$objdump" -p "$image")
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -92,7 +95,12 @@ done | sort -n | tail -1)
 actual=$(stat -c %s "$image")
 [ "$actual" = "$end" ] || fail "file is $actual bytes, sections end at $end: something was appended"
 
+if [ -n "$library" ]; then
+  constructors=$("$objdump" -h "$library" | awk '$2 ~ /^\.(ctors|init_array)/ { print $2 }' | sort -u)
+  [ -z "$constructors" ] || fail "static constructors in $library: $(echo $constructors)"
+fi
+
 if [ "$failures" -gt 0 ]; then
   exit 1
 fi
-echo "ok: $(echo "$imports" | wc -l) imports on the allow-list, GUI 4.0, icon group 101, the manifest, nothing appended"
+echo "ok: $(echo "$imports" | wc -l) imports on the allow-list, GUI 4.0, icon group 101, the manifest, nothing appended${library:+, no static constructor}"
