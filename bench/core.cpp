@@ -4,7 +4,7 @@
 //   core SCRIPT [REPETITIONS]
 //
 // Prints the median time of the core and its time per script byte. With
-// REPETITIONS 1, under callgrind --toggle-collect=RunCore, the instructions
+// REPETITIONS 1, under callgrind --toggle-collect=ProbeAndImport, the instructions
 // counted are exactly the core's.
 
 #include <stdint.h>
@@ -23,10 +23,12 @@
 #include "platform/host/controls.h"
 #include "tools/executable.h"
 #include "script/script_import.h"
-#include "script/script_scan.h"
+#include "script/version_probe.h"
 
-// Not inlined, so that callgrind can count exactly what it runs.
-extern "C" __attribute__((noinline)) bool RunCore(char* text) {
+// The core alone, on purpose: the version probe and the import, without
+// the run's other stages (the lock, the removal, the commit). Not inlined,
+// so that callgrind can count exactly what it runs.
+extern "C" __attribute__((noinline)) bool ProbeAndImport(char* text) {
   return ProbeEmbeddedVersion(text) && ImportScript(text);
 }
 
@@ -53,7 +55,7 @@ int main(int argc, char** argv) {
     memcpy(work.data(), text.c_str(), text.size() + 1);
     timespec start, end;
     clock_gettime(CLOCK_MONOTONIC, &start);
-    bool ok = RunCore(work.data());
+    bool ok = ProbeAndImport(work.data());
     clock_gettime(CLOCK_MONOTONIC, &end);
     if (!ok) {
       fprintf(stderr, "core: %s does not install\n", argv[1]);

@@ -324,7 +324,7 @@ void MeasureHost(int s, int repetitions, Figures* figures) {
   Run({g_work + "/core", db, "11"}, "", &out);
   const char* ns = strstr(out.c_str(), "core ");
   f.coreNs = ns ? atof(ns + 5) : 0;
-  Run({"valgrind", "--tool=callgrind", "--toggle-collect=RunCore",
+  Run({"valgrind", "--tool=callgrind", "--toggle-collect=ProbeAndImport",
        "--callgrind-out-file=" + g_work + "/callgrind.out",
        g_work + "/core", db, "1"},
       "", &out);

@@ -11,7 +11,7 @@
 #include "payload/payload.h"
 #include "payload/payload_io_host.h"
 #include "platform/host/cp1252.h"
-#include "script/script_scan.h"
+#include "script/script_fault.h"
 #include "setup/setup_run.h"
 #include "tools/executable.h"
 #include "tools/script_check.h"
@@ -24,9 +24,9 @@ int RunTheProgram(const std::string& shipped, size_t* stopLine) {
   ResetMachine();
   FUZZ_CHECK(ReadScriptAsTheProgram(shipped));
   const std::string decoded = ScriptText;  // the import edits its text
-  int outcome = kOutcomeVersionInvalid;
-  if (ProbeEmbeddedVersion(ScriptText))
-    outcome = UpdateSequence(EmbeddedVersion, ScriptText);
+  const RunFlags silent = {true, false, false, false};
+  const char* versionLine;
+  const int outcome = RunScriptStages(silent, ScriptText, &versionLine);
   *stopLine = 0;
   if (LastScriptStop.at) {
     const size_t at = static_cast<size_t>(LastScriptStop.at - ScriptText);

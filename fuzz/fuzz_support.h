@@ -9,6 +9,7 @@
 
 #include "platform/host/controls.h"
 #include "platform/host/hive_text.h"
+#include "platform/host/mutex.h"
 #include "platform/host/trace.h"
 
 #define FUZZ_CHECK(condition)                                        \
@@ -26,6 +27,7 @@
 inline void EndInput() {
   HostRegistryTraceCalls(false);
   HostRegistryReset();
+  HostMutexReset();
 }
 
 /// The registry survives its hive's text form exactly: what is exported

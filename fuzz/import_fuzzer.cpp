@@ -9,7 +9,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "script/script_import.h"
-#include "script/script_scan.h"
+#include "script/script_fault.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 
 #include "payload/container.h"
 #include "payload/payload_io.h"
+#include "platform/registry.h"
 
 WCHAR* ModulePathW;
 char* ModulePathA;

@@ -6,7 +6,7 @@
 // says how the reader finds the container's parts.
 #pragma once
 
-#include "platform/registry.h"
+#include "platform/windows_api.h"
 
 /// The running executable's full path: wide on the NT family, ANSI on the
 /// other; only the one of the running family is filled. Owned by the run.

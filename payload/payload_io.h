@@ -5,7 +5,7 @@
 
 #include <stdint.h>
 
-#include "platform/registry.h"
+#include "platform/windows_api.h"
 
 typedef void* PayloadFile;
 

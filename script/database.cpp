@@ -65,11 +65,11 @@ bool IsVersionValueName(const char* name, const char* end) {
                   kVersionValueName + sizeof(kVersionValueName) - 1);
 }
 
-bool NeedsUpdate(uint32_t embeddedVersion) {
+bool ReadInstalledVersion(uint32_t* version) {
   HKEY key;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kDatabaseKeyPath, 0, KEY_QUERY_VALUE,
                     &key) != ERROR_SUCCESS)
-    return true;
+    return false;
   DWORD type = REG_NONE;
   BYTE data[4];
   DWORD size = sizeof(data);
@@ -77,12 +77,17 @@ bool NeedsUpdate(uint32_t embeddedVersion) {
                              &size);
   RegCloseKey(key);
   if (rc != ERROR_SUCCESS || type != REG_DWORD || size != 4)
-    return true;
-  uint32_t installed = static_cast<uint32_t>(data[0]) |
-                       static_cast<uint32_t>(data[1]) << 8 |
-                       static_cast<uint32_t>(data[2]) << 16 |
-                       static_cast<uint32_t>(data[3]) << 24;
-  return installed < embeddedVersion;
+    return false;
+  *version = static_cast<uint32_t>(data[0]) |
+             static_cast<uint32_t>(data[1]) << 8 |
+             static_cast<uint32_t>(data[2]) << 16 |
+             static_cast<uint32_t>(data[3]) << 24;
+  return true;
+}
+
+bool NeedsUpdate(uint32_t embeddedVersion) {
+  uint32_t installed;
+  return !ReadInstalledVersion(&installed) || installed < embeddedVersion;
 }
 
 bool DeleteKeyTree(HKEY parent, const char* name, bool mustExist) {

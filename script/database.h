@@ -19,9 +19,13 @@ bool IsDatabaseKey(HKEY root, const char* subKey);
 /// Whether a value name is DriverVersion, as the registry compares names.
 bool IsVersionValueName(const char* name, const char* end);
 
-/// True unless the installed DriverVersion is a four-byte REG_DWORD not less
-/// than embeddedVersion (unsigned). Anything unreadable counts as nothing
-/// installed.
+/// The installed DriverVersion, when it is a four-byte REG_DWORD; false for
+/// anything else (no key, no value, another type or size), which counts as
+/// nothing installed.
+bool ReadInstalledVersion(uint32_t* version);
+
+/// True unless the installed version is not less than embeddedVersion
+/// (unsigned).
 bool NeedsUpdate(uint32_t embeddedVersion);
 
 /// Deletes the DRIVER2 tree with all its subkeys and values, by the shell

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "script/database.h"
+#include "script/script_fault.h"
 #include "script/script_scan.h"
 #include "script/script_walk.h"
 
@@ -12,12 +13,6 @@ struct RootPrefix {
   const char* prefix;  // with its backslash, matched in any letter case
   HKEY root;
 };
-
-// Records where the import stopped and why; answers whether it went well.
-bool Stop(const char* at, ScriptFault fault) {
-  LastScriptStop = ScriptStop{at, fault};
-  return fault == kFaultNone;
-}
 
 // Reads a quoted string value starting just after its opening quote and
 // removes its escape backslashes in one pass: a backslash makes the next

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "script/script_fault.h"
 #include "script/script_scan.h"
 #include "tests/test_support.h"
 

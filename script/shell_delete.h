@@ -1,7 +1,7 @@
 // The shell library's tree deletion, resolved at run time.
 #pragma once
 
-#include "platform/registry.h"
+#include "platform/windows_api.h"
 
 /// Calls the shell library's SHDeleteKeyA (parent, name) and ignores its
 /// result. False when the library or the function cannot be resolved, in

@@ -4,7 +4,7 @@
 // never run inside it.
 #pragma once
 
-#include "platform/registry.h"
+#include "platform/windows_api.h"
 
 /// True once SetDefaultDllDirectories has limited every later load, the
 /// dependencies of a library included, to the system folder.

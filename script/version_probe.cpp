@@ -1,18 +1,14 @@
+#include "script/version_probe.h"
+
+#include "script/script_fault.h"
 #include "script/script_scan.h"
 
-uint32_t EmbeddedVersion;
-ScriptStop LastScriptStop;
-
-namespace {
+// The keyword is its name, '=' and its type.
 const char kVersionKeyword[] = "\"DriverVersion\"=dword:";
-}
+const char kVersionName[] = "\"DriverVersion\"";
+const char kVersionType[] = "dword:";
 
-namespace {
-bool Stop(const char* at, ScriptFault fault) {
-  LastScriptStop = ScriptStop{at, fault};
-  return fault == kFaultNone;
-}
-}  // namespace
+uint32_t EmbeddedVersion;
 
 bool ProbeEmbeddedVersion(const char* scriptText) {
   const char* p = SkipBlanks(scriptText);

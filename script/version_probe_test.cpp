@@ -2,7 +2,8 @@
 
 #include <string>
 
-#include "script/script_scan.h"
+#include "script/script_fault.h"
+#include "script/version_probe.h"
 
 TEST(VersionProbe, Lines) {
   struct Case {

@@ -3,7 +3,7 @@
 // work and released before any box is shown.
 #pragma once
 
-#include "platform/registry.h"
+#include "platform/windows_api.h"
 
 /// "Global\" and the name: one object for every logon session, so that a
 /// run as SYSTEM and a user's run take turns. kRunLockName + 7 is the

@@ -3,10 +3,12 @@
 #include <stdio.h>
 
 #include "payload/payload.h"
-#include "platform/registry.h"
-#include "script/script_scan.h"
+#include "script/script_fault.h"
+#include "script/version_probe.h"
+#include "setup/commit.h"
 #include "setup/message_box.h"
 #include "setup/run_lock.h"
+#include "setup/update_sequence.h"
 
 namespace {
 
@@ -57,24 +59,6 @@ void ReportOutcome(RunOutcome outcome) {
     ShowMessageBox(message->text, kBoxTitle, message->style);
 }
 
-RunOutcome RunStages() {
-  GetModulePath();
-  if (!ReadPayload())
-    return kOutcomePayloadUnreadable;
-  if (!ProbeEmbeddedVersion(ScriptText))
-    return kOutcomeVersionInvalid;
-  if (Flags.showVersion)
-    ShowVersion(EmbeddedVersion);
-  if (!Flags.install)
-    return kOutcomeUpdated;
-  // Copies started at once take turns: each tests the installed version
-  // afresh once it holds the lock.
-  HANDLE lock = TakeRunLock();
-  RunOutcome outcome = UpdateSequence(EmbeddedVersion, ScriptText);
-  ReleaseRunLock(lock);
-  return outcome;
-}
-
 }  // namespace
 
 const char* OutcomeBoxText(RunOutcome outcome) {
@@ -82,14 +66,36 @@ const char* OutcomeBoxText(RunOutcome outcome) {
   return message ? message->text : nullptr;
 }
 
-RunOutcome SetupRun(const char* commandTail) {
-  Flags = ParseOptions(commandTail);
-  RunOutcome outcome = RunStages();
-  FreeRunBuffers();  // before the box: nothing is held while the user reads
+RunOutcome RunScriptStages(const RunFlags& flags, char* scriptText,
+                           const char** versionLine) {
+  *versionLine = nullptr;
+  if (!ProbeEmbeddedVersion(scriptText))
+    return kOutcomeVersionInvalid;
+  *versionLine = LastScriptStop.at;
+  if (flags.showVersion)
+    ShowVersion(EmbeddedVersion);
+  if (!flags.install)
+    return kOutcomeUpdated;
+  // Copies started at once take turns: each tests the installed version
+  // afresh once it holds the lock.
+  HANDLE lock = TakeRunLock();
+  RunOutcome outcome = UpdateSequence(EmbeddedVersion, scriptText);
+  ReleaseRunLock(lock);
   // The box must tell the outcome that lasts: writes that could not be made
   // durable are a failed installation.
   if (!CommitRegistry() && outcome >= 0)
     outcome = kOutcomeInstallFailed;
+  return outcome;
+}
+
+RunOutcome SetupRun(const char* commandTail) {
+  Flags = ParseOptions(commandTail);
+  RunOutcome outcome = kOutcomePayloadUnreadable;
+  GetModulePath();
+  const char* versionLine;
+  if (ReadPayload())
+    outcome = RunScriptStages(Flags, ScriptText, &versionLine);
+  FreeRunBuffers();  // before the box: nothing is held while the user reads
   ReportOutcome(outcome);
   return outcome;
 }

@@ -26,17 +26,20 @@ struct RunFlags {
 /// off.
 RunFlags ParseOptions(const char* commandTail);
 
-/// The install branch: nothing when the installed version is current (1);
-/// otherwise removes the installed database and imports the script (0), or
-/// reports a failed import (-3). The script text is edited by the import.
-RunOutcome UpdateSequence(uint32_t embeddedVersion, char* scriptText);
-
 /// The text of the box that reports outcome, from the run's one table of
 /// outcomes; null for a value that is no outcome.
 const char* OutcomeBoxText(RunOutcome outcome);
 
+/// Every stage after the payload is read, on its text: the version probe
+/// (-2 when it fails), the version box where the flags ask for it, and with
+/// the install flag the lock, the update sequence and the commit (1, 0 or
+/// -3). Sets *versionLine to the line the probe read, or null. The import
+/// edits the text. No outcome box: that is SetupRun's, once the buffers are
+/// freed.
+RunOutcome RunScriptStages(const RunFlags& flags, char* scriptText,
+                           const char** versionLine);
+
 /// The program's main routine: parses the options, reads the payload from
-/// the running executable, probes its version, shows it or installs, frees
-/// the run's buffers, shows the outcome box the flags allow and returns the
-/// outcome.
+/// the running executable, runs the stages on its script, frees the run's
+/// buffers, shows the outcome box the flags allow and returns the outcome.
 RunOutcome SetupRun(const char* commandTail);

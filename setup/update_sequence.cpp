@@ -1,6 +1,6 @@
 #include "script/database.h"
 #include "script/script_import.h"
-#include "setup/setup_run.h"
+#include "setup/update_sequence.h"
 
 RunOutcome UpdateSequence(uint32_t embeddedVersion, char* scriptText) {
   if (!NeedsUpdate(embeddedVersion))

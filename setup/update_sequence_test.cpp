@@ -1,8 +1,8 @@
 #include <string>
 #include <vector>
 
-#include "script/script_scan.h"
-#include "setup/setup_run.h"
+#include "script/version_probe.h"
+#include "setup/update_sequence.h"
 #include "tests/test_support.h"
 
 namespace {

@@ -5,6 +5,7 @@
 #include "payload/payload.h"
 #include "script/script_import.h"
 #include "script/script_walk.h"
+#include "script/version_probe.h"
 #include "setup/setup_run.h"
 #include "tools/executable.h"
 
@@ -96,12 +97,14 @@ void RunScript(const std::string& shipped, ScriptRun* run) {
   run->text = ScriptText;
   const char* base = ScriptText;
   run->lines = LineMap(run->text);
-  run->outcome = kOutcomeVersionInvalid;
-  if (ProbeEmbeddedVersion(ScriptText)) {
-    run->versionAt = static_cast<size_t>(LastScriptStop.at - base);
+  // The program's own stages, as a silent install runs them.
+  const RunFlags silent = {true, false, false, false};
+  const char* versionLine;
+  run->outcome = RunScriptStages(silent, ScriptText, &versionLine);
+  if (versionLine) {
+    run->versionAt = static_cast<size_t>(versionLine - base);
     run->hasVersion = true;
     run->version = EmbeddedVersion;
-    run->outcome = UpdateSequence(EmbeddedVersion, ScriptText);
     run->imported = run->outcome != kOutcomeAlreadyCurrent;
   }
   const ScriptStop stop = LastScriptStop;

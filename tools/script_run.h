@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/host/trace.h"
-#include "script/script_scan.h"
+#include "script/script_fault.h"
 
 /// Lines of the text as the program sees it.
 struct LineMap {

@@ -11,7 +11,6 @@
 
 #include <filesystem>
 
-#include "platform/registry.h"
 #include "platform/host/controls.h"
 #include "platform/host/hive_file.h"
 #include "platform/host/hive_text.h"
@@ -110,12 +109,9 @@ bool HostHiveOpen(const std::string& path, std::string* error) {
   return g_readable;
 }
 
-namespace {
-
-// Writes the registry back if it changed since HostHiveOpen: to a temporary
-// file beside the hive, flushed, then renamed over it. Never writes a hive
-// that HostHiveOpen could not read.
-bool Save(std::string* error) {
+bool HostHiveSave(std::string* error) {
+  if (g_path.empty())
+    return true;  // no hive: the registry lives in memory only
   if (HostRegistryGeneration() == g_loaded)
     return true;  // nothing changed
   if (!g_readable) {
@@ -155,21 +151,9 @@ bool Save(std::string* error) {
   return true;
 }
 
-}  // namespace
-
 void HostHiveClose() {
   if (g_lock_fd >= 0)
     close(g_lock_fd);
   g_lock_fd = -1;
   g_path.clear();
-}
-
-bool CommitRegistry() {
-  if (g_path.empty())
-    return true;  // no hive: the registry lives in memory only
-  std::string error;
-  if (Save(&error))
-    return true;
-  fprintf(stderr, "drvsetup: registry hive not saved: %s\n", error.c_str());
-  return false;
 }

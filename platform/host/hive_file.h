@@ -13,5 +13,11 @@ std::string HostHiveDefaultPath();
 /// is left untouched: the registry becomes unavailable and error says why.
 bool HostHiveOpen(const std::string& path, std::string* error);
 
-/// Releases the lock. In between, CommitRegistry writes the registry back.
+/// Writes the registry back if it changed since HostHiveOpen: to a
+/// temporary file beside the hive, flushed, then renamed over it. Never
+/// writes a hive that HostHiveOpen could not read (false, with error). True
+/// with nothing to do when no hive is open.
+bool HostHiveSave(std::string* error);
+
+/// Releases the lock.
 void HostHiveClose();

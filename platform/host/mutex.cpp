@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "platform/host/platform.h"
-#include "platform/registry.h"
+#include "platform/host/win32.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ Mutex* Named(const std::string& name) {
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {
   if (g_refuse || !name || initialOwner)
     return nullptr;
-  if (strchr(name, '\\') && !IsNtPlatform())
+  if (strchr(name, '\\') && HostPlatformId() != VER_PLATFORM_WIN32_NT)
     return nullptr;
   return Named(name);
 }

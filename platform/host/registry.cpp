@@ -1,5 +1,5 @@
-// In-memory stand-in for the Windows registry, the platform family and the
-// shell library's tree deletion.
+// In-memory stand-in for the Windows registry and the shell library's tree
+// deletion.
 //
 // It follows the real registry wherever this program can meet a rule:
 // names compare without regard to letter case (every letter of the ANSI code
@@ -23,7 +23,7 @@
 #include "platform/host/platform.h"
 #include "platform/host/trace.h"
 #include "platform/host/tree.h"
-#include "platform/registry.h"
+#include "platform/host/win32.h"
 
 using stand_in::FoldedLess;
 using stand_in::Key;
@@ -47,8 +47,6 @@ std::vector<HostRegistryCall> g_calls;
 bool g_trace_calls = false;
 uint64_t g_generation = 0;
 bool g_unavailable = false;
-DWORD g_platform_id = VER_PLATFORM_WIN32_NT;
-bool g_shell_library_present = true;
 
 std::string FullPath(const Key* key) {
   std::string path = key->name;
@@ -417,7 +415,7 @@ LONG RegDeleteKeyA(HKEY handle, LPCSTR subKey) {
     return rc;
   // The NT family only deletes a key without subkeys (Wine answers access
   // denied otherwise); the non-NT family takes the whole subtree.
-  if (g_platform_id == VER_PLATFORM_WIN32_NT && !target->children.empty())
+  if (HostPlatformId() == VER_PLATFORM_WIN32_NT && !target->children.empty())
     return ERROR_ACCESS_DENIED;
   return DeleteTree(target, false);
 }
@@ -455,18 +453,6 @@ DWORD SHDeleteKeyA(HKEY handle, LPCSTR subKey) {
   LONG rc = FindForDelete(handle, subKey, &target);
   return static_cast<DWORD>(rc == ERROR_SUCCESS ? DeleteTree(target, true)
                                                 : rc);
-}
-
-BOOL GetVersionExA(LPOSVERSIONINFOA info) {
-  if (!info || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA))
-    return 0;
-  bool nt = g_platform_id == VER_PLATFORM_WIN32_NT;
-  info->dwMajorVersion = nt ? 5 : 4;
-  info->dwMinorVersion = nt ? 1 : 10;
-  info->dwBuildNumber = nt ? 2600 : 2222;
-  info->dwPlatformId = g_platform_id;
-  info->szCSDVersion[0] = '\0';
-  return 1;
 }
 
 // ---- Controls ------------------------------------------------------------------
@@ -514,25 +500,4 @@ void HostRegistryTraceCalls(bool trace) {
 
 const std::vector<HostRegistryCall>& HostRegistryCalls() {
   return g_calls;
-}
-
-void HostSetPlatformId(DWORD platformId) {
-  g_platform_id = platformId;
-}
-
-void HostSetShellLibraryPresent(bool present) {
-  g_shell_library_present = present;
-}
-
-bool HostShellLibraryPresent() {
-  return g_shell_library_present;
-}
-
-void HostPlatformFromEnvironment() {
-  const char* family = getenv("DRVSETUP_PLATFORM");
-  const char* noShell = getenv("DRVSETUP_NO_SHLWAPI");
-  HostSetPlatformId(family && strcmp(family, "9x") == 0
-                        ? VER_PLATFORM_WIN32_WINDOWS
-                        : VER_PLATFORM_WIN32_NT);
-  HostSetShellLibraryPresent(!(noShell && strcmp(noShell, "1") == 0));
 }

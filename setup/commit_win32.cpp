@@ -1,7 +1,7 @@
 // Windows writes its registry to disk by itself; a run has nothing left to
 // commit.
 
-#include "platform/registry.h"
+#include "setup/commit.h"
 
 bool CommitRegistry() {
   return true;
