@@ -13,8 +13,10 @@
 #include "platform/host/cp1252.h"
 #include "script/script_fault.h"
 #include "setup/setup_run.h"
+#include "tools/check.h"
 #include "tools/executable.h"
-#include "tools/script_check.h"
+#include "tools/gate.h"
+#include "tools/source.h"
 
 namespace {
 
@@ -55,13 +57,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const CheckReport report = CheckScript(script);
   FUZZ_CHECK(report.outcome == outcome);
   Gate everything;
-  for (const FindingKind& kind : kFindingKinds)
-    everything.allowed.insert(kind.name);
+  for (const KindRow& kind : kKinds)
+    everything.allowed.insert(kind.kind);
   FUZZ_CHECK(Fails(report, everything) == (outcome < 0));
   size_t failures = 0;
   for (const Finding& f : report.findings) {
     FUZZ_CHECK(f.line >= 1 && f.column >= 1);
-    if (f.kind)
+    if (f.kind != Kind::kRunFails)
       continue;
     ++failures;
     FUZZ_CHECK(stopLine == 0 || f.line == stopLine);

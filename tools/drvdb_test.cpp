@@ -17,7 +17,9 @@
 #include "tests/wine.h"
 #include "payload/container.h"
 #include "tools/executable.h"
-#include "tools/script_check.h"
+#include "tools/exit_status.h"
+#include "tools/findings.h"
+#include "tools/source.h"
 
 namespace {
 
@@ -166,7 +168,7 @@ class DrvdbTest : public ::testing::TestWithParam<Runner> {
 // Every kind of finding allowed: the script ships whatever it holds.
 std::string AllowEverything() {
   std::string allow = "--allow=";
-  for (const FindingKind& kind : kFindingKinds)
+  for (const KindRow& kind : kKinds)
     allow += std::string(kind.name) + ",";
   return allow;
 }
@@ -362,9 +364,10 @@ TEST_P(DrvdbTest, CheckReportsWhereAndWhat) {
          ++at)
       ++reported;
     EXPECT_EQ(reported, c.findings.size()) << p.out;
-    EXPECT_EQ(p.status, error ? 1 : 0) << p.out << p.err;
+    EXPECT_EQ(p.status, Code(error ? Exit::kFailed : Exit::kOk)) << p.out << p.err;
     bool warns = !c.findings.empty() && !error;
-    EXPECT_EQ(Tool({"check", "--werror", file}).status, error || warns ? 1 : 0);
+    EXPECT_EQ(Tool({"check", "--werror", file}).status,
+              Code(error || warns ? Exit::kFailed : Exit::kOk));
   }
 }
 
@@ -393,7 +396,7 @@ TEST_P(DrvdbTest, VerdictIsTheProgramsVerdict) {
     ASSERT_EQ(Tool({"pack", "--force", AllowEverything(), "--quiet",
                     DRVSETUP_HOST_IMAGE, folder / "s.reg", folder / "packed"})
                   .status,
-              0);
+              Code(Exit::kOk));
     unlink((folder / "hive").c_str());
     Process run = RunPacked(folder / "packed", folder / "hive");
     EXPECT_EQ(run.status, predicted & 0xff) << run.err;
@@ -420,18 +423,18 @@ TEST_P(DrvdbTest, PackInfoExtractRoundTrip) {
     // The sample's findings are known, and nothing else passes.
     Process refused = Tool({"pack", DRVSETUP_HOST_IMAGE, input,
                             folder / "packed"});
-    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.status, Code(Exit::kFailed));
     EXPECT_NE(refused.err.find(":4034:1: error: looks like a section header "
                                "but lacks its '['"),
               std::string::npos) << refused.err;
     Process pack = Tool({"pack", kSampleAllow, DRVSETUP_HOST_IMAGE, input,
                          folder / "packed"});
-    ASSERT_EQ(pack.status, 0) << pack.err;
+    ASSERT_EQ(pack.status, Code(Exit::kOk)) << pack.err;
     EXPECT_NE(pack.err.find("allowed: repeated header"), std::string::npos)
         << "the allowed findings are still shown";
     // The header lacking its '[' fails the gate, as it would on any script.
     Process info = Tool({"info", folder / "packed"});
-    EXPECT_EQ(info.status, 1) << info.err;
+    EXPECT_EQ(info.status, Code(Exit::kFailed)) << info.err;
     for (const char* line :
          {": payload reads", "script bytes:    491300", "version:         71",
           "lines:           7766", "headers:         1814",
@@ -441,7 +444,7 @@ TEST_P(DrvdbTest, PackInfoExtractRoundTrip) {
       EXPECT_NE(info.out.find(line), std::string::npos) << line << info.out;
     ASSERT_EQ(Tool({"extract", folder / "packed", named + "/out \xc3\xa9.reg"})
                   .status,
-              0);
+              Code(Exit::kOk));
     EXPECT_TRUE(ReadBinaryFile(named + "/out \xc3\xa9.reg") == shipped);
     // The packed program installs it.
     Process run = RunPacked(folder / "packed", folder / "hive");
@@ -464,12 +467,12 @@ TEST_P(DrvdbTest, WindowsProgramsPackAlignedForSigning) {
       script.push_back('\x41');
     WriteFile(folder / "in.reg", script);
     ASSERT_EQ(Tool({"pack", "--quiet", folder / "image.exe", folder / "in.reg",
-                    folder / "a.exe"}).status, 0);
+                    folder / "a.exe"}).status, Code(Exit::kOk));
     EXPECT_EQ(ReadBinaryFile(folder / "a.exe").size() % 8, 0u);
-    ASSERT_EQ(Tool({"extract", folder / "a.exe", folder / "out.reg"}).status, 0);
+    ASSERT_EQ(Tool({"extract", folder / "a.exe", folder / "out.reg"}).status, Code(Exit::kOk));
     EXPECT_TRUE(ReadBinaryFile(folder / "out.reg") == script);
     ASSERT_EQ(Tool({"pack", "--quiet", folder / "image.exe",
-                    folder / "out.reg", folder / "b.exe"}).status, 0);
+                    folder / "out.reg", folder / "b.exe"}).status, Code(Exit::kOk));
     EXPECT_TRUE(ReadBinaryFile(folder / "a.exe") ==
                 ReadBinaryFile(folder / "b.exe"));
     Process diff = Tool({"diff", folder / "a.exe", folder / "in.reg"});
@@ -524,70 +527,70 @@ TEST_P(DrvdbTest, RefusalsAndBadInputs) {
 
   struct Case {
     std::vector<std::string> args;
-    int status;
+    Exit status;
     std::string says;  // on stderr
   };
   const Case cases[] = {
-      {{"info", folder / "absent"}, 3, "no such file"},
-      {{"info", folder / "dir"}, 4, "not a regular file"},
-      {{"info", folder / "empty"}, 7, "empty file"},
-      {{"info", folder / "text"}, 8, "not an executable"},
-      {{"info", folder / "image"}, 9, "nothing follows the image"},
-      {{"info", folder / "truncated"}, 10, "length"},
-      {{"info", folder / "far"}, 10, "reaches past the start of the file"},
-      {{"info", folder / "no-bom"}, 11, "byte-order mark"},
-      {{"info", folder / "signed-unaligned"}, 16,
+      {{"info", folder / "absent"}, Exit::kMissing, "no such file"},
+      {{"info", folder / "dir"}, Exit::kNotAFile, "not a regular file"},
+      {{"info", folder / "empty"}, Exit::kEmpty, "empty file"},
+      {{"info", folder / "text"}, Exit::kNotExecutable, "not an executable"},
+      {{"info", folder / "image"}, Exit::kNoTrailer, "nothing follows the image"},
+      {{"info", folder / "truncated"}, Exit::kLengthPastFile, "length"},
+      {{"info", folder / "far"}, Exit::kLengthPastFile, "reaches past the start of the file"},
+      {{"info", folder / "no-bom"}, Exit::kNoByteOrderMark, "byte-order mark"},
+      {{"info", folder / "signed-unaligned"}, Exit::kSignedUnaligned,
        "signed after a payload that the program cannot find"},
-      {{"extract", folder / "far", folder / "out"}, 10, "length"},
-      {{"extract", folder / "packed", nowhere}, 6, "cannot write"},
-      {{"check", folder / "binary.reg"}, 14,
+      {{"extract", folder / "far", folder / "out"}, Exit::kLengthPastFile, "length"},
+      {{"extract", folder / "packed", nowhere}, Exit::kUnwritable, "cannot write"},
+      {{"check", folder / "binary.reg"}, Exit::kNotText,
        "binary.reg:1:1: error: byte 0x80 is not UTF-8"},
-      {{"pack", folder / "image", folder / "bad.reg", folder / "out"}, 1,
+      {{"pack", folder / "image", folder / "bad.reg", folder / "out"}, Exit::kFailed,
        "refused"},
-      {{"pack", folder / "packed", folder / "good.reg", folder / "out"}, 12,
+      {{"pack", folder / "packed", folder / "good.reg", folder / "out"}, Exit::kImageCarriesData,
        "--replace"},
       {{"pack", "--newer-than", folder / "packed", folder / "image",
         folder / "good.reg", folder / "out"},
-       13, "not greater than"},
+       Exit::kNotNewer, "not greater than"},
       {{"pack", folder / "signed-image", folder / "good.reg", folder / "out"},
-       15, "is signed: pack the unsigned image, then sign"},
+       Exit::kSigned, "is signed: pack the unsigned image, then sign"},
       {{"pack", "--replace", folder / "signed", folder / "good.reg",
         folder / "out"},
-       15, "replace the payload in the unsigned program, then sign again"},
-      {{"pack", folder / "text", folder / "good.reg", folder / "out"}, 8,
+       Exit::kSigned, "replace the payload in the unsigned program, then sign again"},
+      {{"pack", folder / "text", folder / "good.reg", folder / "out"}, Exit::kNotExecutable,
        "not an executable"},
-      {{"pack", folder / "image", folder / "good.reg", nowhere}, 6,
+      {{"pack", folder / "image", folder / "good.reg", nowhere}, Exit::kUnwritable,
        "cannot write"},
-      {{"pack", folder / "image", folder / "good.reg"}, 2, "usage: drvdb"},
-      {{"check"}, 2, "usage: drvdb"},
-      {{"frobnicate"}, 2, "drvdb: unknown command \"frobnicate\"\nusage:"},
+      {{"pack", folder / "image", folder / "good.reg"}, Exit::kUsage, "usage: drvdb"},
+      {{"check"}, Exit::kUsage, "usage: drvdb"},
+      {{"frobnicate"}, Exit::kUsage, "drvdb: unknown command \"frobnicate\"\nusage:"},
       // Wrong calls say what was wrong before the usage.
-      {{"extract", folder / "packed"}, 2, "extract: needs a program and where"},
-      {{"diff", folder / "good.reg"}, 2, "diff: needs OLD and NEW"},
-      {{"extract", folder / "packed", "--help"}, 2,
+      {{"extract", folder / "packed"}, Exit::kUsage, "extract: needs a program and where"},
+      {{"diff", folder / "good.reg"}, Exit::kUsage, "diff: needs OLD and NEW"},
+      {{"extract", folder / "packed", "--help"}, Exit::kUsage,
        "OUT \"--help\" looks like an option"},
-      {{"check", "--allow=everything", folder / "good.reg"}, 2,
+      {{"check", "--allow=everything", folder / "good.reg"}, Exit::kUsage,
        "no kind of finding is called \"everything\""},
       // A finding that garbles the tree fails the gate, even with --force.
       {{"pack", "--force", folder / "image", folder / "garbling.reg",
         folder / "out"},
-       1, "pack: refused: garbling.reg has findings that are not allowed"},
+       Exit::kFailed, "pack: refused: garbling.reg has findings that are not allowed"},
       // So does a warning: a release is a deliberate act.
-      {{"pack", folder / "image", folder / "short.reg", folder / "out"}, 1,
+      {{"pack", folder / "image", folder / "short.reg", folder / "out"}, Exit::kFailed,
        "warning: dword:48 is hexadecimal: version 72; for 48 write "
        "dword:00000030 [--allow=short-version]"},
-      {{"check", "--allow=short-version,no-such-kind", folder / "good.reg"}, 2,
+      {{"check", "--allow=short-version,no-such-kind", folder / "good.reg"}, Exit::kUsage,
        "no kind of finding is called \"no-such-kind\""},
       // OLD may be a script.
       {{"pack", "--newer-than", folder / "good.reg", folder / "image",
         folder / "good.reg", folder / "out"},
-       13, "version 71 (dword:00000047) is not greater than good.reg's 71 "
+       Exit::kNotNewer, "version 71 (dword:00000047) is not greater than good.reg's 71 "
            "(dword:00000047)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args.back());
     Process p = Tool(c.args);
-    EXPECT_EQ(p.status, c.status) << p.err;
+    EXPECT_EQ(p.status, Code(c.status)) << p.err;
     EXPECT_NE(p.err.find(c.says), std::string::npos) << p.err;
   }
   for (const std::string& name : folder.Names())
@@ -596,15 +599,15 @@ TEST_P(DrvdbTest, RefusalsAndBadInputs) {
 
   // What the refusals can be told to do.
   EXPECT_EQ(Tool({"pack", "--force", folder / "image", folder / "bad.reg",
-                  folder / "forced"}).status, 0);
+                  folder / "forced"}).status, Code(Exit::kOk));
   std::string newer = good;
   newer.replace(newer.find("00000047"), 8, "00000048");
   WriteFile(folder / "newer.reg", newer);
   ASSERT_EQ(Tool({"pack", "--replace", "--newer-than", folder / "packed",
                   folder / "packed", folder / "newer.reg", folder / "swapped"})
                 .status,
-            0);
-  ASSERT_EQ(Tool({"extract", folder / "swapped", folder / "out.reg"}).status, 0);
+            Code(Exit::kOk));
+  ASSERT_EQ(Tool({"extract", folder / "swapped", folder / "out.reg"}).status, Code(Exit::kOk));
   // The payload swapped, with a fresh integrity record.
   EXPECT_EQ(ReadBinaryFile(folder / "swapped").size(),
             image.size() + kRecordSize + script.size() + 4);
@@ -617,7 +620,7 @@ TEST_P(DrvdbTest, RefusalsAndBadInputs) {
   // A finding shipped knowingly; a jump in the version is told, and a large
   // one warned of.
   EXPECT_EQ(Tool({"pack", "--allow=multiline-header", folder / "image",
-                  folder / "garbling.reg", folder / "allowed"}).status, 0);
+                  folder / "garbling.reg", folder / "allowed"}).status, Code(Exit::kOk));
   std::string jump = good;
   jump.replace(jump.find("00000047"), 8, "00000200");
   WriteFile(folder / "jump.reg", jump);
@@ -628,7 +631,7 @@ TEST_P(DrvdbTest, RefusalsAndBadInputs) {
     if (allowed)
       args.insert(args.begin() + 1, "--allow=version-jump");
     Process p = Tool(args);
-    EXPECT_EQ(p.status, allowed ? 0 : 1) << p.err;
+    EXPECT_EQ(p.status, Code(allowed ? Exit::kOk : Exit::kFailed)) << p.err;
     EXPECT_NE(p.err.find("version 71 (dword:00000047) -> 512 "
                          "(dword:00000200)"),
               std::string::npos) << p.err;
@@ -638,29 +641,29 @@ TEST_P(DrvdbTest, RefusalsAndBadInputs) {
   }
   // Programs are checked as scripts are; a missing version is said so.
   Process checked = Tool({"check", folder / "packed"});
-  EXPECT_EQ(checked.status, 0) << checked.out << checked.err;
+  EXPECT_EQ(checked.status, Code(Exit::kOk)) << checked.out << checked.err;
   EXPECT_NE(checked.out.find("ok: version 71 (dword:00000047)"),
             std::string::npos) << checked.out;
   WriteFile(folder / "unversioned.reg", std::string(kMappings) + "A]\r\n");
   ASSERT_EQ(Tool({"pack", "--force", "--quiet", folder / "image",
                   folder / "unversioned.reg", folder / "unversioned"}).status,
-            0);
+            Code(Exit::kOk));
   Process unversioned = Tool({"info", folder / "unversioned"});
-  EXPECT_EQ(unversioned.status, 1);
+  EXPECT_EQ(unversioned.status, Code(Exit::kFailed));
   EXPECT_NE(unversioned.out.find("check:           fails with -2: line 1, "
                                  "column 1: no \"DriverVersion\"=dword: line"),
             std::string::npos) << unversioned.out;
 
   // A signed program reads, before its table.
   Process info = Tool({"info", folder / "signed"});
-  EXPECT_EQ(info.status, 0) << info.err;
+  EXPECT_EQ(info.status, Code(Exit::kOk)) << info.err;
   EXPECT_NE(info.out.find("certificate table at"), std::string::npos)
       << info.out;
-  ASSERT_EQ(Tool({"extract", folder / "signed", folder / "out.reg"}).status, 0);
+  ASSERT_EQ(Tool({"extract", folder / "signed", folder / "out.reg"}).status, Code(Exit::kOk));
   EXPECT_TRUE(ReadBinaryFile(folder / "out.reg") == script);
 
   Process help = Tool({"--help"});
-  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.status, Code(Exit::kOk));
   for (const char* word : {"check", "pack", "info", "extract", "diff", "--werror",
                            "--format=json", "--force", "--replace",
                            "--newer-than", "--quiet"})
@@ -685,7 +688,7 @@ TEST_P(DrvdbTest, OutputsNeverDestroyAFile) {
     const char* what;
     std::function<void()> prepare;
     std::vector<std::string> args;
-    int status;
+    Exit status;
     std::function<void(const Process&)> verify;
     bool unixOnly = false;
   };
@@ -704,28 +707,28 @@ TEST_P(DrvdbTest, OutputsNeverDestroyAFile) {
   std::thread reader;
   const Case cases[] = {
       {"SCRIPT as OUT", nullptr,
-       {"pack", at("image"), at("good.reg"), at("good.reg")}, 2,
+       {"pack", at("image"), at("good.reg"), at("good.reg")}, Exit::kUsage,
        unchanged("good.reg", good)},
       {"IMAGE as OUT", nullptr,
-       {"pack", at("image"), at("good.reg"), at("image")}, 2,
+       {"pack", at("image"), at("good.reg"), at("image")}, Exit::kUsage,
        unchanged("image", image)},
-      {"EXE as OUT", nullptr, {"extract", at("packed"), at("packed")}, 2,
+      {"EXE as OUT", nullptr, {"extract", at("packed"), at("packed")}, Exit::kUsage,
        unchanged("packed", packed)},
       {"a hard link to an input",
        [&] { ASSERT_EQ(link(at("good.reg").c_str(), at("hard.reg").c_str()), 0); },
-       {"pack", at("image"), at("good.reg"), at("hard.reg")}, 2,
+       {"pack", at("image"), at("good.reg"), at("hard.reg")}, Exit::kUsage,
        unchanged("good.reg", good)},
       {"a symbolic link to an input",
        [&] { ASSERT_EQ(symlink("packed", at("to-packed").c_str()), 0); },
-       {"extract", at("packed"), at("to-packed")}, 2,
+       {"extract", at("packed"), at("to-packed")}, Exit::kUsage,
        unchanged("packed", packed)},
       {"OLD as OUT", nullptr,
        {"pack", "--newer-than", at("old.exe"), at("image"), at("newer.reg"),
         at("old.exe")},
-       2, unchanged("old.exe", packed)},
+       Exit::kUsage, unchanged("old.exe", packed)},
       {"a file named like a temporary one",
        [&] { WriteFile(at("x.reg.tmp"), "mine"); },
-       {"extract", at("packed"), at("x.reg")}, 0,
+       {"extract", at("packed"), at("x.reg")}, Exit::kOk,
        [&](const Process&) {
          EXPECT_EQ(ReadBinaryFile(at("x.reg.tmp")), "mine");
          EXPECT_TRUE(ReadBinaryFile(at("x.reg")) == script);
@@ -736,7 +739,7 @@ TEST_P(DrvdbTest, OutputsNeverDestroyAFile) {
          chmod(at("target.reg").c_str(), 0640);
          ASSERT_EQ(symlink("target.reg", at("link.reg").c_str()), 0);
        },
-       {"extract", at("packed"), at("link.reg")}, 0,
+       {"extract", at("packed"), at("link.reg")}, Exit::kOk,
        [&](const Process&) {
          EXPECT_TRUE(isLink("link.reg"));
          EXPECT_TRUE(ReadBinaryFile(at("target.reg")) == script);
@@ -752,7 +755,7 @@ TEST_P(DrvdbTest, OutputsNeverDestroyAFile) {
          ASSERT_EQ(symlink("sub/step", at("chain").c_str()), 0);
          ASSERT_EQ(symlink("new.reg", at("sub/step").c_str()), 0);
        },
-       {"extract", at("packed"), at("chain")}, 0,
+       {"extract", at("packed"), at("chain")}, Exit::kOk,
        [&](const Process&) {
          EXPECT_TRUE(isLink("chain") && isLink("sub/step"));
          EXPECT_TRUE(ReadBinaryFile(at("sub/new.reg")) == script);
@@ -764,7 +767,7 @@ TEST_P(DrvdbTest, OutputsNeverDestroyAFile) {
          ASSERT_EQ(symlink("fifo", at("to-fifo").c_str()), 0);
          reader = std::thread([&] { fromFifo = ReadBinaryFile(at("fifo")); });
        },
-       {"extract", at("packed"), at("to-fifo")}, 0,
+       {"extract", at("packed"), at("to-fifo")}, Exit::kOk,
        [&](const Process&) {
          // Unblocks the reader should nothing have opened the FIFO.
          int fd = open(at("fifo").c_str(), O_WRONLY | O_NONBLOCK);
@@ -777,7 +780,7 @@ TEST_P(DrvdbTest, OutputsNeverDestroyAFile) {
                      S_ISFIFO(info.st_mode));
        },
        true},
-      {"- is standard output", nullptr, {"extract", at("packed"), "-"}, 0,
+      {"- is standard output", nullptr, {"extract", at("packed"), "-"}, Exit::kOk,
        [&](const Process& p) { EXPECT_TRUE(p.out == script); }},
   };
   WriteFile(at("image"), image);
@@ -794,7 +797,7 @@ TEST_P(DrvdbTest, OutputsNeverDestroyAFile) {
     if (c.prepare)
       c.prepare();
     Process p = Tool(c.args);
-    EXPECT_EQ(p.status, c.status) << p.err;
+    EXPECT_EQ(p.status, Code(c.status)) << p.err;
     c.verify(p);
   }
   for (const std::string& name : folder.Names())
@@ -827,13 +830,13 @@ TEST_P(DrvdbTest, LeavesTheMachinesRegistryAlone) {
   exported("before.txt");  // what a prefix's first programs add settles
   const std::string before = exported("before.txt");
   ASSERT_GT(before.size(), 100000u) << "the export is not the whole registry";
-  EXPECT_EQ(Tool({"check", folder / "new.reg"}).status, 0);
+  EXPECT_EQ(Tool({"check", folder / "new.reg"}).status, Code(Exit::kOk));
   EXPECT_EQ(Tool({"pack", folder / "image.exe", folder / "old.reg",
-                  folder / "old.exe"}).status, 0);
+                  folder / "old.exe"}).status, Code(Exit::kOk));
   EXPECT_EQ(Tool({"pack", "--newer-than", folder / "old.exe",
                   folder / "image.exe", folder / "new.reg",
-                  folder / "new.exe"}).status, 0);
-  EXPECT_EQ(Tool({"diff", folder / "old.exe", folder / "new.exe"}).status, 1);
+                  folder / "new.exe"}).status, Code(Exit::kOk));
+  EXPECT_EQ(Tool({"diff", folder / "old.exe", folder / "new.exe"}).status, Code(Exit::kFailed));
   const std::string after = exported("after.txt");
   size_t at = 0;
   while (at < before.size() && at < after.size() && before[at] == after[at])
@@ -867,7 +870,7 @@ TEST_P(DrvdbTest, DiffShowsWhatAnUpdateDoes) {
                 "NEW]\n\"load1\"=\"T\"\n" + m + "A\r\nB]\n\"x\\ny\"=\"1\"\n");
   const std::string oldFile = "old.reg", newFile = "new.reg";
   Process p = Tool({"diff", folder / oldFile, folder / newFile});
-  EXPECT_EQ(p.status, 1) << p.err;
+  EXPECT_EQ(p.status, Code(Exit::kFailed)) << p.err;
   const std::string path = "HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\MAPPINGS\\";
   const std::string was = "     " + oldFile + ":", is = "     " + newFile + ":";
   // Each line as its file writes it, with where it stands: added and
@@ -897,7 +900,7 @@ TEST_P(DrvdbTest, DiffShowsWhatAnUpdateDoes) {
   EXPECT_EQ(p.out, expected);
 
   Process same = Tool({"diff", folder / newFile, folder / newFile});
-  EXPECT_EQ(same.status, 0) << same.out;
+  EXPECT_EQ(same.status, Code(Exit::kOk)) << same.out;
   EXPECT_NE(same.out.find("note:"), std::string::npos)
       << "an equal version must be called out";
 

@@ -1,0 +1,53 @@
+// drvdb's commands, each a handler of the arguments after its name, and
+// the calls they share: a wrong call, a failure with its status, the
+// inputs read as the program reads them and the outputs checked before
+// anything is written.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/executable.h"
+#include "tools/exit_status.h"
+#include "tools/source.h"
+
+// The handlers (inspect.cpp, pack.cpp, diff.cpp).
+int CheckCommand(const std::vector<std::string>& args);
+int PackCommand(const std::vector<std::string>& args);
+int InfoCommand(const std::vector<std::string>& args);
+int ExtractCommand(const std::vector<std::string>& args);
+int DiffCommand(const std::vector<std::string>& args);
+
+/// Every command's usage, from the command table (drvdb.cpp).
+std::string UsageText();
+
+/// A wrong call: what was wrong, then the usage, on stderr.
+int Usage(const std::string& what);
+
+/// A failure: one line on stderr, and its status.
+int Fail(Exit status, const std::string& what);
+
+/// An argument that looks like an option: a mistake for a file's name more
+/// often than not ("./-x" still names such a file; "-" is standard
+/// output).
+bool LooksLikeOption(const std::string& path);
+
+/// OUT must name none of the inputs, by any name: writing it would destroy
+/// what it is made from. A wrong call when it does, or when it looks like
+/// an option.
+int CheckOutput(const std::string& command, const std::string& out,
+                const std::vector<std::string>& inputs);
+
+/// Reads a whole input file; on failure says why on stderr.
+int ReadInput(const std::string& path, std::string* bytes);
+
+/// Reads a packed program's payload, and requires the program's own run to
+/// agree that it reads; fails with one line on stderr.
+int ReadProgram(const std::string& path, const std::string& file,
+                AppendedPayload* payload);
+
+/// A file that is no script, where and why.
+int NotText(const std::string& path, const LoadError& error);
+
+/// A script file, or the script that a packed program carries.
+int LoadEither(const std::string& path, SourceScript* script);

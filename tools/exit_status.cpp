@@ -1,0 +1,74 @@
+#include "tools/exit_status.h"
+
+#include <stdio.h>
+#include <string.h>
+
+const std::vector<ExitRow> kExits = {
+    {Exit::kOk, "ok", "success"},
+    {Exit::kFailed, "failed",
+     "a script fails the check, pack refused it, or diff found changes"},
+    {Exit::kUsage, "usage", "wrong call, or OUT is one of the inputs"},
+    {Exit::kMissing, "missing", "no such file"},
+    {Exit::kNotAFile, "not-a-file", "not a regular file"},
+    {Exit::kUnreadable, "unreadable", "a file cannot be read"},
+    {Exit::kUnwritable, "unwritable", "the output cannot be written"},
+    {Exit::kEmpty, "empty", "empty file"},
+    {Exit::kNotExecutable, "not-executable", "not an executable (PE or ELF)"},
+    {Exit::kNoTrailer, "no-trailer", "no payload or trailer"},
+    {Exit::kLengthPastFile, "length-past-file",
+     "the trailer's length does not fit"},
+    {Exit::kNoByteOrderMark, "no-byte-order-mark", "no byte-order mark"},
+    {Exit::kImageCarriesData, "image-carries-data",
+     "IMAGE already carries a payload"},
+    {Exit::kNotNewer, "not-newer", "not newer than OLD"},
+    {Exit::kNotText, "not-text", "a script that is not text"},
+    {Exit::kSigned, "signed", "IMAGE is signed (sign after packing)"},
+    {Exit::kSignedUnaligned, "signed-unaligned",
+     "signed after a payload the program cannot find (unaligned)"},
+    {Exit::kDamaged, "damaged",
+     "a damaged copy: its integrity record does not match"},
+};
+
+Exit PayloadExit(AppendedPayload::Problem problem) {
+  struct Pair {
+    AppendedPayload::Problem problem;
+    Exit status;
+  };
+  static const Pair kPairs[] = {
+      {AppendedPayload::kNone, Exit::kOk},
+      {AppendedPayload::kEmpty, Exit::kEmpty},
+      {AppendedPayload::kNotExecutable, Exit::kNotExecutable},
+      {AppendedPayload::kNoTrailer, Exit::kNoTrailer},
+      {AppendedPayload::kLengthPastFile, Exit::kLengthPastFile},
+      {AppendedPayload::kNoByteOrderMark, Exit::kNoByteOrderMark},
+      {AppendedPayload::kSignedUnaligned, Exit::kSignedUnaligned},
+      {AppendedPayload::kDamaged, Exit::kDamaged},
+  };
+  for (const Pair& pair : kPairs)
+    if (pair.problem == problem)
+      return pair.status;
+  return Exit::kUnreadable;
+}
+
+std::string ExitHelp() {
+  const size_t kCell = 30;  // a status that shares its line, and its space
+  std::string help = "\nExit status:\n";
+  for (size_t i = 0; i < kExits.size(); ++i) {
+    char cell[128];
+    snprintf(cell, sizeof(cell), "%-2d %s", Code(kExits[i].status),
+             kExits[i].meaning);
+    help += "    " + std::string(cell);
+    // An odd status with a short meaning shares its line with the next.
+    const bool shares = Code(kExits[i].status) % 2 == 1 &&
+                        i + 1 < kExits.size() && strlen(cell) + 2 <= kCell;
+    if (shares) {
+      help += std::string(kCell - strlen(cell), ' ');
+      snprintf(cell, sizeof(cell), "%-2d %s", Code(kExits[i + 1].status),
+               kExits[i + 1].meaning);
+      help += cell;
+      ++i;
+    }
+    help += "\n";
+  }
+  return help;
+}

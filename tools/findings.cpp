@@ -1,0 +1,71 @@
+#include "tools/findings.h"
+
+const std::vector<KindRow> kKinds = {
+    {Kind::kMultilineHeader, "multiline-header", true,
+     "a header whose ']' stands on a later line: the line breaks and the "
+     "lines in between become part of the key name"},
+    {Kind::kLineBreakInName, "line-break-in-name", true,
+     "a carriage return inside a key or value name"},
+    {Kind::kMissingBracket, "missing-bracket", true,
+     "a line that looks like a section header but lacks its '[': the "
+     "program ignores it, and the values after it land in the key before "
+     "it"},
+    {Kind::kDwordCut, "dword-cut", true,
+     "a dword of more than eight hex digits: the program keeps only the "
+     "last eight"},
+    {Kind::kValueBeforeHeader, "value-before-header", false,
+     "value lines before the first section header, which the import skips"},
+    {Kind::kDefaultValueLine, "default-value-line", false,
+     "'@=' lines, which the import ignores"},
+    {Kind::kRepeatedHeader, "repeated-header", false,
+     "a key opened by more than one header: their values merge"},
+    {Kind::kLetterCase, "letter-case", false,
+     "spellings of one key that differ only in letter case: the registry "
+     "keeps the first"},
+    {Kind::kValueSetTwice, "value-set-twice", false,
+     "a value set more than once: the last wins"},
+    {Kind::kNotInCodePage, "not-in-code-page", false,
+     "characters that the ANSI code page lacks: the program writes '?'"},
+    {Kind::kNulEndsScript, "nul-ends-script", false,
+     "a NUL character, after which the program reads nothing"},
+    {Kind::kLongName, "long-name", false,
+     "names beyond what a supported registry takes"},
+    {Kind::kOutsideDatabase, "outside-database", false,
+     "keys outside HKEY_LOCAL_MACHINE\\Software\\morvelan\\DRIVER2, which no "
+     "update ever removes"},
+    {Kind::kWow6432Node, "wow6432node", false,
+     "paths through Wow6432Node, the 64-bit registry editor's name for the "
+     "32-bit view that the product writes"},
+    {Kind::kShortVersion, "short-version", false,
+     "a version written with fewer than eight hex digits"},
+    {Kind::kDwordLeadingZeros, "dword-leading-zeros", false,
+     "a dword of more than eight hex digits, the extra ones leading zeros"},
+    {Kind::kVersionNotInstalled, "version-not-installed", false,
+     "after installing, the database key does not hold the version that "
+     "the program reads"},
+    {Kind::kVersionJump, "version-jump", false,
+     "pack --newer-than: the version jumps by more than 100"},
+};
+
+const char* KindName(Kind kind) {
+  for (const KindRow& row : kKinds)
+    if (row.kind == kind)
+      return row.name;
+  return nullptr;
+}
+
+bool FindKind(const std::string& name, Kind* kind) {
+  for (const KindRow& row : kKinds)
+    if (name == row.name) {
+      *kind = row.kind;
+      return true;
+    }
+  return false;
+}
+
+bool IsError(const Finding& finding) {
+  for (const KindRow& row : kKinds)
+    if (row.kind == finding.kind)
+      return row.error;
+  return true;  // the run's own failure
+}

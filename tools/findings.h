@@ -1,0 +1,62 @@
+// What drvdb finds in a script: each finding of a kind from one table,
+// which names each kind once (its --allow name, the JSON's "kind"), says
+// whether it is an error or a warning and sums it up for --help. Errors
+// fail check; warnings fail it with --werror; every finding fails pack,
+// which ships a script only when each finding's kind is allowed.
+#pragma once
+
+#include <stddef.h>
+
+#include <string>
+#include <vector>
+
+enum class Kind {
+  kRunFails,  // the error where the program's own run fails: no name, and
+              // no allowing it
+  kMultilineHeader,
+  kLineBreakInName,
+  kMissingBracket,
+  kDwordCut,
+  kValueBeforeHeader,
+  kDefaultValueLine,
+  kRepeatedHeader,
+  kLetterCase,
+  kValueSetTwice,
+  kNotInCodePage,
+  kNulEndsScript,
+  kLongName,
+  kOutsideDatabase,
+  kWow6432Node,
+  kShortVersion,
+  kDwordLeadingZeros,
+  kVersionNotInstalled,
+  kVersionJump,
+};
+
+struct KindRow {
+  Kind kind;
+  const char* name;  // what --allow takes
+  bool error;        // the program installs the script, exit 0, but
+                     // writes something no maintainer means
+  const char* summary;
+};
+
+/// Every kind with a name, in the order --help lists them.
+extern const std::vector<KindRow> kKinds;
+
+/// The kind's --allow name; null for kRunFails.
+const char* KindName(Kind kind);
+
+/// The kind a name names, or false.
+bool FindKind(const std::string& name, Kind* kind);
+
+struct Finding {
+  Kind kind;
+  size_t line;    // 1-based
+  size_t column;  // 1-based, in characters
+  std::string message;
+};
+
+/// Errors: the run's failure, and the kinds that write what no maintainer
+/// means.
+bool IsError(const Finding& finding);

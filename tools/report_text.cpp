@@ -1,0 +1,88 @@
+#include "tools/report_text.h"
+
+#include <sstream>
+
+#include "setup/setup_run.h"
+
+namespace {
+
+std::string Summary(const CheckReport& report) {
+  std::ostringstream out;
+  out << "version " << VersionShown(report) << ", " << report.lines
+      << " lines, " << report.headers << " headers, " << report.keys
+      << " keys, " << report.values << " values";
+  return out.str();
+}
+
+}  // namespace
+
+std::string Message(const Finding& f) {
+  const char* name = KindName(f.kind);
+  return name ? f.message + " [--allow=" + name + "]" : f.message;
+}
+
+void PrintFinding(std::ostream& out, const SourceScript& script,
+                  const Finding& f, const Gate& gate) {
+  out << script.path << ":" << f.line << ":" << f.column << ": "
+      << Label(gate, f) << ": " << Message(f) << "\n";
+  std::string line = SourceLine(script, f.line);
+  out << line << "\n";
+  // The caret keeps the line's tabs, so that it stands under the column.
+  SourceScript view;
+  LoadError error;
+  LoadScript("", line, &view, &error);
+  std::string caret;
+  for (size_t i = 0; i + 1 < f.column && i < view.text.size(); ++i)
+    caret.push_back(view.text[i] == U'\t' ? '\t' : ' ');
+  for (size_t i = view.text.size(); i + 1 < f.column; ++i)
+    caret.push_back(' ');
+  out << caret << "^\n";
+}
+
+std::string VersionShown(const CheckReport& report) {
+  if (!report.hasVersion)
+    return "none";
+  return std::to_string(report.version) + " (" + report.versionText + ")";
+}
+
+std::string OutcomeText(int outcome) {
+  std::string text = std::to_string(outcome) + " (\"" +
+                     OutcomeBoxText(outcome) + "\")";
+  if (outcome == kOutcomeInstallFailed)
+    text += ", after deleting the installed database (which also forgets "
+            "its version: the next good program repairs it)";
+  return text;
+}
+
+void PrintReport(std::ostream& out, const SourceScript& script,
+                 const CheckReport& report, const Gate& gate, bool quiet) {
+  size_t errors = 0, warnings = 0, allowed = 0;
+  for (const Finding& f : report.findings) {
+    const bool runFails = f.kind == Kind::kRunFails;
+    if (!quiet || Blocks(gate, f) || runFails)
+      PrintFinding(out, script, f, gate);
+    if (Allowed(gate, f))
+      ++allowed;
+    else if (!IsError(f))
+      ++warnings;
+    else if (!runFails)
+      ++errors;
+  }
+  if (report.outcome < 0) {
+    out << script.path << ": the setup program would fail with "
+        << OutcomeText(report.outcome) << "\n";
+    return;
+  }
+  out << script.path << ": " << (Fails(report, gate) ? "fails" : "ok") << ": "
+      << Summary(report);
+  if (errors)
+    out << "; the program would install it (exit 0), but " << errors
+        << " error(s) write what no maintainer means";
+  if (warnings)
+    out << (errors ? ", " : "; ") << warnings << " warning"
+        << (warnings > 1 ? "s" : "")
+        << (gate.strict || gate.werror ? "" : " (errors with --werror)");
+  if (allowed)
+    out << (errors || warnings ? ", " : "; ") << allowed << " allowed";
+  out << "\n";
+}
