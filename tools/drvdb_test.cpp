@@ -16,9 +16,13 @@
 #include "tests/test_support.h"
 #include "tests/wine.h"
 #include "payload/container.h"
+#include "tools/check.h"
 #include "tools/executable.h"
 #include "tools/exit_status.h"
 #include "tools/findings.h"
+#include "tools/model.h"
+#include "tools/passes.h"
+#include "tools/script_run.h"
 #include "tools/source.h"
 
 namespace {
@@ -912,6 +916,93 @@ TEST_P(DrvdbTest, DiffShowsWhatAnUpdateDoes) {
   const std::string error = "bad.reg:3:5: error: unsupported value type";
   EXPECT_NE(failing.out.find(error), std::string::npos) << failing.out;
   EXPECT_NE(check.out.find(error), std::string::npos) << check.out;
+}
+
+// Each pass alone over the model of a script: what it finds, where, and of
+// which kind, whatever the other passes find.
+TEST(DrvdbPasses, EachPassFindsItsOwn) {
+  const std::string h = kHead;
+  const std::string m = kMappings;
+  const std::string database =
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n";
+  struct Case {
+    const char* pass;
+    std::string script;  // UTF-8
+    std::vector<std::string> found;  // "LINE:COLUMN kind"
+  };
+  const Case cases[] = {
+      {"stop", h + m + "A]\r\n\"b\"=hex:01\r\n", {"6:5 run-fails"}},
+      {"stop", "[HKEY_CURRENT_USER\\x]\r\n", {"1:1 run-fails"}},
+      {"stop", h + m + "A]\r\n\"a\"=\"1\"\r\n", {}},
+      {"characters", h + m + "A]\r\n\"v\"=\"\xe4\xb8\x80\"\r\n",
+       {"6:6 not-in-code-page"}},
+      {"characters", h + std::string("\0", 1) + m + "A]\r\n",
+       {"4:33 nul-ends-script"}},
+      {"line-breaks-in-keys", h + m + "A\r\nB]\r\n\"v\"=\"1\"\r\n",
+       {"5:1 multiline-header"}},
+      {"line-breaks-in-keys", h + m + "A\rB]\r\n", {"5:57 line-break-in-name"}},
+      {"ignored-lines",
+       h + m + "A]\r\n@=\"x\"\r\nHKEY_LOCAL_MACHINE\\SOFTWARE\\B]\r\n",
+       {"6:1 default-value-line", "7:1 missing-bracket"}},
+      {"ignored-lines", "\"x\"=\"1\"\r\n" + h.substr(38),
+       {"1:1 value-before-header"}},
+      {"key-names", h + m + "A]\r\n" + m + "A]\r\n" + m + "a]\r\n",
+       {"6:1 repeated-header", "7:1 letter-case"}},
+      {"key-names", h + m + "\xc3\xa9]\r\n" + m + "\xc3\x89\\x]\r\n",
+       {"6:56 letter-case"}},
+      {"scope", h + "[HKEY_CURRENT_USER\\Software\\x]\r\n",
+       {"5:1 outside-database"}},
+      {"scope",
+       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\morvelan\\DRIVER2]\r\n"
+       "\"DriverVersion\"=dword:00000047\r\n",
+       {"1:1 wow6432node"}},
+      {"values",
+       h + m + "A]\r\n\"v\"=\"1\"\r\n\"V\"=\"2\"\r\n\"Flags\"=dword:123456789\r\n",
+       {"7:1 value-set-twice", "8:15 dword-cut"}},
+      {"values", h + m + "A]\r\n\"Flags\"=dword:000000002a\r\n",
+       {"6:15 dword-leading-zeros"}},
+      {"version", database + "\"DriverVersion\"=dword:72\r\n",
+       {"2:1 short-version"}},
+      {"version", "[HKEY_CURRENT_USER\\x]\r\n\"DriverVersion\"=dword:00000047\r\n",
+       {"2:1 version-not-installed"}},
+      // A version line that the import passed is the values pass's; one
+      // before any header, the version pass's.
+      {"values", database + "\"DriverVersion\"=dword:100000048\r\n",
+       {"2:23 dword-cut"}},
+      {"version", database + "\"DriverVersion\"=dword:100000048\r\n", {}},
+      {"version", "\"DriverVersion\"=dword:200000048\r\n" + m + "A]\r\n",
+       {"1:23 dword-cut", "1:1 version-not-installed"}},
+      // Through Wow6432Node, the version finding is the scope pass's.
+      {"version",
+       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\morvelan\\DRIVER2]\r\n"
+       "\"DriverVersion\"=dword:00000047\r\n",
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.pass) + ": " + c.script);
+    SourceScript script;
+    LoadError error;
+    ASSERT_TRUE(LoadScript("s.reg", c.script, &script, &error));
+    ResetMachine();
+    ScriptRun run;
+    RunScript(script.shipped, &run);
+    Model model(script, run);
+    BuildModel(&model);
+    const Pass* pass = nullptr;
+    for (const Pass& p : kPasses)
+      if (std::string(p.name) == c.pass)
+        pass = &p;
+    ASSERT_NE(pass, nullptr);
+    Findings found;
+    pass->check(model, &found);
+    std::vector<std::string> shown;
+    for (const Finding& f : found) {
+      const char* kind = KindName(f.kind);
+      shown.push_back(std::to_string(f.line) + ":" + std::to_string(f.column) +
+                      " " + (kind ? kind : "run-fails"));
+    }
+    EXPECT_EQ(shown, c.found);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Linux, DrvdbTest, ::testing::Values(kLinux),
