@@ -3,8 +3,8 @@
 
 #include <stdint.h>
 
-#include <algorithm>
 #include <map>
+#include <set>
 
 #include "platform/host/cp1252.h"
 #include "platform/host/hive_text.h"
@@ -102,7 +102,7 @@ void CheckKeyNames(const Model& m, Findings* found) {
 // script writes elsewhere stays on every machine for good. Paths through
 // Wow6432Node get one finding of their own.
 void CheckScope(const Model& m, Findings* found) {
-  std::vector<std::string> outside;
+  std::set<std::string> outside;
   size_t first = std::string::npos;
   for (size_t i = 0; i < m.headers.size(); ++i) {
     const std::string key = ViewKey(m.headers[i].key);
@@ -111,9 +111,8 @@ void CheckScope(const Model& m, Findings* found) {
         HostKeyIsUnder(FoldedDatabaseKey(), key) && !m.headers[i].hasValues;
     if (key.empty() || HostKeyIsUnder(key, FoldedDatabaseKey()) || parent)
       continue;
-    if (std::find(outside.begin(), outside.end(), key) != outside.end())
+    if (!outside.insert(key).second)
       continue;
-    outside.push_back(key);
     if (first == std::string::npos)
       first = i;
   }

@@ -78,6 +78,7 @@ bool LoadScript(const std::string& path, const std::string& bytes,
                 SourceScript* script, LoadError* error) {
   script->path = path;
   script->text.clear();
+  script->lineStarts.clear();
   *error = LoadError();
   if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xff &&
       static_cast<unsigned char>(bytes[1]) == 0xfe) {
@@ -101,17 +102,17 @@ bool LoadScript(const std::string& path, const std::string& bytes,
     *error = LoadError{0, 0, "too large for the program's four-byte length"};
     return false;
   }
+  script->lineStarts.assign(1, 0);
+  for (size_t i = 0; i < script->text.size(); ++i)
+    if (script->text[i] == U'\n')
+      script->lineStarts.push_back(i + 1);
   return true;
 }
 
 std::string SourceLine(const SourceScript& script, size_t line) {
-  size_t start = 0;
-  for (size_t n = 1; n < line; ++n) {
-    start = script.text.find(U'\n', start);
-    if (start == std::u32string::npos)
-      return "";
-    ++start;
-  }
+  if (script.lineStarts.empty() || line > script.lineStarts.size())
+    return "";
+  const size_t start = script.lineStarts[line ? line - 1 : 0];
   size_t end = script.text.find(U'\n', start);
   std::u32string text = script.text.substr(
       start, end == std::u32string::npos ? std::u32string::npos : end - start);

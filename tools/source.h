@@ -5,12 +5,14 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 /// A script file as its maintainer wrote it.
 struct SourceScript {
   std::string path;
   std::u32string text;  // its characters (after any byte-order mark)
   std::string shipped;  // the bytes the program carries: UTF-16LE, BOM first
+  std::vector<size_t> lineStarts;  // where in text each line begins
 };
 
 /// Why a file is no script: where (1-based line and column) and what.
