@@ -2,10 +2,13 @@
 # The cases where a cost once grew faster than the input, timed on the
 # native program at growing sizes: each line should take time in proportion
 # to its size. Needs the host build (cmake --preset host && cmake --build
-# --preset host).
-# usage: bash bench/linear.sh
+# --preset host). DRVDB names another drvdb to pack the inputs with (the
+# packed programs are the same bytes whichever packs them), so that an older
+# build's program can be timed without its older tool.
+# usage: [DRVDB=PATH] bash bench/linear.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
+drvdb=${DRVDB:-build/host/drvdb}
 work=$PWD/build/bench/linear
 mkdir -p "$work"
 export DRVSETUP_HIVE=$work/registry.hive
@@ -23,14 +26,14 @@ seconds() {  # the wall time of one run, in seconds
 
 # The inputs are made to be costly, not to be shipped: every kind of finding
 # is allowed.
-allow=--allow=$(build/host/drvdb --help | sed -n '/^Kinds of finding/,/^$/p' |
+allow=--allow=$("$drvdb" --help | sed -n '/^Kinds of finding/,/^$/p' |
   sed -n 's/^    \([a-z][a-z0-9-]*\)\( (error)\)\{0,1\}: .*/\1/p' | paste -sd,)
 
 # name, size, awk program writing the script's body for n
 measure() {
   local name=$1 n=$2 body=$3
   { printf '%s' "$head"; awk -v n="$n" "BEGIN { $body }"; } > "$work/script.reg"
-  build/host/drvdb pack --force --quiet "$allow" build/host/drvsetup_image \
+  "$drvdb" pack --force --quiet "$allow" build/host/drvsetup_image \
     "$work/script.reg" "$work/program" 2>/dev/null
   rm -f "$DRVSETUP_HIVE"
   local install again
@@ -58,9 +61,9 @@ for family in nt 9x; do
   for n in 50000 200000; do
     { printf '%s' "$head"; awk -v n="$n" 'BEGIN { for (i = 0; i < n; i++) printf "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\\k%d]\n", i }'; } |
       sed 's/00000047/00000046/' > "$work/old.reg"
-    build/host/drvdb pack --force --quiet "$allow" build/host/drvsetup_image "$work/old.reg" "$work/old" 2>/dev/null
+    "$drvdb" pack --force --quiet "$allow" build/host/drvsetup_image "$work/old.reg" "$work/old" 2>/dev/null
     printf '%s' "$head" > "$work/new.reg"
-    build/host/drvdb pack --force --quiet "$allow" build/host/drvsetup_image "$work/new.reg" "$work/new" 2>/dev/null
+    "$drvdb" pack --force --quiet "$allow" build/host/drvsetup_image "$work/new.reg" "$work/new" 2>/dev/null
     rm -f "$DRVSETUP_HIVE"
     DRVSETUP_PLATFORM=$family "$work/old" -ns -ne || true
     printf '%-38s %8d: update %7s s\n' "deleting children ($family)" $n \
