@@ -61,11 +61,11 @@ for scale in ${scales//,/ }; do
     utf16 > "$work/db-old-$scale.reg"
   { cat "$work/delete-only.reg"; iconv -f UTF-16LE -t UTF-8 "$db" | tail -n +2 | utf16; } \
     > "$work/del-$scale.reg"
-  # The sample's findings, which the scaled databases repeat.
-  allow=--allow=missing-bracket,repeated-header,letter-case
-  build/host/drvdb pack --quiet $allow build/host/drvsetup_image "$db" "$work/drvsetup-$scale"
-  build/host/drvdb pack --quiet $allow build/win64/drvsetup_image.exe "$db" "$work/drvsetup-$scale.exe"
-  build/host/drvdb pack --quiet $allow build/win64/drvsetup_image.exe "$work/db-old-$scale.reg" \
+  # The scaled databases repeat the sample's findings with the comments that
+  # allow them.
+  build/host/drvdb pack --quiet build/host/drvsetup_image "$db" "$work/drvsetup-$scale"
+  build/host/drvdb pack --quiet build/win64/drvsetup_image.exe "$db" "$work/drvsetup-$scale.exe"
+  build/host/drvdb pack --quiet build/win64/drvsetup_image.exe "$work/db-old-$scale.reg" \
     "$work/drvsetup-old-$scale.exe"
   build/host/bench/floortable "$db" "$work/floor-$scale.tbl"
 done

@@ -3,20 +3,14 @@
 # written by `drvdb pack`, which checks the script first and refuses any
 # finding whose kind is not allowed.
 
-set(sample_database "${CMAKE_SOURCE_DIR}/data/drives.reg")
-set(DRVSETUP_DATABASE "${sample_database}" CACHE FILEPATH
+set(DRVSETUP_DATABASE "${CMAKE_SOURCE_DIR}/data/drives.reg" CACHE FILEPATH
     "Registry script packed into the shipped program")
-# The sample database carries these findings on purpose: a header that
-# lacks its '[', repeated headers and spellings that differ in letter case.
-# Any other finding fails the build; a database of your own ships none
-# unless named here.
-if(DRVSETUP_DATABASE STREQUAL sample_database)
-  set(default_allow "missing-bracket,repeated-header,letter-case")
-else()
-  set(default_allow "")
-endif()
-set(DRVSETUP_DATABASE_ALLOW "${default_allow}" CACHE STRING
-    "Kinds of finding that the packed database may carry (drvdb --allow)")
+# A database allows its findings where they stand, in comments ("; drvdb:
+# allow=KIND" above the line): the sample does so for its header that lacks
+# its '[', its repeated headers and its spellings that differ in letter
+# case. Any other finding fails the build, unless its kind is named here.
+set(DRVSETUP_DATABASE_ALLOW "" CACHE STRING
+    "Kinds of finding that the packed database may carry everywhere (drvdb --allow)")
 
 set(DRVSETUP_HOST_DRVDB "" CACHE FILEPATH
     "A native drvdb to pack with in a cross build (else one is built)")

@@ -7,9 +7,10 @@
 # standard error and written files to be byte for byte the same.
 #
 # The inputs: the sample database; the fuzzers' seed corpora (make_seeds),
-# as the scripts the program carries; and the differential test's generated
-# scripts for seeds 1 to SCRIPTS (default 200). They are made once, by this
-# checkout's build/host (built if needed).
+# as the scripts the program carries; the differential test's generated
+# scripts for seeds 1 to SCRIPTS (default 200); and one program image to
+# pack them into. They are made once, by this checkout's build/host (built
+# if needed).
 # usage: scripts/compare_builds.sh BEFORE [AFTER] [SCRIPTS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,13 +22,16 @@ trap 'git -C "$root" worktree remove --force "$src" >/dev/null 2>&1 || true; rm 
 
 # The inputs, made once.
 cmake --preset host >/dev/null
-cmake --build --preset host --target make_seeds comparison_inputs >/dev/null
+cmake --build --preset host --target make_seeds comparison_inputs \
+  drvsetup_image >/dev/null
 inputs=$work/inputs
 mkdir -p "$inputs"
 build/host/make_seeds data/drives.reg "$work/seeds" >/dev/null
 build/host/tests/comparison_inputs "$inputs" 1 "$scripts" \
   "$work/seeds/check" "$work/seeds/import"
 cp data/drives.reg "$inputs/sample.reg"
+image=$work/image
+cp build/host/drvsetup_image "$image"
 
 allow_everything() {  # every kind the build's --help lists
   "$1" --help | awk '/^Kinds of finding/ { on = 1; next } /^$/ { on = 0 }
@@ -122,8 +126,8 @@ for label in before after; do
   echo "Building $label ($(git -C "$src" log -1 --format='%h %s' | cut -c1-60))"
   cmake -S "$src" -B "$src/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DDRVSETUP_TESTS=OFF >/dev/null
-  cmake --build "$src/build" --target drvdb drvsetup_image -j2 >/dev/null
-  run_all "$src/build/drvdb" "$src/build/drvsetup_image" "$work/$label.txt"
+  cmake --build "$src/build" --target drvdb -j2 >/dev/null
+  run_all "$src/build/drvdb" "$image" "$work/$label.txt"
   git worktree remove --force "$src"
   results+=("$work/$label.txt")
 done

@@ -61,9 +61,12 @@ struct RunOptions {
   int timeoutSeconds = 300;  // killed after this long; 0: waited for
   std::string folder;        // its working folder, or "" for this one's
   bool peakMemory = true;    // measured with /usr/bin/time, when there
+  std::string input;         // a file for its standard input, or "" for
+                             // /dev/null
 };
 
-// Runs argv as options say; stdin is /dev/null, stdout and stderr are captured. A run that
+// Runs argv as options say; stdin is /dev/null or options.input, stdout and
+// stderr are captured. A run that
 // takes longer than its time limit is killed. The peak memory comes from
 // /usr/bin/time: a child forked from this (large) process would count this
 // process's pages as its own. Without a time limit the run is waited for
@@ -82,7 +85,8 @@ inline Process RunProcessWith(std::vector<std::string> argv,
     setpgid(0, 0);  // so that a timeout kills the whole run
     if (!options.folder.empty() && chdir(options.folder.c_str()) != 0)
       _exit(126);
-    int in = open("/dev/null", O_RDONLY);
+    int in = open(options.input.empty() ? "/dev/null" : options.input.c_str(),
+                  O_RDONLY);
     int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(in, 0);

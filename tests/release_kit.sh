@@ -21,14 +21,17 @@ for archive in "$kits"/drvsetup-kit-*.zip "$kits"/drvsetup-kit-*.tar.gz; do
   fi
 done
 
-# Each kit on its own, in a fresh folder.
-allow=--allow=missing-bracket,repeated-header,letter-case
+# Each kit on its own, in a fresh folder, with its own steps: the sample
+# passes check --werror and pack as it stands (its comments allow its
+# quirks), and info calls the packed program good.
 mkdir -p "$work/windows" "$work/linux"
 (cd "$work/windows" && cmake -E tar xf "$(ls "$kits"/drvsetup-kit-*-windows-x64.zip)")
 (cd "$work/linux" && cmake -E tar xf "$(ls "$kits"/drvsetup-kit-*-linux-x86_64.tar.gz)")
 windows=$(ls -d "$work"/windows/drvsetup-kit-*)
 linux=$(ls -d "$work"/linux/drvsetup-kit-*)
-"$linux/drvdb" pack --quiet "$allow" "$linux/drvsetup_image.exe" \
+"$linux/drvdb" check --werror "$linux/drives.reg" >/dev/null ||
+  fail "the Linux kit's sample fails check --werror"
+"$linux/drvdb" pack --quiet "$linux/drvsetup_image.exe" \
   "$linux/drives.reg" "$work/linux.exe" || fail "the Linux kit does not pack"
 
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all
@@ -37,7 +40,9 @@ trap '/usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true' EXIT
 /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
 . "$source/tests/wine_prefix.sh"
 boot_wine_prefix || exit 1
-/usr/lib/wine/wine64 "$windows/drvdb.exe" pack --quiet "$allow" \
+/usr/lib/wine/wine64 "$windows/drvdb.exe" check --werror "$windows/drives.reg" \
+  >/dev/null || fail "the Windows kit's sample fails check --werror"
+/usr/lib/wine/wine64 "$windows/drvdb.exe" pack --quiet \
   "$windows/drvsetup_image.exe" "$windows/drives.reg" "$work/windows.exe" ||
   fail "the Windows kit does not pack under Wine"
 if cmp -s "$work/linux.exe" "$work/windows.exe"; then
@@ -45,9 +50,11 @@ if cmp -s "$work/linux.exe" "$work/windows.exe"; then
 else
   fail "the kits pack different programs"
 fi
-# The sample carries findings on purpose, so info's status is 1.
-info=$("$linux/drvdb" info "$work/windows.exe" || true)
+info=$("$linux/drvdb" info "$work/windows.exe") ||
+  fail "info calls the kit's program bad: $info"
 grep -q "integrity:       record at" <<<"$info" ||
   fail "the packed program does not read: $info"
+grep -q "check:           ok" <<<"$info" ||
+  fail "info's check line is not ok: $info"
 [ "$failures" -eq 0 ] && rm -rf "$work"
 [ "$failures" -eq 0 ]

@@ -86,7 +86,6 @@ if [ -n "$kit" ]; then
   packed="$unpacked/drvsetup.exe"
   status=0
   "$wine64" "$unpacked/drvdb.exe" pack --quiet \
-    --allow=missing-bracket,repeated-header,letter-case \
     "$unpacked/drvsetup_image.exe" "$unpacked/drives.reg" "$packed" \
     </dev/null || status=$?
   expect "the kit's drvdb.exe packs the kit's database into its image" 0 "$status"

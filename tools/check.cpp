@@ -1,6 +1,7 @@
 #include "tools/check.h"
 
 #include <algorithm>
+#include <map>
 
 #include "platform/host/controls.h"
 #include "platform/host/mutex.h"
@@ -18,6 +19,40 @@ const std::vector<Pass> kPasses = {
     {"values", CheckValues, true},
     {"version", CheckVersion, true},
 };
+
+namespace {
+
+// The script's own allowances: each finding on an allowance's line, of a
+// kind it names, is allowed there; a kind that allows nothing is a
+// warning, and a name that is no kind an error, at the comment.
+void ApplyAllowances(const Model& m, Findings* findings) {
+  std::map<size_t, std::vector<Finding*>> byLine;
+  for (Finding& f : *findings)
+    byLine[f.line].push_back(&f);
+  Findings found;
+  for (const Allowance& a : m.allowances) {
+    for (const auto& [kind, at] : a.kinds) {
+      bool used = false;
+      for (Finding* f : byLine[a.target])
+        if (f->kind == kind)
+          used = f->allowedHere = true;
+      if (!used)
+        found.push_back(FindingAt(
+            m, Kind::kUnusedAllow, at,
+            std::string("allow=") + KindName(kind) +
+                " allows nothing: no finding of that kind stands on line " +
+                std::to_string(a.target) +
+                ", the next line that is no comment"));
+    }
+    for (const auto& [name, at] : a.unknown)
+      found.push_back(FindingAt(m, Kind::kUnknownAllow, at,
+                                "no kind of finding is called \"" + name +
+                                    "\" (drvdb --help lists them)"));
+  }
+  findings->insert(findings->end(), found.begin(), found.end());
+}
+
+}  // namespace
 
 void ResetMachine() {
   HostRegistryReset();
@@ -46,6 +81,7 @@ CheckReport CheckScript(const SourceScript& script) {
     pass.check(model, &found);
     report.findings.insert(report.findings.end(), found.begin(), found.end());
   }
+  ApplyAllowances(model, &report.findings);
   std::stable_sort(report.findings.begin(), report.findings.end(),
                    [](const Finding& x, const Finding& y) {
                      return x.line < y.line ||

@@ -38,6 +38,11 @@ bool LooksLikeOption(const std::string& path);
 int CheckOutput(const std::string& command, const std::string& out,
                 const std::vector<std::string>& inputs);
 
+/// Standard input can be read once: a wrong call when more than one of a
+/// command's inputs is "-".
+int OneStandardInput(const std::string& command,
+                     const std::vector<std::string>& inputs);
+
 /// Reads a whole input file; on failure says why on stderr.
 int ReadInput(const std::string& path, std::string* bytes);
 

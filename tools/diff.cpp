@@ -98,6 +98,8 @@ std::string VersionOf(const Install& install) {
 int DiffCommand(const std::vector<std::string>& args) {
   if (args.size() != 2 || LooksLikeOption(args[0]) || LooksLikeOption(args[1]))
     return Usage("diff: needs OLD and NEW, each a script or a program");
+  if (int status = OneStandardInput("diff", args))
+    return status;
   SourceScript oldScript, newScript;
   if (int status = LoadEither(args[0], &oldScript))
     return status;

@@ -5,6 +5,7 @@
 // machine. `drvdb --help` lists every command, option, kind of finding and
 // exit status, from the tables that the code itself works by.
 
+#include <algorithm>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -14,6 +15,9 @@
 #include "tools/tool_platform.h"
 
 namespace {
+
+int HelpCommand(const std::vector<std::string>& args);
+int VersionCommand(const std::vector<std::string>& args);
 
 struct Command {
   const char* name;
@@ -32,7 +36,9 @@ const Command kCommands[] = {
      "    for what the program would install but no maintainer means,\n"
      "    warnings for what it silently ignores or changes, and a summary\n"
      "    line: version, lines, headers, distinct keys and values. Each\n"
-     "    finding names its kind: [--allow=NAME]. Errors fail the check.\n"
+     "    finding names its kind: [--allow=NAME]. Errors fail the check;\n"
+     "    when findings fail it, its last lines give the --allow= list and\n"
+     "    the comments that would let it pass.\n"
      "    --werror          warnings fail the check too\n"
      "    --allow=NAME,...  findings of these kinds no longer fail\n"
      "    --format=json     the same findings as one JSON array, for CI\n",
@@ -57,12 +63,16 @@ const Command kCommands[] = {
      "    --allow=NAME,...  findings of these kinds are shipped knowingly\n"
      "    --quiet           show only the findings that refuse the script\n",
      PackCommand},
-    {"info", "info EXE",
-     "drvdb info EXE\n"
+    {"info", "info [--allow=NAME,...] EXE",
+     "drvdb info [OPTIONS] EXE\n"
      "    Whether EXE's payload reads, whether EXE is signed, whether it\n"
      "    carries an integrity record and whether the record matches and,\n"
      "    if the payload reads, its version, script bytes, lines, headers,\n"
-     "    distinct keys, values and check verdict.\n",
+     "    distinct keys, values and check verdict (the script's own\n"
+     "    allowances counted as allowed). Exit status 0 for a program that\n"
+     "    reads and is whole, whatever the check finds: 17 for a damaged\n"
+     "    copy, and the statuses below for one that does not read.\n"
+     "    --allow=NAME,...  findings of these kinds are allowed\n",
      InfoCommand},
     {"extract", "extract EXE OUT",
      "drvdb extract EXE OUT\n"
@@ -75,9 +85,17 @@ const Command kCommands[] = {
      "    added, removed and changed, each with the line that writes it\n"
      "    (FILE:LINE), added and changed ones as NEW spells them, removed\n"
      "    ones as OLD does; control characters in names show as their\n"
-     "    pictures (a line feed as \xe2\x90\x8a). Exit status 0 when nothing\n"
+     "    pictures (a line feed as U+240A). Exit status 0 when nothing\n"
      "    differs, 1 when something does.\n",
      DiffCommand},
+    {"--help", "--help | COMMAND --help",
+     "drvdb --help, drvdb COMMAND --help\n"
+     "    This text, or one command's part of it.\n",
+     HelpCommand},
+    {"--version", "--version",
+     "drvdb --version\n"
+     "    The version of drvdb and of the setup program it packs.\n",
+     VersionCommand},
 };
 
 const char kAbout[] =
@@ -90,13 +108,29 @@ const char kAbout[] =
     "the registry editor exports it and the program ships it, or UTF-8 text\n"
     "(with or without a byte-order mark), as kept in version control.\n"
     "Wherever a command takes a script it also takes a packed program, and\n"
-    "reads the script it carries. The version is hexadecimal, as the\n"
-    "program reads it: dword:00000047 is version 71.\n";
+    "reads the script it carries. - reads a script or a program from\n"
+    "standard input (one input a call), and a FIFO or /dev/fd/N (a shell's\n"
+    "<(...)) is read like a file. The version is hexadecimal, as the\n"
+    "program reads it: dword:00000047 is version 71.\n"
+    "\n"
+    "A script allows its own findings where they stand: a comment line\n"
+    "    ; drvdb: allow=NAME[,NAME...]\n"
+    "allows the findings of those kinds on the next line that is not a\n"
+    "comment, and nowhere else. A finding stands on the line it names: a\n"
+    "header whose ']' is on a later line on its '[' line. The program\n"
+    "ignores such comments. An allowance that allows nothing is a warning\n"
+    "(unused-allow), a NAME that is no kind an error (unknown-allow);\n"
+    "version-jump, which compares with OLD, is allowed only by --allow.\n";
 
 const char kOutputs[] =
     "OUT is never one of the command's inputs; - is standard output. A file\n"
     "is replaced whole through a new temporary file beside it, and a\n"
     "symbolic link stays a link to the file it names.\n";
+
+// A command's own help: its usage and its part of --help.
+std::string CommandHelp(const Command& command) {
+  return "usage: drvdb " + std::string(command.usage) + "\n\n" + command.help;
+}
 
 std::string HelpText() {
   std::string help = UsageText() + "\n" + kAbout + "\n";
@@ -110,6 +144,16 @@ std::string HelpText() {
   return help + ExitHelp();
 }
 
+int HelpCommand(const std::vector<std::string>&) {
+  std::cout << HelpText();
+  return Code(Exit::kOk);
+}
+
+int VersionCommand(const std::vector<std::string>&) {
+  std::cout << "drvdb " << DRVSETUP_VERSION << "\n";
+  return Code(Exit::kOk);
+}
+
 }  // namespace
 
 std::string UsageText() {
@@ -117,20 +161,26 @@ std::string UsageText() {
   for (const Command& command : kCommands)
     usage += std::string(usage.empty() ? "usage: " : "       ") + "drvdb " +
              command.usage + "\n";
-  return usage + "       drvdb --help\n";
+  return usage;
 }
 
 int ToolMain(const std::vector<std::string>& arguments) {
   if (arguments.empty())
     return Usage("no command given");
-  const std::string& name = arguments[0];
+  std::string name = arguments[0];
   const std::vector<std::string> args(arguments.begin() + 1, arguments.end());
-  if (name == "--help" || name == "-h" || name == "help") {
-    std::cout << HelpText();
-    return Code(Exit::kOk);
+  if (name == "-h" || name == "help")
+    name = "--help";
+  for (const Command& command : kCommands) {
+    if (name != command.name)
+      continue;
+    // "--help" anywhere after a command asks for that command's help: a
+    // file of that name is ./--help.
+    if (std::find(args.begin(), args.end(), "--help") != args.end()) {
+      std::cout << CommandHelp(command);
+      return Code(Exit::kOk);
+    }
+    return command.run(args);
   }
-  for (const Command& command : kCommands)
-    if (name == command.name)
-      return command.run(args);
   return Usage("unknown command \"" + name + "\"");
 }

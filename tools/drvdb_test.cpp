@@ -96,9 +96,11 @@ bool WineFailedItself(const Process& p) {
           p.err.find("could not be started") != std::string::npos);
 }
 
-Process RunTool(bool windows, const std::vector<std::string>& args) {
+Process RunTool(bool windows, const std::vector<std::string>& args,
+                const std::string& input) {
   RunOptions options;
   options.folder = g_folder;
+  options.input = input;
   std::vector<std::string> argv = {DRVDB_PROGRAM};
   if (windows) {
     argv = {kWine, DRVDB_WINDOWS_PROGRAM};
@@ -122,16 +124,17 @@ std::string Written(const std::vector<std::string>& args) {
   return ReadBinaryFile(g_folder + "/" + args.back());
 }
 
-Process Tool(std::vector<std::string> args) {
+// Runs drvdb, with input (a file) as its standard input when given.
+Process Tool(std::vector<std::string> args, const std::string& input = "") {
   args = Relative(args);
   if (!g_windows || !g_compare)
-    return RunTool(g_windows, args);
+    return RunTool(g_windows, args, input);
   std::string call;
   for (const std::string& arg : args)
     call += " " + arg;
-  Process linux = RunTool(false, args);
+  Process linux = RunTool(false, args, input);
   const std::string linuxWrote = Written(args);
-  Process windows = RunTool(true, args);
+  Process windows = RunTool(true, args, input);
   EXPECT_EQ(windows.status, linux.status) << "drvdb" << call << windows.err;
   EXPECT_EQ(SameLineEnds(windows.out), SameLineEnds(linux.out))
       << "drvdb" << call;
@@ -329,6 +332,25 @@ std::vector<CheckCase> CheckCases() {
         "would install this script, exit 0"}},
       {"carriage return in a value name", h + m + "A]\r\n\"a\rb\"=\"1\"\r\n",
        {"6:3: error: a carriage return stands in this value name"}},
+      // The script's own allowances.
+      {"an allowance covers the findings of its line",
+       h + m + "A]\r\n; drvdb: allow=repeated-header\r\n" + m + "A]\r\n", {}},
+      {"an allowance reaches no other line",
+       h + "; drvdb: allow=repeated-header\r\n" + m + "A]\r\n" + m + "A]\r\n",
+       {"5:16: warning: allow=repeated-header allows nothing: no finding of "
+        "that kind stands on line 6, the next line that is no comment "
+        "[--allow=unused-allow]",
+        "7:1: warning: repeated header"}},
+      {"an allowance over comments, for a header over two lines",
+       h + "; drvdb: allow=multiline-header\r\n; the bracket below\r\n" + m +
+           "A\r\nB]\r\n\"v\"=\"1\"\r\n",
+       {}},
+      {"an allowance of an unknown kind",
+       h + m + "A]\r\n; drvdb: allow=value-set-twice, no-such-kind\r\n"
+               "\"v\"=\"1\"\r\n",
+       {"6:16: warning: allow=value-set-twice allows nothing",
+        "6:33: error: no kind of finding is called \"no-such-kind\" (drvdb "
+        "--help lists them) [--allow=unknown-allow]"}},
       {"character outside the code page", h + m + "A]\r\n\"v\"=\"\xe4\xb8\x80\"\r\n",
        {"6:6: warning: character U+4E00 is not in the ANSI code page"}},
       {"names at the limits",
@@ -424,28 +446,43 @@ TEST_P(DrvdbTest, PackInfoExtractRoundTrip) {
        {std::string(DRVSETUP_SOURCE_DIR) + "/data/drives.reg",
         named + "/drives \xc3\xbc.reg"}) {
     SCOPED_TRACE(input);
-    // The sample's findings are known, and nothing else passes.
-    Process refused = Tool({"pack", DRVSETUP_HOST_IMAGE, input,
-                            folder / "packed"});
-    EXPECT_EQ(refused.status, Code(Exit::kFailed));
-    EXPECT_NE(refused.err.find(":4034:1: error: looks like a section header "
-                               "but lacks its '['"),
-              std::string::npos) << refused.err;
-    Process pack = Tool({"pack", kSampleAllow, DRVSETUP_HOST_IMAGE, input,
+    // The sample allows its quirks where they stand: it passes the strict
+    // gate as it is, its findings shown as allowed.
+    EXPECT_EQ(Tool({"check", "--werror", input}).status, Code(Exit::kOk));
+    Process pack = Tool({"pack", DRVSETUP_HOST_IMAGE, input,
                          folder / "packed"});
     ASSERT_EQ(pack.status, Code(Exit::kOk)) << pack.err;
-    EXPECT_NE(pack.err.find("allowed: repeated header"), std::string::npos)
-        << "the allowed findings are still shown";
-    // The header lacking its '[' fails the gate, as it would on any script.
+    EXPECT_NE(pack.err.find(":4034:1: allowed: looks like a section header "
+                            "but lacks its '['"),
+              std::string::npos) << pack.err;
+    // info calls the packed program good, and says why its check passes.
     Process info = Tool({"info", folder / "packed"});
-    EXPECT_EQ(info.status, Code(Exit::kFailed)) << info.err;
+    EXPECT_EQ(info.status, Code(Exit::kOk)) << info.err;
     for (const char* line :
          {": payload reads", "script bytes:    491300", "version:         71",
           "lines:           7766", "headers:         1814",
           "distinct keys:   1810", "values:          4131",
-          "check:           fails the gate (the program itself installs it, "
-          "exit 0): line 4034, column 1"})
+          "check:           ok, 6 allowed"})
       EXPECT_NE(info.out.find(line), std::string::npos) << line << info.out;
+    // Without its comments the sample fails the gate, and info still calls
+    // the program good: the check line says what the gate finds.
+    std::string bare = ToUtf8(script.text);
+    for (size_t at; (at = bare.find("; drvdb: allow=")) != std::string::npos;)
+      bare.erase(at, bare.find('\r', at) - at);
+    WriteFile(folder / "bare.reg", bare);
+    ASSERT_EQ(Tool({"pack", "--force", "--quiet", AllowEverything(),
+                    DRVSETUP_HOST_IMAGE, folder / "bare.reg",
+                    folder / "bare"}).status,
+              Code(Exit::kOk));
+    Process bareInfo = Tool({"info", folder / "bare"});
+    EXPECT_EQ(bareInfo.status, Code(Exit::kOk)) << bareInfo.err;
+    EXPECT_NE(bareInfo.out.find("check:           fails the gate (the "
+                                "program itself installs it, exit 0): line "
+                                "4034, column 1"),
+              std::string::npos) << bareInfo.out;
+    EXPECT_NE(Tool({"info", kSampleAllow, folder / "bare"})
+                  .out.find("check:           ok, 6 allowed"),
+              std::string::npos);
     ASSERT_EQ(Tool({"extract", folder / "packed", named + "/out \xc3\xa9.reg"})
                   .status,
               Code(Exit::kOk));
@@ -528,11 +565,16 @@ TEST_P(DrvdbTest, RefusalsAndBadInputs) {
   WriteFile(folder / "signed-unaligned", sign(unaligned));
   mkdir((folder / "dir").c_str(), 0755);
   const std::string nowhere = folder / "missing-dir/out";
+  // A program with its integrity record, one bit of its script flipped.
+  std::string damaged = PackProgram(image, script, false, true);
+  damaged[damaged.size() - 10] ^= 1;
+  WriteFile(folder / "damaged", damaged);
 
   struct Case {
     std::vector<std::string> args;
     Exit status;
     std::string says;  // on stderr
+    std::string input = "";  // a file for standard input
   };
   const Case cases[] = {
       {{"info", folder / "absent"}, Exit::kMissing, "no such file"},
@@ -571,8 +613,8 @@ TEST_P(DrvdbTest, RefusalsAndBadInputs) {
       // Wrong calls say what was wrong before the usage.
       {{"extract", folder / "packed"}, Exit::kUsage, "extract: needs a program and where"},
       {{"diff", folder / "good.reg"}, Exit::kUsage, "diff: needs OLD and NEW"},
-      {{"extract", folder / "packed", "--help"}, Exit::kUsage,
-       "OUT \"--help\" looks like an option"},
+      {{"extract", folder / "packed", "--hlp"}, Exit::kUsage,
+       "OUT \"--hlp\" looks like an option"},
       {{"check", "--allow=everything", folder / "good.reg"}, Exit::kUsage,
        "no kind of finding is called \"everything\""},
       // A finding that garbles the tree fails the gate, even with --force.
@@ -585,6 +627,19 @@ TEST_P(DrvdbTest, RefusalsAndBadInputs) {
        "dword:00000030 [--allow=short-version]"},
       {{"check", "--allow=short-version,no-such-kind", folder / "good.reg"}, Exit::kUsage,
        "no kind of finding is called \"no-such-kind\""},
+      // info answers for the program: whole, or a damaged copy.
+      {{"info", folder / "damaged"}, Exit::kDamaged, "a damaged copy"},
+      {{"info", folder / "packed"}, Exit::kOk, ""},
+      // Standard input, once a call.
+      {{"check", "-"}, Exit::kOk, "", folder / "good.reg"},
+      {{"diff", folder / "good.reg", "-"}, Exit::kOk, "", folder / "good.reg"},
+      {{"info", "-"}, Exit::kOk, "", folder / "packed"},
+      {{"check", "-"}, Exit::kNotText, "-:1:1: error: byte 0x80",
+       folder / "binary.reg"},
+      {{"diff", "-", "-"}, Exit::kUsage, "only one input may be -",
+       folder / "good.reg"},
+      {{"pack", folder / "image", "-", "--newer-than", "-", folder / "out"},
+       Exit::kUsage, "only one input may be -", folder / "good.reg"},
       // OLD may be a script.
       {{"pack", "--newer-than", folder / "good.reg", folder / "image",
         folder / "good.reg", folder / "out"},
@@ -593,7 +648,7 @@ TEST_P(DrvdbTest, RefusalsAndBadInputs) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args.back());
-    Process p = Tool(c.args);
+    Process p = Tool(c.args, c.input);
     EXPECT_EQ(p.status, Code(c.status)) << p.err;
     EXPECT_NE(p.err.find(c.says), std::string::npos) << p.err;
   }
@@ -652,8 +707,9 @@ TEST_P(DrvdbTest, RefusalsAndBadInputs) {
   ASSERT_EQ(Tool({"pack", "--force", "--quiet", folder / "image",
                   folder / "unversioned.reg", folder / "unversioned"}).status,
             Code(Exit::kOk));
+  // The program reads and is whole; the check line says what it would do.
   Process unversioned = Tool({"info", folder / "unversioned"});
-  EXPECT_EQ(unversioned.status, Code(Exit::kFailed));
+  EXPECT_EQ(unversioned.status, Code(Exit::kOk));
   EXPECT_NE(unversioned.out.find("check:           fails with -2: line 1, "
                                  "column 1: no \"DriverVersion\"=dword: line"),
             std::string::npos) << unversioned.out;
@@ -672,6 +728,102 @@ TEST_P(DrvdbTest, RefusalsAndBadInputs) {
                            "--format=json", "--force", "--replace",
                            "--newer-than", "--quiet"})
     EXPECT_NE(help.out.find(word), std::string::npos) << word;
+  Process version = Tool({"--version"});
+  EXPECT_EQ(version.status, Code(Exit::kOk));
+  EXPECT_EQ(version.out, "drvdb " DRVSETUP_VERSION "\n");
+  Process checkHelp = Tool({"check", "--help"});
+  EXPECT_EQ(checkHelp.status, Code(Exit::kOk));
+  EXPECT_EQ(checkHelp.out.rfind("usage: drvdb check [--werror]", 0), 0u)
+      << checkHelp.out;
+  EXPECT_NE(checkHelp.out.find("--format=json"), std::string::npos);
+  EXPECT_EQ(checkHelp.out.find("drvdb pack"), std::string::npos)
+      << "one command's help, not all of it";
+}
+
+// A refusal says what would pass: its --allow= list, used as it stands,
+// and its comments, written above their lines, each let the script pass.
+TEST_P(DrvdbTest, RefusalSaysWhatWouldPass) {
+  Folder folder;
+  std::string several = std::string(kHead) + kMappings + "A]\r\n" +
+                        kMappings + "B\r\nC]\r\n" + kMappings + "A]\r\n";
+  several.replace(several.find("00000047"), 8, "48");
+  WriteFile(folder / "image", ReadBinaryFile(DRVSETUP_HOST_IMAGE));
+  WriteFile(folder / "several.reg", several);
+  Process refused = Tool({"pack", folder / "image", folder / "several.reg",
+                          folder / "out"});
+  EXPECT_EQ(refused.status, Code(Exit::kFailed));
+  const size_t at = refused.err.rfind("--allow=");
+  ASSERT_NE(at, std::string::npos) << refused.err;
+  const std::string allow =
+      refused.err.substr(at, refused.err.find('\n', at) - at);
+  EXPECT_EQ(allow, "--allow=multiline-header,repeated-header,short-version");
+  EXPECT_EQ(Tool({"pack", "--quiet", allow, folder / "image",
+                  folder / "several.reg", folder / "out"}).status,
+            Code(Exit::kOk));
+  // The comments, each above its line (from the last, so that the lines
+  // named stay where they are).
+  std::vector<std::pair<size_t, std::string>> comments;
+  const std::string lead = "several.reg:";
+  for (size_t p = refused.err.find("with a comment above its line");
+       p != std::string::npos &&
+       (p = refused.err.find("\n" + lead, p)) != std::string::npos;
+       ++p) {
+    const size_t number = p + 1 + lead.size();
+    const size_t colon = refused.err.find(": ", number);
+    comments.push_back({std::stoul(refused.err.substr(number, colon - number)),
+                        refused.err.substr(colon + 2,
+                                           refused.err.find('\n', colon) -
+                                               colon - 2)});
+  }
+  std::vector<std::string> lines;
+  for (size_t start = 0; start < several.size();) {
+    const size_t end = several.find('\n', start) + 1;
+    lines.push_back(several.substr(start, end - start));
+    start = end;
+  }
+  ASSERT_FALSE(comments.empty()) << refused.err;
+  std::string commented;
+  for (size_t line = 1; line <= lines.size(); ++line) {
+    for (const auto& [where, comment] : comments)
+      if (where == line)
+        commented += comment + "\r\n";
+    commented += lines[line - 1];
+  }
+  EXPECT_EQ(comments.size(), 3u) << refused.err;
+  WriteFile(folder / "commented.reg", commented);
+  EXPECT_EQ(Tool({"check", "--werror", folder / "commented.reg"}).status,
+            Code(Exit::kOk));
+  EXPECT_EQ(Tool({"pack", "--quiet", folder / "image",
+                  folder / "commented.reg", folder / "out"}).status,
+            Code(Exit::kOk));
+  // check says the same when findings fail it.
+  Process check = Tool({"check", "--werror", folder / "several.reg"});
+  EXPECT_EQ(check.status, Code(Exit::kFailed));
+  EXPECT_NE(check.out.find("several.reg: to pass as it stands, allow every "
+                           "kind that refuses it: " + allow + "\n"),
+            std::string::npos) << check.out;
+  if (g_windows)
+    return;  // a Windows program sees no FIFO, and no <(...)
+  // A FIFO and a shell's process substitution are read like files.
+  ASSERT_EQ(mkfifo((folder / "fifo").c_str(), 0600), 0);
+  std::thread writer([&] { WriteFile(folder / "fifo", several); });
+  Process fromFifo = Tool({"check", folder / "fifo"});
+  int fd = open((folder / "fifo").c_str(), O_RDONLY | O_NONBLOCK);
+  if (fd >= 0)
+    close(fd);  // frees the writer, should nothing have read the FIFO
+  writer.join();
+  EXPECT_EQ(fromFifo.status, Code(Exit::kFailed)) << fromFifo.err;
+  EXPECT_NE(fromFifo.out.find("fifo: fails: version 72"), std::string::npos)
+      << fromFifo.out;
+  Process substituted = RunProcess(
+      {"bash", "-c",
+       "'" DRVDB_PROGRAM "' diff <(cat '" + folder / "several.reg" + "') '" +
+           folder / "commented.reg" + "'"},
+      {});
+  EXPECT_EQ(substituted.status, Code(Exit::kOk)) << substituted.err;
+  EXPECT_NE(substituted.out.find("0 keys added, 0 removed; 0 values added, "
+                                 "0 removed, 0 changed"),
+            std::string::npos) << substituted.out;
 }
 
 // No output ever destroys a file: not an input by any name, not a file

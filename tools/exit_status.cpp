@@ -4,7 +4,9 @@
 #include <string.h>
 
 const std::vector<ExitRow> kExits = {
-    {Exit::kOk, "ok", "success"},
+    {Exit::kOk, "ok",
+     "success (for info: the program reads and is whole, whatever the "
+     "check finds)"},
     {Exit::kFailed, "failed",
      "a script fails the check, pack refused it, or diff found changes"},
     {Exit::kUsage, "usage", "wrong call, or OUT is one of the inputs"},

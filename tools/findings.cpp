@@ -13,6 +13,8 @@ const std::vector<KindRow> kKinds = {
     {Kind::kDwordCut, "dword-cut", true,
      "a dword of more than eight hex digits: the program keeps only the "
      "last eight"},
+    {Kind::kUnknownAllow, "unknown-allow", true,
+     "an allowance comment that names no kind of finding"},
     {Kind::kValueBeforeHeader, "value-before-header", false,
      "value lines before the first section header, which the import skips"},
     {Kind::kDefaultValueLine, "default-value-line", false,
@@ -44,7 +46,11 @@ const std::vector<KindRow> kKinds = {
      "after installing, the database key does not hold the version that "
      "the program reads"},
     {Kind::kVersionJump, "version-jump", false,
-     "pack --newer-than: the version jumps by more than 100"},
+     "pack --newer-than: the version jumps by more than 100 (allowed only "
+     "by --allow, since it compares with OLD)"},
+    {Kind::kUnusedAllow, "unused-allow", false,
+     "an allowance comment that allows nothing on its line: a kind that no "
+     "finding there has"},
 };
 
 const char* KindName(Kind kind) {

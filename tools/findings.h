@@ -2,7 +2,9 @@
 // which names each kind once (its --allow name, the JSON's "kind"), says
 // whether it is an error or a warning and sums it up for --help. Errors
 // fail check; warnings fail it with --werror; every finding fails pack,
-// which ships a script only when each finding's kind is allowed.
+// which ships a script only when each finding's kind is allowed: by
+// --allow=NAME everywhere, or by a comment "; drvdb: allow=NAME" above the
+// line the finding names.
 #pragma once
 
 #include <stddef.h>
@@ -17,6 +19,7 @@ enum class Kind {
   kLineBreakInName,
   kMissingBracket,
   kDwordCut,
+  kUnknownAllow,
   kValueBeforeHeader,
   kDefaultValueLine,
   kRepeatedHeader,
@@ -31,6 +34,7 @@ enum class Kind {
   kDwordLeadingZeros,
   kVersionNotInstalled,
   kVersionJump,
+  kUnusedAllow,
 };
 
 struct KindRow {
@@ -55,6 +59,7 @@ struct Finding {
   size_t line;    // 1-based
   size_t column;  // 1-based, in characters
   std::string message;
+  bool allowedHere = false;  // by the script's own comment above its line
 };
 
 /// Errors: the run's failure, and the kinds that write what no maintainer

@@ -46,6 +46,10 @@ struct Section {
   std::string header;  // the line, brackets included (or not, for one)
   std::vector<Value> values;
   size_t extraBlankLines = 0;  // beyond the one that ends every section
+  // Its quirk allowed where it stands: a comment "; drvdb: allow=KIND" in
+  // place of the blank line before its header, so that the lines stay as
+  // many.
+  const char* allow = nullptr;
 };
 
 const char* const kFallbackOps[] = {
@@ -240,6 +244,9 @@ std::vector<Section> MappingSections(const std::vector<std::string>& sets,
     s.values = drives[d].values;
     if (d == 333 || d == 1444)
       s.values[0].trailingBlank = true;
+    // The first capitalised name: drvdb reports the spelling there, once.
+    if (capital && capitalised == 1)
+      s.allow = "letter-case";
     sections.push_back(s);
 
     // Irregularities of a hand-kept file, each reopening an earlier key or
@@ -250,6 +257,7 @@ std::vector<Section> MappingSections(const std::vector<std::string>& sets,
       again.header = std::string("[") + kRoot + "\\MAPPINGS\\" +
                      drives[earlier].name + "]";
       again.values.push_back({"SetWriteOptions2", std::to_string(d % 4)});
+      again.allow = "repeated-header";
       sections.push_back(again);
     }
     if (d == 1300) {
@@ -259,6 +267,7 @@ std::vector<Section> MappingSections(const std::vector<std::string>& sets,
       Section again;
       again.header = std::string("[") + kRoot + "\\MAPPINGS\\" + lower + "]";
       again.values.push_back({"WriteSpeed2", "4"});
+      again.allow = "letter-case";
       sections.push_back(again);
     }
     if (d == 800) {
@@ -267,6 +276,7 @@ std::vector<Section> MappingSections(const std::vector<std::string>& sets,
                      "CDW-ORPHAN]";
       stray.values.push_back({"load1B", sets[3]});
       stray.values.push_back({"Caps_WriteMaxSpeedB", "2770"});
+      stray.allow = "missing-bracket";
       sections.push_back(stray);
     }
   }
@@ -280,6 +290,10 @@ std::string Render(const std::vector<Section>& sections, size_t* lines) {
   std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
   *lines = 2;
   for (const Section& s : sections) {
+    if (s.allow) {  // the blank line before the header becomes the comment
+      text.erase(text.size() - 2);
+      text += std::string("; drvdb: allow=") + s.allow + "\r\n";
+    }
     text += s.header + "\r\n";
     ++*lines;
     for (const Value& v : s.values) {
@@ -300,10 +314,14 @@ std::string Render(const std::vector<Section>& sections, size_t* lines) {
   return bytes;
 }
 
-// Copy r (from 2) of a mapping section: the drive name marked " #r".
+// Copy r (from 2) of a mapping section: the drive name marked " #r". Its
+// quirks are allowed as the original's are, but for the capitalised name,
+// whose spelling drvdb reports once, at the first.
 Section Copy(Section s, size_t r) {
   size_t close = s.header.rfind(']');
   s.header.insert(close, " #" + std::to_string(r));
+  if (s.header.find(kCapitalisedRoot) != std::string::npos)
+    s.allow = nullptr;
   return s;
 }
 
@@ -326,17 +344,33 @@ std::string Generate(size_t padding, size_t* lines, size_t scale = 1) {
   return Render(sections, lines);
 }
 
+const char kUsage[] = "usage: gendb [--scale N] OUTPUT\n";
+
+const char kHelp[] =
+    "\n"
+    "Writes the sample drive database to OUTPUT (- for standard output): a\n"
+    "registry script in the form the setup program ships, UTF-16LE with its\n"
+    "byte-order mark, the same bytes every time. --scale N writes one of the\n"
+    "same shape N times as large, for benchmarks.\n";
+
 }  // namespace
 
 int ToolMain(const std::vector<std::string>& arguments) {
   std::vector<std::string> args = arguments;
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    std::cout << kUsage << kHelp;
+    return 0;
+  }
   size_t scale = 1;
   if (args.size() == 3 && args[0] == "--scale") {
     scale = std::strtoul(args[1].c_str(), nullptr, 10);
     args.erase(args.begin(), args.begin() + 2);
   }
-  if (args.size() != 1 || scale < 1) {
-    std::cerr << "usage: gendb [--scale N] OUTPUT\n";
+  // An argument that looks like an option is never taken for OUTPUT's name
+  // (./--x names such a file).
+  if (args.size() != 1 || scale < 1 ||
+      (args[0].size() > 1 && args[0][0] == '-')) {
+    std::cerr << kUsage;
     return 2;
   }
   // Lengthen the model names until the script has its size: each padding

@@ -114,8 +114,17 @@ std::string Image(int n) {
 }  // namespace
 
 int ToolMain(const std::vector<std::string>& args) {
-  if (args.size() != 1) {
-    std::cerr << "usage: genicon OUTPUT\n";
+  const char kUsage[] = "usage: genicon OUTPUT\n";
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    std::cout << kUsage
+              << "\nWrites the program's icon to OUTPUT (- for standard "
+                 "output): a disc in\n16 colours, 32x32 and 16x16, the same "
+                 "bytes every time.\n";
+    return 0;
+  }
+  // An argument that looks like an option is never taken for OUTPUT's name.
+  if (args.size() != 1 || (args[0].size() > 1 && args[0][0] == '-')) {
+    std::cerr << kUsage;
     return 2;
   }
   const int kSizes[] = {32, 16};

@@ -37,6 +37,17 @@ int CheckOutput(const std::string& command, const std::string& out,
   return Code(Exit::kOk);
 }
 
+int OneStandardInput(const std::string& command,
+                     const std::vector<std::string>& inputs) {
+  size_t standard = 0;
+  for (const std::string& input : inputs)
+    standard += input == "-";
+  if (standard > 1)
+    return Usage(command + ": only one input may be - (standard input, "
+                           "which can be read once)");
+  return Code(Exit::kOk);
+}
+
 int ReadInput(const std::string& path, std::string* bytes) {
   switch (ReadInputFile(path, bytes)) {
     case InputProblem::kNone:

@@ -118,7 +118,63 @@ void IndexVersion(Model* m) {
       run.text.substr(type, static_cast<size_t>(end - (text + type)));
 }
 
+// A line the program ignores that begins (after blanks) with ';'; a line
+// of a key path or a value line is none.
+const char* Comment(const Model& m, size_t line) {
+  if (m.lineHeader[line])
+    return nullptr;
+  const char* p =
+      SkipBlanks(m.run.text.c_str() + m.run.lines.starts[line - 1]);
+  return *p == ';' ? p : nullptr;
+}
+
+// The kinds that a comment line allows, from just after "allow=" to the
+// line's end: names separated by commas, blanks around them.
+void TakeKinds(const Model& m, const char* p, Allowance* allowance) {
+  const char* base = m.run.text.c_str();
+  while (*p && *p != '\r' && *p != '\n') {
+    p = SkipBlanks(p);
+    const char* end = p;
+    while (*end && *end != ',' && *end != '\r' && *end != '\n')
+      ++end;
+    const char* last = end;
+    while (last > p && (last[-1] == ' ' || last[-1] == '\t'))
+      --last;
+    const std::string name(p, last);
+    const size_t at = static_cast<size_t>(p - base);
+    Kind kind;
+    if (FindKind(name, &kind))
+      allowance->kinds.push_back({kind, at});
+    else if (!name.empty())  // a comma too many allows nothing
+      allowance->unknown.push_back({name, at});
+    p = *end == ',' ? end + 1 : end;
+  }
+}
+
+// The script's allowance comments, each with the line it allows.
+void IndexAllowances(Model* m) {
+  const size_t lines = m->run.lines.Lines();
+  for (size_t line = 1; line <= lines; ++line) {
+    const char* p = Comment(*m, line);
+    if (!p)
+      continue;
+    p = SkipBlanks(p + 1);
+    if (!MatchKeyword(p, kAllowDirective))
+      continue;
+    p = SkipBlanks(p + strlen(kAllowDirective));
+    if (!MatchKeyword(p, "allow="))
+      continue;
+    Allowance allowance{line, line + 1, {}, {}};
+    while (allowance.target <= lines && Comment(*m, allowance.target))
+      ++allowance.target;
+    TakeKinds(*m, p + strlen("allow="), &allowance);
+    m->allowances.push_back(allowance);
+  }
+}
+
 }  // namespace
+
+const char kAllowDirective[] = "drvdb:";
 
 size_t Model::HeaderAt(size_t offset) const {
   size_t found = std::string::npos;
@@ -140,6 +196,7 @@ void BuildModel(Model* m) {
   IndexLines(m);
   IndexValues(m);
   IndexVersion(m);
+  IndexAllowances(m);
   m->installed = ReadInstalledVersion(&m->installedVersion);
 }
 

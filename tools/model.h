@@ -38,6 +38,16 @@ struct ModelHeader {
                         // a path under no root
 };
 
+/// A comment "; drvdb: allow=KIND[,KIND...]": the kinds of finding it
+/// allows on the next line that is not a comment (its target).
+struct Allowance {
+  size_t line;    // the comment's
+  size_t target;  // the line it allows findings on; past the last line when
+                  // no line but comments follows
+  std::vector<std::pair<Kind, size_t>> kinds;  // each with its offset
+  std::vector<std::pair<std::string, size_t>> unknown;  // names no kind
+};
+
 struct Model {
   Model(const SourceScript& source, const ScriptRun& programRun)
       : script(source), run(programRun) {}
@@ -62,6 +72,7 @@ struct Model {
   size_t firstWowHeader = std::string::npos;
   bool installed = false;     // the database key holds a version after the
   uint32_t installedVersion = 0;  // run, and which
+  std::vector<Allowance> allowances;  // the script's own, in line order
 
   size_t Line(size_t offset) const { return run.lines.LineOf(offset); }
   /// The header whose section (or key path) holds offset, or npos.
@@ -71,6 +82,9 @@ struct Model {
   /// the header.
   std::string KeyShown(size_t header) const;
 };
+
+/// What an allowance comment says after its semicolon, before "allow=".
+extern const char kAllowDirective[];  // drvdb:
 
 /// Builds the model of a run, reading the stand-in registry as the run left
 /// it (for the installed version).

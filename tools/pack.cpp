@@ -3,6 +3,7 @@
 // only to a greater version.
 
 #include <iostream>
+#include <set>
 
 #include "tools/check.h"
 #include "tools/commands.h"
@@ -55,6 +56,8 @@ int ParsePack(const std::vector<std::string>& args, PackCall* call) {
   std::vector<std::string> inputs(call->paths.begin(), call->paths.end() - 1);
   if (!call->older.empty())
     inputs.push_back(call->older);
+  if (int status = OneStandardInput("pack", inputs))
+    return status;
   return CheckOutput("pack", call->paths[2], inputs);
 }
 
@@ -86,6 +89,28 @@ int ReadImage(const std::string& path, bool replace, std::string* image,
     image->resize(end);
   }
   return Code(Exit::kOk);
+}
+
+// Whether --newer-than's OLD gives a version that the script's jumps
+// beyond by more than kLargeVersionJump, unless that is allowed; read
+// quietly, for a refusal that says what would pass.
+bool LargeJump(const PackCall& call, const CheckReport& report) {
+  std::string bytes;
+  SourceScript old;
+  LoadError error;
+  if (call.older.empty() || call.older == "-" ||
+      ReadInputFile(call.older, &bytes) != InputProblem::kNone)
+    return false;
+  uint64_t end;
+  if (FindImageEnd(bytes, &end))
+    bytes = ReadAppendedPayload(bytes).script;
+  if (!LoadScript(call.older, bytes, &old, &error))
+    return false;
+  const CheckReport oldReport = CheckScript(old);
+  return oldReport.hasVersion && report.hasVersion &&
+         report.version > oldReport.version &&
+         report.version - oldReport.version > kLargeVersionJump &&
+         !Allowed(call.gate, Finding{Kind::kVersionJump, 0, 0, ""});
 }
 
 // Machines that have OLD update only to a greater version, and never go
@@ -150,13 +175,25 @@ int PackCommand(const std::vector<std::string>& args) {
     for (const Finding& f : report.findings)
       fails = fails || (f.kind != Kind::kRunFails && Blocks(call.gate, f));
   }
-  if (fails)
-    return Fail(Exit::kFailed,
-                "pack: refused: " + script.path +
-                    (report.outcome < 0 && !forced
-                         ? " fails the check (--force packs it anyway)"
-                         : " has findings that are not allowed: a release "
-                           "ships each kind knowingly, --allow=NAME"));
+  if (fails) {
+    const int status =
+        Fail(Exit::kFailed,
+             "pack: refused: " + script.path +
+                 (report.outcome < 0 && !forced
+                      ? " fails the check (--force packs it anyway)"
+                      : " has findings that are not allowed: a release "
+                        "ships each kind knowingly"));
+    if (report.outcome >= 0 || forced) {
+      CheckReport shipped = report;
+      shipped.outcome = 0;  // --force ships the run's failure
+      std::set<Kind> more;
+      if (LargeJump(call, report))
+        more.insert(Kind::kVersionJump);
+      PrintWhatWouldPass(std::cerr, "drvdb: pack: ", script, shipped,
+                         call.gate, more);
+    }
+    return status;
+  }
   if (!call.older.empty())
     if (int status = CheckNewer(call, script, report))
       return status;

@@ -1,5 +1,6 @@
 #include "tools/report_text.h"
 
+#include <map>
 #include <sstream>
 
 #include "setup/setup_run.h"
@@ -85,4 +86,37 @@ void PrintReport(std::ostream& out, const SourceScript& script,
   if (allowed)
     out << (errors || warnings ? ", " : "; ") << allowed << " allowed";
   out << "\n";
+}
+
+void PrintWhatWouldPass(std::ostream& out, const std::string& lead,
+                        const SourceScript& script, const CheckReport& report,
+                        const Gate& gate, const std::set<Kind>& more) {
+  if (report.outcome < 0)
+    return;
+  std::set<Kind> kinds = more;
+  std::map<size_t, std::set<Kind>> lines;
+  for (const Finding& f : report.findings)
+    if (f.kind != Kind::kRunFails && Blocks(gate, f)) {
+      kinds.insert(f.kind);
+      lines[f.line].insert(f.kind);
+    }
+  if (kinds.empty())
+    return;
+  std::string allow;
+  for (const KindRow& row : kKinds)  // in the table's order
+    if (kinds.count(row.kind))
+      allow += std::string(allow.empty() ? "" : ",") + row.name;
+  out << lead << "to pass as it stands, allow every kind that refuses it: "
+      << "--allow=" << allow << "\n";
+  if (lines.empty())
+    return;
+  out << lead << "or allow each where it stands, with a comment above its "
+      << "line:\n";
+  for (const auto& [line, here] : lines) {
+    std::string names;
+    for (const KindRow& row : kKinds)
+      if (here.count(row.kind))
+        names += std::string(names.empty() ? "" : ",") + row.name;
+    out << script.path << ":" << line << ": ; drvdb: allow=" << names << "\n";
+  }
 }

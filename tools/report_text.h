@@ -3,6 +3,7 @@
 #pragma once
 
 #include <ostream>
+#include <set>
 #include <string>
 
 #include "tools/check.h"
@@ -28,3 +29,11 @@ std::string OutcomeText(int outcome);
 /// summary and the counts of errors, warnings and allowed findings.
 void PrintReport(std::ostream& out, const SourceScript& script,
                  const CheckReport& report, const Gate& gate, bool quiet);
+
+/// When the report fails on findings alone (the run itself does not fail),
+/// what would let it pass, in lines that begin with lead: the --allow= list
+/// of every kind that blocks (with more, kinds that block elsewhere), which
+/// passes as it stands, and for each line the comment to write above it.
+void PrintWhatWouldPass(std::ostream& out, const std::string& lead,
+                        const SourceScript& script, const CheckReport& report,
+                        const Gate& gate, const std::set<Kind>& more = {});

@@ -17,11 +17,14 @@ int ToolMain(const std::vector<std::string>& args);
 
 enum class InputProblem { kNone, kMissing, kNotAFile, kUnreadable };
 
-/// Reads a whole file (a UTF-8 path); what is wrong when it cannot.
+/// Reads a whole file (a UTF-8 path); "-" is standard input, and a FIFO, a
+/// device or /dev/fd/N is read as it comes, like a file. A folder is no
+/// file. What is wrong when it cannot.
 InputProblem ReadInputFile(const std::string& path, std::string* bytes);
 
 /// The input among inputs that path names (the same file by any name: hard
-/// and symbolic links included), or "" when it names none of them.
+/// and symbolic links included; "-" names none), or "" when it names none
+/// of them.
 std::string SameFileAs(const std::string& path,
                        const std::vector<std::string>& inputs);
 

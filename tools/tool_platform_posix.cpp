@@ -94,17 +94,28 @@ bool ReplaceAtomically(const char* tool, const std::string& target,
 }  // namespace
 
 InputProblem ReadInputFile(const std::string& path, std::string* bytes) {
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0)
-    return InputProblem::kMissing;
-  if (!S_ISREG(info.st_mode))
-    return InputProblem::kNotAFile;
-  std::ifstream in(path, std::ios::binary);
-  if (!in)
-    return InputProblem::kUnreadable;
-  bytes->assign(std::istreambuf_iterator<char>(in),
-                std::istreambuf_iterator<char>());
-  return in.bad() ? InputProblem::kUnreadable : InputProblem::kNone;
+  bytes->clear();
+  int fd = 0;  // "-": standard input
+  if (path != "-") {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0)
+      return InputProblem::kMissing;
+    if (S_ISDIR(info.st_mode))
+      return InputProblem::kNotAFile;
+    // A FIFO, /dev/fd/N (a shell's process substitution) or a device is
+    // read as it comes, like a file.
+    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+      return InputProblem::kUnreadable;
+  }
+  char buffer[65536];
+  ssize_t n;
+  while ((n = read(fd, buffer, sizeof(buffer))) > 0 ||
+         (n < 0 && errno == EINTR))
+    bytes->append(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+  if (fd != 0)
+    close(fd);
+  return n < 0 ? InputProblem::kUnreadable : InputProblem::kNone;
 }
 
 std::string SameFileAs(const std::string& path,
@@ -114,7 +125,8 @@ std::string SameFileAs(const std::string& path,
     return "";
   for (const std::string& input : inputs) {
     struct stat in;
-    if (stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev &&
+    if (input != "-" && stat(input.c_str(), &in) == 0 &&
+        in.st_dev == out.st_dev &&
         in.st_ino == out.st_ino)
       return input;
   }

@@ -71,6 +71,19 @@ bool WriteAll(HANDLE file, const std::string& bytes) {
   return true;
 }
 
+// Everything a handle gives until its end: a file, a pipe or a console.
+bool ReadAll(HANDLE file, std::string* bytes) {
+  char buffer[65536];
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(file, buffer, sizeof(buffer), &read, nullptr))
+      return GetLastError() == ERROR_BROKEN_PIPE;  // its writer is done
+    if (read == 0)
+      return true;
+    bytes->append(buffer, read);
+  }
+}
+
 bool Fail(const char* tool, const std::string& what) {
   std::cerr << tool << ": " << what << "\n";
   return false;
@@ -148,6 +161,11 @@ extern "C" int wmain(int argc, wchar_t** argv) {
 }
 
 InputProblem ReadInputFile(const std::string& path, std::string* bytes) {
+  bytes->clear();
+  if (path == "-")
+    return ReadAll(GetStdHandle(STD_INPUT_HANDLE), bytes)
+               ? InputProblem::kNone
+               : InputProblem::kUnreadable;
   DWORD attributes = GetFileAttributesW(Wide(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES)
     return InputProblem::kMissing;
@@ -156,16 +174,7 @@ InputProblem ReadInputFile(const std::string& path, std::string* bytes) {
   HANDLE file = Open(path, GENERIC_READ);
   if (file == INVALID_HANDLE_VALUE)
     return InputProblem::kUnreadable;
-  LARGE_INTEGER size;
-  bool ok = GetFileSizeEx(file, &size);
-  bytes->assign(ok ? static_cast<size_t>(size.QuadPart) : 0, '\0');
-  for (size_t done = 0; ok && done < bytes->size();) {
-    DWORD read = 0;
-    ok = ReadFile(file, &(*bytes)[done], Chunk(bytes->size() - done), &read,
-                  nullptr) &&
-         read > 0;
-    done += read;
-  }
+  bool ok = ReadAll(file, bytes);
   CloseHandle(file);
   return ok ? InputProblem::kNone : InputProblem::kUnreadable;
 }
@@ -177,7 +186,7 @@ std::string SameFileAs(const std::string& path,
     return "";
   for (const std::string& input : inputs) {
     BY_HANDLE_FILE_INFORMATION in;
-    if (Identity(input, &in) &&
+    if (input != "-" && Identity(input, &in) &&
         in.dwVolumeSerialNumber == out.dwVolumeSerialNumber &&
         in.nFileIndexHigh == out.nFileIndexHigh &&
         in.nFileIndexLow == out.nFileIndexLow)
