@@ -6,7 +6,8 @@
 #   drvsetup-kit-VERSION-windows-x64.zip
 #   drvsetup-kit-VERSION-linux-x86_64.tar.gz
 # each holding its platform's tool, drvsetup_image.exe, the sample database
-# and a short maintainers' guide. VERSION is the project's, from
+# and a short maintainers' guide, made from docs/maintaining.md (the Linux
+# kit also drvdb's manual page). VERSION is the project's, from
 # CMakeLists.txt. Two runs give byte-identical archives wherever they build:
 # the programs are built with their folders mapped away and no time stamp,
 # the entries stand in name order, and every time in them is
@@ -16,7 +17,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
 install_missing g++ cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 \
-  binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 zip
+  binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 zip help2man
 
 work=$(realpath -m "${1:-build/release}")
 version=$(sed -n 's/^project(drvsetup VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -37,20 +38,20 @@ build() {  # name, toolchain file or "", target
 }
 build win32 toolchain-i686-w64-mingw32.cmake drvsetup_image
 build win64 toolchain-x86_64-w64-mingw32.cmake drvdb
-build linux "" drvdb
+build linux "" drvdb_manual
 
 # The kit of a platform, staged with every time and permission fixed.
-kit() {  # platform, tool
+kit() {  # platform, tool, more files
   local dir="$work/kit/drvsetup-kit-$version-$1"
   mkdir -p "$dir"
-  cp "$2" "$work/build-win32/drvsetup_image.exe" data/drives.reg "$dir/"
-  cp "docs/kit/README-$1.txt" "$dir/README.txt"
+  cp "$2" "${@:3}" "$work/build-win32/drvsetup_image.exe" data/drives.reg "$dir/"
+  bash scripts/kit_readme.sh "$1" > "$dir/README.txt"
   chmod 644 "$dir"/*
   chmod 755 "$dir/$(basename "$2")"
   touch -d "@$SOURCE_DATE_EPOCH" "$dir" "$dir"/*
 }
 kit windows-x64 "$work/build-win64/drvdb.exe"
-kit linux-x86_64 "$work/build-linux/drvdb"
+kit linux-x86_64 "$work/build-linux/drvdb" "$work/build-linux/drvdb.1"
 cd "$work/kit"
 name=drvsetup-kit-$version
 # Entries in name order; no times but the files' (zip -X keeps no extra

@@ -12,12 +12,14 @@
 
 #include "tools/commands.h"
 #include "tools/findings.h"
+#include "tools/manual.h"
 #include "tools/tool_platform.h"
 
 namespace {
 
 int HelpCommand(const std::vector<std::string>& args);
 int VersionCommand(const std::vector<std::string>& args);
+int ManualCommand(const std::vector<std::string>& args);
 
 struct Command {
   const char* name;
@@ -96,6 +98,10 @@ const Command kCommands[] = {
      "drvdb --version\n"
      "    The version of drvdb and of the setup program it packs.\n",
      VersionCommand},
+    {"--manual", "--manual",
+     "drvdb --manual\n"
+     "    This text as a manual page, for man: drvdb --manual > drvdb.1\n",
+     ManualCommand},
 };
 
 const char kAbout[] =
@@ -151,6 +157,19 @@ int HelpCommand(const std::vector<std::string>&) {
 
 int VersionCommand(const std::vector<std::string>&) {
   std::cout << "drvdb " << DRVSETUP_VERSION << "\n";
+  return Code(Exit::kOk);
+}
+
+int ManualCommand(const std::vector<std::string>&) {
+  ManualText text;
+  text.version = std::string("drvdb ") + DRVSETUP_VERSION;
+  for (const Command& command : kCommands) {
+    text.usages.push_back(command.usage);
+    text.commands.push_back(command.help);
+  }
+  text.about = kAbout;
+  text.outputs = kOutputs;
+  std::cout << ManualPage(text);
   return Code(Exit::kOk);
 }
 

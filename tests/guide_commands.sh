@@ -1,0 +1,211 @@
+#!/usr/bin/env bash
+# Runs every command of the administrators' and the maintainers' guides
+# (docs/deploying.md, docs/maintaining.md) as the guides write them, in a
+# fresh folder holding a release kit's own files: its sample database, the
+# previous release packed as a release packs it, and a test certificate.
+# The Linux commands (```sh blocks) run in bash, each block with -e; the
+# Windows commands (```bat blocks) run under Wine, each written to a CR LF
+# .cmd file and run with wine64 cmd /c, a failing line ending it. A block
+# fails the test when it does not end with the status it should: 0, or the
+# one its marker gives.
+#
+# The guides mark their blocks with a comment on the line before:
+#   <!-- exits N: WHY -->       the block ends with status N
+#   <!-- file: NAME -->         the block is the file NAME, not commands
+#   <!-- not run: WHY -->       the block cannot run here, and why
+# and the steps that a maintainer makes by hand with a comment of their own,
+# which the test carries out where it stands:
+#   <!-- suite: new-drive -->   a new drive key, the version raised to 72
+#   <!-- suite: git-history --> the script in git: the last release's, then
+#                               the changed one
+#
+# On Windows the programs are the kit's drvdb.exe and, for the
+# administrators' commands, the 64-bit program as drvsetup.exe; the product's
+# 32-bit view is filled from the kit's sample (reg import /reg:32), as an
+# installed product would have it, so that the /reg:32 commands show it.
+# Without a Windows build the Windows commands are skipped, and so is
+# signing (there is no Windows image to sign).
+# usage: guide_commands.sh SOURCE HOST_BUILD [WIN64_BUILD] [KITS]
+set -euo pipefail
+source=$1 host=$2 win64=${3:-} kits=${4:-}
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d /tmp/drvsetup-guides-XXXXXX)
+stop() {
+  [ -d "$work/prefix" ] &&
+    WINEPREFIX=$work/prefix /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap stop EXIT
+failures=0
+fail() { echo "FAIL $*"; failures=$((failures + 1)); }
+
+# Each guide's blocks, in order: an index of "N<TAB>LANG<TAB>MARK" lines
+# (MARK: run, exits:N, file:NAME, not-run:WHY, or suite:ACTION for a step
+# that the suite makes), and each block's text in blocks/N.
+mkdir -p "$work/blocks"
+for guide in deploying maintaining; do
+  awk -v dir="$work/blocks" -v guide="$guide" '
+    /^<!-- suite: .* -->$/ { sub(/^<!-- suite: /, ""); sub(/ -->$/, "");
+      printf "-\t-\tsuite:%s\t%s\n", $0, guide; next }
+    /^<!-- (exits [0-9]+|file|not run): .* -->$/ {
+      mark = $0; sub(/^<!-- /, "", mark); sub(/ -->$/, "", mark)
+      if (mark ~ /^exits /) { sub(/^exits /, "exits:", mark); sub(/:[^:]*$/, "", mark) }
+      else if (mark ~ /^file: /) sub(/^file: /, "file:", mark)
+      else sub(/^not run: /, "not-run:", mark)
+      pending = mark; next }
+    /^```/ {
+      if (!inblock) { inblock = 1; lang = substr($0, 4); n = guide "-" ++count
+        file = dir "/" n; printf "" > file; next }
+      inblock = 0; close(file)
+      printf "%s\t%s\t%s\t%s\n", n, lang, pending == "" ? "run" : pending, guide
+      pending = ""; next }
+    inblock { print > file; next }
+    /^<!--/ { next }
+    /./ { pending = "" }' "$source/docs/$guide.md"
+done > "$work/index"
+[ -s "$work/index" ] || { echo "FAIL no blocks found in the guides"; exit 1; }
+
+# The kit's own files for a platform, in folder: from the release kit when
+# there is one, else from the builds.
+kit_files() {  # platform folder
+  mkdir -p "$2"
+  local archive=""
+  [ -n "$kits" ] && archive=$(ls "$kits"/drvsetup-kit-*-"$1".* 2>/dev/null | head -1)
+  if [ -n "$archive" ]; then
+    (cd "$2" && cmake -E tar xf "$archive" && mv drvsetup-kit-*/* . && rmdir drvsetup-kit-*)
+  elif [ "$1" = linux-x86_64 ]; then
+    cp "$host/drvdb" "$2/drvdb"
+    if [ -n "$win64" ]; then
+      cp "$win64/drvsetup_image.exe" "$2/"
+    else
+      cp "$host/drvsetup_image" "$2/drvsetup_image.exe"  # not a Windows image
+    fi
+    cp "$source/data/drives.reg" "$2/"
+  else
+    cp "$win64/drvdb.exe" "$win64/drvsetup_image.exe" "$2/"
+    cp "$source/data/drives.reg" "$2/"
+  fi
+  cp "$2/drives.reg" "$2/.kit-drives.reg"  # as the kit has it
+  # The previous release, packed from the kit's sample as a release is.
+  "$host/drvdb" pack --quiet "$2/drvsetup_image.exe" "$2/drives.reg" \
+    "$2/drvsetup-last.exe"
+}
+
+# A new drive key, spelt as the script spells the database key, and the
+# version raised to 72: what a maintainer does in an editor, here to the
+# script whatever its encoding (the kit's and an export are UTF-16LE with
+# their byte-order mark).
+new_drive() {  # script
+  local text database
+  text=$(iconv -f UTF-16 -t UTF-8 "$1" | tr -d '\r' |
+    sed 's/"DriverVersion"=dword:00000047/"DriverVersion"=dword:00000048/')
+  database=$(grep -m1 -i '^\[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\]$' <<<"$text")
+  { printf '\377\376'
+    printf '%s\n\n%s\\MAPPINGS\\NEWCO   DW-1000]\n"load1"="MMC-Writer"\n"Caps_WriteMaxSpeed"="8310"\n' \
+      "$text" "${database%]}" | sed 's/$/\r/' | iconv -f UTF-8 -t UTF-16LE; } > "$1.new"
+  mv "$1.new" "$1"
+}
+
+# The script in git: the last release's, then the changed one.
+git_history() {  # folder
+  (cd "$1" && git init -q . && git config user.email guides@example.com &&
+    git config user.name guides && cp drives.reg .changed.reg &&
+    cp .kit-drives.reg drives.reg && git add drives.reg &&
+    git commit -q -m "the last release" && cp .changed.reg drives.reg &&
+    git commit -q -am "a new drive")
+}
+
+# The status a block should end with.
+expected() { case $1 in exits:*) echo "${1#exits:}" ;; *) echo 0 ;; esac; }
+
+run_linux() {
+  local folder=$work/linux n lang mark guide status
+  kit_files linux-x86_64 "$folder"
+  # A test certificate for the guide's release.pfx, its password and the
+  # certificate that verifies it.
+  echo "a test password" > "$folder/release.pass"
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$folder/key.pem" \
+    -out "$folder/ca.pem" -days 2 -subj "/CN=drvsetup guides" 2>/dev/null
+  openssl pkcs12 -export -inkey "$folder/key.pem" -in "$folder/ca.pem" \
+    -out "$folder/release.pfx" -passout file:"$folder/release.pass"
+  local signable=1
+  head -c 2 "$folder/drvsetup_image.exe" | grep -q MZ || signable=0
+  while IFS=$'\t' read -r n lang mark guide; do
+    case $mark in
+      suite:new-drive) new_drive "$folder/drives.reg"; continue ;;
+      suite:git-history) git_history "$folder"; continue ;;
+      suite:*) fail "$guide: no such step for the suite: $mark"; continue ;;
+    esac
+    [ "$lang" = sh ] || continue
+    case $mark in
+      not-run:?*) echo "not run ($guide, block $n): ${mark#not-run:}"; continue ;;
+      not-run:) fail "$guide: block $n is not run, and says not why"; continue ;;
+      file:*) cp "$work/blocks/$n" "$folder/${mark#file:}"; continue ;;
+    esac
+    if [ "$signable" = 0 ] && grep -q osslsigncode "$work/blocks/$n"; then
+      echo "skipped ($guide, block $n): no Windows image to sign"
+      continue
+    fi
+    status=0
+    (cd "$folder" && bash -e -o pipefail "$work/blocks/$n") >"$work/out" 2>&1 || status=$?
+    if [ "$status" != "$(expected "$mark")" ]; then
+      fail "$guide, Linux block $n: exit status $status, expected $(expected "$mark"):"
+      sed 's/^/    /' "$work/blocks/$n"
+      tail -20 "$work/out" | sed 's/^/  | /'
+    else
+      echo "ok $guide, Linux block $n: $(head -1 "$work/blocks/$n" | cut -c1-60)"
+    fi
+  done <"$work/index"
+}
+
+# A Windows block as a .cmd file with CR LF line ends, each command
+# followed by a test of its status, so that a failing line ends the block.
+cmd_file() {  # block out
+  awk '{ print }
+    !/^[ \t]*(@?echo|rem |@|exit|$)/ { print "@if %errorlevel% neq 0 exit /b %errorlevel%" }' \
+    "$1" | sed 's/$/\r/' > "$2"
+}
+
+run_windows() {
+  local folder n lang mark guide status
+  export WINEPREFIX=$work/prefix WINEDEBUG=-all
+  mkdir -p "$WINEPREFIX"
+  /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
+  . "$here/wine_prefix.sh"
+  boot_wine_prefix || { fail "no Wine prefix"; return; }
+  folder=$WINEPREFIX/drive_c/kit
+  kit_files windows-x64 "$folder"
+  cp "$win64/drvsetup.exe" "$folder/drvsetup.exe"
+  (cd "$folder" && "$wine64" reg import drives.reg /reg:32 </dev/null >/dev/null 2>&1) ||
+    fail "the 32-bit view could not be filled"
+  while IFS=$'\t' read -r n lang mark guide; do
+    case $mark in
+      suite:new-drive) new_drive "$folder/drives.reg"; continue ;;
+      suite:*) continue ;;  # the others are the Linux commands'
+    esac
+    [ "$lang" = bat ] || continue
+    case $mark in
+      not-run:?*) echo "not run ($guide, block $n): ${mark#not-run:}"; continue ;;
+      not-run:) fail "$guide: block $n is not run, and says not why"; continue ;;
+      file:*) sed 's/$/\r/' "$work/blocks/$n" > "$folder/${mark#file:}"; continue ;;
+    esac
+    cmd_file "$work/blocks/$n" "$folder/block-$n.cmd"
+    status=0
+    (cd "$folder" && "$wine64" cmd /c "block-$n.cmd" </dev/null) >"$work/out" 2>&1 || status=$?
+    if [ "$status" != "$(expected "$mark")" ]; then
+      fail "$guide, Windows block $n: exit status $status, expected $(expected "$mark"):"
+      sed 's/^/    /' "$work/blocks/$n"
+      tail -20 "$work/out" | sed 's/^/  | /'
+    else
+      echo "ok $guide, Windows block $n: $(head -1 "$work/blocks/$n" | cut -c1-60)"
+    fi
+  done <"$work/index"
+}
+
+run_linux
+if [ -n "$win64" ]; then
+  run_windows
+else
+  echo "skipped: the Windows commands (no win64 build given)"
+fi
+[ "$failures" -eq 0 ]
