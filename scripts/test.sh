@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 install_missing g++ cmake make libgtest-dev clang libclang-rt-14-dev \
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 \
   binutils-mingw-w64-x86-64 wine wine64 xvfb xauth xdotool imagemagick \
-  osslsigncode openssl
+  osslsigncode openssl man-db git zip
 install_i386_wine ||
   echo "$I386_WINE_PROBLEM: the 32-bit program's runs will be skipped"
 

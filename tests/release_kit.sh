@@ -29,6 +29,17 @@ mkdir -p "$work/windows" "$work/linux"
 (cd "$work/linux" && cmake -E tar xf "$(ls "$kits"/drvsetup-kit-*-linux-x86_64.tar.gz)")
 windows=$(ls -d "$work"/windows/drvsetup-kit-*)
 linux=$(ls -d "$work"/linux/drvsetup-kit-*)
+# Each kit's guide is the maintainers' guide's steps; the Windows kit's has
+# CR LF line ends; the Linux kit has drvdb's manual page.
+for kit in windows-x64:"$windows" linux-x86_64:"$linux"; do
+  cmp -s "${kit#*:}/README.txt" <(bash "$source/scripts/kit_readme.sh" "${kit%%:*}" \
+      "$source/docs/maintaining.md") ||
+    fail "the ${kit%%:*} kit's README.txt is not made from docs/maintaining.md"
+done
+if grep -q $'[^\r]$' "$windows/README.txt"; then
+  fail "the Windows kit's README.txt has lines without CR LF"
+fi
+[ -s "$linux/drvdb.1" ] || fail "the Linux kit has no manual page"
 "$linux/drvdb" check --werror "$linux/drives.reg" >/dev/null ||
   fail "the Linux kit's sample fails check --werror"
 "$linux/drvdb" pack --quiet "$linux/drvsetup_image.exe" \

@@ -33,9 +33,9 @@ std::string Date() {
   time_t when = epoch && *epoch ? static_cast<time_t>(strtoll(epoch, nullptr, 10))
                                 : time(nullptr);
   char date[32];
-  struct tm parts;
-  gmtime_r(&when, &parts);
-  strftime(date, sizeof(date), "%Y-%m-%d", &parts);
+  const struct tm* parts = gmtime(&when);  // one thread: its buffer is ours
+  if (!parts || !strftime(date, sizeof(date), "%Y-%m-%d", parts))
+    return "";
   return date;
 }
 
