@@ -23,7 +23,7 @@ links() {
       [ -e "$(dirname "$file")/$target" ] || fail "$file links to $target, which is not there"
     done < <(grep -o '\](\([^)]*\))' "$file" | sed 's/^](//; s/)$//' |
       grep -v -E '^(https?:|mailto:)' || true)
-  done < <(cd "$source" && git ls-files '*.md' 2>/dev/null | sed "s|^|$source/|" ||
+  done < <(cd "$source" && git ls-files --cached --others --exclude-standard '*.md' 2>/dev/null | sed "s|^|$source/|" ||
              find "$source" -name '*.md' -not -path '*/build/*')
   echo "$count relative links and images checked"
 }
