@@ -1,6 +1,6 @@
 // A release as administrators deploy it, under Wine: signed programs
 // (packed by drvdb, signed by a signing tool with a certificate made here,
-// verified, and run with Wine's real registry), and the README's batch
+// verified, and run with Wine's real registry), and the guide's batch
 // example run by Wine's cmd.
 
 #include <unistd.h>
@@ -107,19 +107,20 @@ TEST(UnderWine, SignedProgramsInstallLikeUnsignedOnes) {
   }
 }
 
-// The batch example of the README, taken from the README itself, run by
+// The administrators' batch file, taken from their guide itself, run by
 // Wine's cmd beside each kind of program: it reports both successes as
 // success and every failure as failure, with the program's own code.
-TEST(UnderWine, ReadmeBatchExampleTellsSuccessFromFailure) {
+TEST(UnderWine, GuideBatchFileTellsSuccessFromFailure) {
   if (!WineAvailable())
     GTEST_SKIP() << "no win64 build given";
-  const std::string readme =
-      ReadBinaryFile(std::string(DRVSETUP_SOURCE_DIR) + "/README.md");
-  const size_t open = readme.find("```bat\n");
-  ASSERT_NE(open, std::string::npos) << "no batch example in the README";
-  const size_t start = open + 7;
+  const std::string guide = ReadBinaryFile(std::string(DRVSETUP_SOURCE_DIR) +
+                                           "/docs/deploying.md");
+  const std::string marker = "<!-- file: install.cmd -->\n```bat\n";
+  const size_t open = guide.find(marker);
+  ASSERT_NE(open, std::string::npos) << "no batch file in the guide";
+  const size_t start = open + marker.size();
   const std::string example =
-      readme.substr(start, readme.find("```", start) - start);
+      guide.substr(start, guide.find("```", start) - start);
   std::string batch;
   for (char c : example)
     batch += c == '\n' ? std::string("\r\n") : std::string(1, c);
