@@ -118,6 +118,28 @@ git_history() {  # folder
 # The status a block should end with.
 expected() { case $1 in exits:*) echo "${1#exits:}" ;; *) echo 0 ;; esac; }
 
+# A block that is no commands: one that cannot run here (said, with why)
+# or a file to write. True when it was one.
+not_commands() {  # guide n mark folder line-end
+  case $3 in
+    not-run:?*) echo "not run ($1, block $2): ${3#not-run:}" ;;
+    not-run:) fail "$1: block $2 is not run, and says not why" ;;
+    file:*) sed "s/\$/$5/" "$work/blocks/$2" > "$4/${3#file:}" ;;
+    *) return 1 ;;
+  esac
+}
+
+# Whether a block ended as it should; what it said when it did not.
+judge() {  # guide n mark platform status
+  if [ "$5" != "$(expected "$3")" ]; then
+    fail "$1, $4 block $2: exit status $5, expected $(expected "$3"):"
+    sed 's/^/    /' "$work/blocks/$2"
+    tail -20 "$work/out" | sed 's/^/  | /'
+  else
+    echo "ok $1, $4 block $2: $(head -1 "$work/blocks/$2" | cut -c1-60)"
+  fi
+}
+
 run_linux() {
   local folder=$work/linux n lang mark guide status
   kit_files linux-x86_64 "$folder"
@@ -137,24 +159,16 @@ run_linux() {
       suite:*) fail "$guide: no such step for the suite: $mark"; continue ;;
     esac
     [ "$lang" = sh ] || continue
-    case $mark in
-      not-run:?*) echo "not run ($guide, block $n): ${mark#not-run:}"; continue ;;
-      not-run:) fail "$guide: block $n is not run, and says not why"; continue ;;
-      file:*) cp "$work/blocks/$n" "$folder/${mark#file:}"; continue ;;
-    esac
+    not_commands "$guide" "$n" "$mark" "$folder" "" && continue
     if [ "$signable" = 0 ] && grep -q osslsigncode "$work/blocks/$n"; then
+      # What signing would write, unsigned, for the steps after it.
       echo "skipped ($guide, block $n): no Windows image to sign"
+      cp "$folder/drvsetup.exe" "$folder/drvsetup-signed.exe"
       continue
     fi
     status=0
     (cd "$folder" && bash -e -o pipefail "$work/blocks/$n") >"$work/out" 2>&1 || status=$?
-    if [ "$status" != "$(expected "$mark")" ]; then
-      fail "$guide, Linux block $n: exit status $status, expected $(expected "$mark"):"
-      sed 's/^/    /' "$work/blocks/$n"
-      tail -20 "$work/out" | sed 's/^/  | /'
-    else
-      echo "ok $guide, Linux block $n: $(head -1 "$work/blocks/$n" | cut -c1-60)"
-    fi
+    judge "$guide" "$n" "$mark" Linux "$status"
   done <"$work/index"
 }
 
@@ -184,21 +198,11 @@ run_windows() {
       suite:*) continue ;;  # the others are the Linux commands'
     esac
     [ "$lang" = bat ] || continue
-    case $mark in
-      not-run:?*) echo "not run ($guide, block $n): ${mark#not-run:}"; continue ;;
-      not-run:) fail "$guide: block $n is not run, and says not why"; continue ;;
-      file:*) sed 's/$/\r/' "$work/blocks/$n" > "$folder/${mark#file:}"; continue ;;
-    esac
+    not_commands "$guide" "$n" "$mark" "$folder" '\r' && continue
     cmd_file "$work/blocks/$n" "$folder/block-$n.cmd"
     status=0
     (cd "$folder" && "$wine64" cmd /c "block-$n.cmd" </dev/null) >"$work/out" 2>&1 || status=$?
-    if [ "$status" != "$(expected "$mark")" ]; then
-      fail "$guide, Windows block $n: exit status $status, expected $(expected "$mark"):"
-      sed 's/^/    /' "$work/blocks/$n"
-      tail -20 "$work/out" | sed 's/^/  | /'
-    else
-      echo "ok $guide, Windows block $n: $(head -1 "$work/blocks/$n" | cut -c1-60)"
-    fi
+    judge "$guide" "$n" "$mark" Windows "$status"
   done <"$work/index"
 }
 
