@@ -630,6 +630,7 @@ TEST_P(DrvdbTest, RefusalsAndBadInputs) {
       // info answers for the program: whole, or a damaged copy.
       {{"info", folder / "damaged"}, Exit::kDamaged, "a damaged copy"},
       {{"info", folder / "packed"}, Exit::kOk, ""},
+      {{"info", DRVSETUP_HOST_PROGRAM}, Exit::kOk, ""},
       // Standard input, once a call.
       {{"check", "-"}, Exit::kOk, "", folder / "good.reg"},
       {{"diff", folder / "good.reg", "-"}, Exit::kOk, "", folder / "good.reg"},
@@ -728,6 +729,10 @@ TEST_P(DrvdbTest, RefusalsAndBadInputs) {
                            "--format=json", "--force", "--replace",
                            "--newer-than", "--quiet"})
     EXPECT_NE(help.out.find(word), std::string::npos) << word;
+  // The build's own program, packed with the sample and no --allow.
+  EXPECT_NE(Tool({"info", DRVSETUP_HOST_PROGRAM})
+                .out.find("check:           ok, 6 allowed"),
+            std::string::npos);
   Process version = Tool({"--version"});
   EXPECT_EQ(version.status, Code(Exit::kOk));
   EXPECT_EQ(version.out, "drvdb " DRVSETUP_VERSION "\n");
