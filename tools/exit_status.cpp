@@ -1,7 +1,6 @@
 #include "tools/exit_status.h"
 
 #include <stdio.h>
-#include <string.h>
 
 const std::vector<ExitRow> kExits = {
     {Exit::kOk, "ok",
@@ -52,24 +51,27 @@ Exit PayloadExit(AppendedPayload::Problem problem) {
   return Exit::kUnreadable;
 }
 
+namespace {
+
+// "3  no such file": the code in two columns, then the meaning.
+std::string Cell(const ExitRow& row) {
+  char cell[128];
+  snprintf(cell, sizeof(cell), "%-2d %s", Code(row.status), row.meaning);
+  return cell;
+}
+
+}  // namespace
+
 std::string ExitHelp() {
   const size_t kCell = 30;  // a status that shares its line, and its space
   std::string help = "\nExit status:\n";
   for (size_t i = 0; i < kExits.size(); ++i) {
-    char cell[128];
-    snprintf(cell, sizeof(cell), "%-2d %s", Code(kExits[i].status),
-             kExits[i].meaning);
-    help += "    " + std::string(cell);
+    const std::string cell = Cell(kExits[i]);
+    help += "    " + cell;
     // An odd status with a short meaning shares its line with the next.
-    const bool shares = Code(kExits[i].status) % 2 == 1 &&
-                        i + 1 < kExits.size() && strlen(cell) + 2 <= kCell;
-    if (shares) {
-      help += std::string(kCell - strlen(cell), ' ');
-      snprintf(cell, sizeof(cell), "%-2d %s", Code(kExits[i + 1].status),
-               kExits[i + 1].meaning);
-      help += cell;
-      ++i;
-    }
+    if (Code(kExits[i].status) % 2 == 1 && i + 1 < kExits.size() &&
+        cell.size() + 2 <= kCell)
+      help += std::string(kCell - cell.size(), ' ') + Cell(kExits[++i]);
     help += "\n";
   }
   return help;

@@ -53,11 +53,21 @@ const std::vector<KindRow> kKinds = {
      "finding there has"},
 };
 
-const char* KindName(Kind kind) {
+namespace {
+
+// The kind's row; null for kRunFails, which has none.
+const KindRow* RowOf(Kind kind) {
   for (const KindRow& row : kKinds)
     if (row.kind == kind)
-      return row.name;
+      return &row;
   return nullptr;
+}
+
+}  // namespace
+
+const char* KindName(Kind kind) {
+  const KindRow* row = RowOf(kind);
+  return row ? row->name : nullptr;
 }
 
 bool FindKind(const std::string& name, Kind* kind) {
@@ -70,8 +80,6 @@ bool FindKind(const std::string& name, Kind* kind) {
 }
 
 bool IsError(const Finding& finding) {
-  for (const KindRow& row : kKinds)
-    if (row.kind == finding.kind)
-      return row.error;
-  return true;  // the run's own failure
+  const KindRow* row = RowOf(finding.kind);
+  return row ? row->error : true;  // no row: the run's own failure
 }

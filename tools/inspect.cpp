@@ -104,7 +104,9 @@ int CheckCommand(const std::vector<std::string>& args) {
       std::cout << (i + 1 < files.size() ? ",\n" : "\n");
     } else {
       PrintReport(std::cout, script, report, gate, false);
-      PrintWhatWouldPass(std::cout, script.path + ": ", script, report, gate);
+      if (report.outcome >= 0)
+        PrintWhatWouldPass(std::cout, script.path + ": ", script, report,
+                           gate);
     }
   }
   if (json)

@@ -118,6 +118,11 @@ void IndexVersion(Model* m) {
       run.text.substr(type, static_cast<size_t>(end - (text + type)));
 }
 
+// An allowance comment: "; drvdb: allow=" and the kinds, blanks allowed
+// around the words.
+const char kAllowDirective[] = "drvdb:";
+const char kAllowWord[] = "allow=";
+
 // A line the program ignores that begins (after blanks) with ';'; a line
 // of a key path or a value line is none.
 const char* Comment(const Model& m, size_t line) {
@@ -162,19 +167,17 @@ void IndexAllowances(Model* m) {
     if (!MatchKeyword(p, kAllowDirective))
       continue;
     p = SkipBlanks(p + strlen(kAllowDirective));
-    if (!MatchKeyword(p, "allow="))
+    if (!MatchKeyword(p, kAllowWord))
       continue;
     Allowance allowance{line, line + 1, {}, {}};
     while (allowance.target <= lines && Comment(*m, allowance.target))
       ++allowance.target;
-    TakeKinds(*m, p + strlen("allow="), &allowance);
+    TakeKinds(*m, p + strlen(kAllowWord), &allowance);
     m->allowances.push_back(allowance);
   }
 }
 
 }  // namespace
-
-const char kAllowDirective[] = "drvdb:";
 
 size_t Model::HeaderAt(size_t offset) const {
   size_t found = std::string::npos;

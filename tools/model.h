@@ -83,9 +83,6 @@ struct Model {
   std::string KeyShown(size_t header) const;
 };
 
-/// What an allowance comment says after its semicolon, before "allow=".
-extern const char kAllowDirective[];  // drvdb:
-
 /// Builds the model of a run, reading the stand-in registry as the run left
 /// it (for the installed version).
 void BuildModel(Model* model);

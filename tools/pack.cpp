@@ -91,9 +91,17 @@ int ReadImage(const std::string& path, bool replace, std::string* image,
   return Code(Exit::kOk);
 }
 
-// Whether --newer-than's OLD gives a version that the script's jumps
-// beyond by more than kLargeVersionJump, unless that is allowed; read
-// quietly, for a refusal that says what would pass.
+// Whether the version jumps from OLD's further than a maintainer would
+// mean to, unless that is allowed.
+bool JumpRefused(const PackCall& call, const CheckReport& old,
+                 const CheckReport& report) {
+  return report.version - old.version > kLargeVersionJump &&
+         !Allowed(call.gate, Finding{Kind::kVersionJump, 0, 0, ""});
+}
+
+// Whether --newer-than's OLD, read quietly, gives a version that the
+// script's greater one jumps beyond in a way refused: for a refusal that
+// says what would pass.
 bool LargeJump(const PackCall& call, const CheckReport& report) {
   std::string bytes;
   SourceScript old;
@@ -109,8 +117,7 @@ bool LargeJump(const PackCall& call, const CheckReport& report) {
   const CheckReport oldReport = CheckScript(old);
   return oldReport.hasVersion && report.hasVersion &&
          report.version > oldReport.version &&
-         report.version - oldReport.version > kLargeVersionJump &&
-         !Allowed(call.gate, Finding{Kind::kVersionJump, 0, 0, ""});
+         JumpRefused(call, oldReport, report);
 }
 
 // Machines that have OLD update only to a greater version, and never go
@@ -136,8 +143,7 @@ int CheckNewer(const PackCall& call, const SourceScript& script,
     std::cerr << "drvdb: pack: version " << VersionShown(oldReport) << " -> "
               << VersionShown(report) << "\n";
   if (jump > kLargeVersionJump) {
-    const bool allowed =
-        Allowed(call.gate, Finding{Kind::kVersionJump, 0, 0, ""});
+    const bool allowed = !JumpRefused(call, oldReport, report);
     std::cerr << "drvdb: " << (allowed ? "allowed" : "warning")
               << ": the version jumps by " << jump << " ("
               << oldReport.version << " -> " << report.version
@@ -183,13 +189,11 @@ int PackCommand(const std::vector<std::string>& args) {
                       ? " fails the check (--force packs it anyway)"
                       : " has findings that are not allowed: a release "
                         "ships each kind knowingly"));
-    if (report.outcome >= 0 || forced) {
-      CheckReport shipped = report;
-      shipped.outcome = 0;  // --force ships the run's failure
+    if (report.outcome >= 0 || forced) {  // --force ships the run's failure
       std::set<Kind> more;
       if (LargeJump(call, report))
         more.insert(Kind::kVersionJump);
-      PrintWhatWouldPass(std::cerr, "drvdb: pack: ", script, shipped,
+      PrintWhatWouldPass(std::cerr, "drvdb: pack: ", script, report,
                          call.gate, more);
     }
     return status;

@@ -91,8 +91,6 @@ void PrintReport(std::ostream& out, const SourceScript& script,
 void PrintWhatWouldPass(std::ostream& out, const std::string& lead,
                         const SourceScript& script, const CheckReport& report,
                         const Gate& gate, const std::set<Kind>& more) {
-  if (report.outcome < 0)
-    return;
   std::set<Kind> kinds = more;
   std::map<size_t, std::set<Kind>> lines;
   for (const Finding& f : report.findings)

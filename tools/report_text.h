@@ -30,10 +30,11 @@ std::string OutcomeText(int outcome);
 void PrintReport(std::ostream& out, const SourceScript& script,
                  const CheckReport& report, const Gate& gate, bool quiet);
 
-/// When the report fails on findings alone (the run itself does not fail),
-/// what would let it pass, in lines that begin with lead: the --allow= list
-/// of every kind that blocks (with more, kinds that block elsewhere), which
-/// passes as it stands, and for each line the comment to write above it.
+/// What would let the report's findings pass the gate, the run's own
+/// failure aside (no allowance helps that), in lines that begin with lead:
+/// the --allow= list of every kind that blocks (with more, kinds that block
+/// elsewhere), which passes as it stands, and for each line the comment to
+/// write above it. Nothing when no finding of a kind blocks.
 void PrintWhatWouldPass(std::ostream& out, const std::string& lead,
                         const SourceScript& script, const CheckReport& report,
                         const Gate& gate, const std::set<Kind>& more = {});
