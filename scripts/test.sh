@@ -11,6 +11,31 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
+. tests/wine_prefix.sh
+
+# Every process the suite starts carries this setting, Wine's servers and
+# the programs of every prefix included. When the suite ends, pass or fail,
+# none may be left: those still there after a short grace are listed and
+# killed, and a suite that had passed fails.
+export DRVSETUP_SUITE_RUN="$$-$(date +%s%N)"
+end_of_suite() {
+  local status=$? left="" _
+  for _ in $(seq 1 20); do
+    left=$(processes_with "DRVSETUP_SUITE_RUN=$DRVSETUP_SUITE_RUN")
+    [ -n "$left" ] || break
+    sleep 0.5
+  done
+  if [ -n "$left" ]; then
+    echo "FAIL the suite left processes running:"
+    ps -o pid=,args= -p "$(echo $left | tr ' ' ,)" || true
+    kill -9 $left 2>/dev/null || true
+    [ "$status" -ne 0 ] || status=1
+  else
+    echo "No process of the suite is left running."
+  fi
+  exit "$status"
+}
+trap end_of_suite EXIT
 install_missing g++ cmake make libgtest-dev clang libclang-rt-14-dev \
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 \
   binutils-mingw-w64-x86-64 wine wine64 xvfb xauth xdotool imagemagick \

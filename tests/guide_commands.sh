@@ -29,10 +29,10 @@
 set -euo pipefail
 source=$1 host=$2 win64=${3:-} kits=${4:-}
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/wine_prefix.sh"
 work=$(mktemp -d /tmp/drvsetup-guides-XXXXXX)
 stop() {
-  [ -d "$work/prefix" ] &&
-    WINEPREFIX=$work/prefix /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
+  end_wine_prefix "$work/prefix"
   rm -rf "$work"
 }
 trap stop EXIT
@@ -185,7 +185,6 @@ run_windows() {
   export WINEPREFIX=$work/prefix WINEDEBUG=-all
   mkdir -p "$WINEPREFIX"
   /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
-  . "$here/wine_prefix.sh"
   boot_wine_prefix || { fail "no Wine prefix"; return; }
   folder=$WINEPREFIX/drive_c/kit
   kit_files windows-x64 "$folder"

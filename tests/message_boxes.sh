@@ -18,9 +18,9 @@ mkdir -p "$out"
 export WINEPREFIX
 WINEPREFIX=$(mktemp -d /tmp/drvsetup-boxes-XXXXXX)
 export WINEDEBUG=-all
-trap '/usr/lib/wine/wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"' EXIT
-/usr/lib/wine/wineserver -p  # one server for all the runs
 . "$(dirname "$0")/wine_prefix.sh"
+trap 'end_wine_prefix "$WINEPREFIX"; rm -rf "$WINEPREFIX"' EXIT
+/usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1  # one server for all the runs
 boot_wine_prefix || exit 1
 
 # Wine draws each window's frame and title bar itself.
@@ -71,7 +71,7 @@ fi
 show() {
   local name=$1 program=$2 expected=$3
   shift 3
-  WINEDEBUG=+loaddll "$wine" "$program" "$@" 2>"$trace" &
+  WINEDEBUG="$wine_box_debug,+loaddll" "$wine" "$program" "$@" 2>"$trace" &
   local pid=$! window=""
   for _ in $(seq 1 300); do
     window=$(xdotool search --name "^$title\$" 2>/dev/null | head -1 || true)
@@ -79,7 +79,7 @@ show() {
     sleep 0.2
   done
   if [ -z "$window" ]; then
-    echo "FAIL $name: no window titled \"$title\""
+    echo "FAIL $name: no window titled \"$title\"; Wine's reason: $(wine_box_reason "$trace")"
     kill "$pid" 2>/dev/null || true
     failures=$((failures + 1))
     return

@@ -26,10 +26,7 @@ export WINEPREFIX WINEDEBUG=-all
 work=$(mktemp -d /tmp/drvsetup-planted-XXXXXX)
 prefix64=$work/prefix64 prefix32=$work/prefix32
 stop() {
-  local p
-  for p in "$prefix64" "$prefix32"; do
-    [ -d "$p" ] && WINEPREFIX=$p /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
-  done
+  end_wine_prefix "$prefix64" "$prefix32"
   rm -rf "$work"
 }
 trap stop EXIT
@@ -115,10 +112,14 @@ launch() {  # RUNNER FOLDER BOX PROGRAM ARG...
   local runner=$1 folder=$2 box=$3 program=$4
   shift 4
   local logfile="$WINEPREFIX/drive_c/$folder/loaded.txt" pid window=""
+  local errors="$WINEPREFIX/drive_c/$folder/stderr.txt" debug=$WINEDEBUG
   rm -f "$logfile"
+  # A run that should show a box keeps Wine's word on why it could not.
+  [ "$box" != box ] || debug=$wine_box_debug
   (cd "$WINEPREFIX/drive_c/$folder/cwd" &&
-    export WINEDLLOVERRIDES="$overrides" PLANTED_LOG="C:\\$folder\\loaded.txt" &&
-    $runner "C:\\$folder\\app\\$program" "$@" </dev/null >/dev/null 2>&1) &
+    export WINEDLLOVERRIDES="$overrides" PLANTED_LOG="C:\\$folder\\loaded.txt" \
+      WINEDEBUG="$debug" &&
+    $runner "C:\\$folder\\app\\$program" "$@" </dev/null >/dev/null 2>"$errors") &
   pid=$!
   if [ "$box" = box ]; then
     for _ in $(seq 1 600); do
@@ -139,7 +140,8 @@ launch() {  # RUNNER FOLDER BOX PROGRAM ARG...
   fi
   status=0
   wait "$pid" || status=$?
-  [ "$box" != box ] || [ -n "$window" ] || status="$status, and no box"
+  [ "$box" != box ] || [ -n "$window" ] ||
+    status="$status, and no box; Wine's reason: $(wine_box_reason "$errors")"
   log=""
   [ ! -f "$logfile" ] || log=$(tr -d '\r' <"$logfile")
 }

@@ -47,9 +47,11 @@ fi
 
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all
 mkdir -p "$WINEPREFIX"
-trap '/usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true' EXIT
-/usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
 . "$source/tests/wine_prefix.sh"
+# The prefix's programs end before its folder goes, pass or fail: a server
+# whose folder is gone can no longer be asked to end.
+trap 'end_wine_prefix "$WINEPREFIX"' EXIT
+/usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
 boot_wine_prefix || exit 1
 /usr/lib/wine/wine64 "$windows/drvdb.exe" check --werror "$windows/drives.reg" \
   >/dev/null || fail "the Windows kit's sample fails check --werror"
@@ -67,5 +69,6 @@ grep -q "integrity:       record at" <<<"$info" ||
   fail "the packed program does not read: $info"
 grep -q "check:           ok" <<<"$info" ||
   fail "info's check line is not ok: $info"
+end_wine_prefix "$WINEPREFIX"
 [ "$failures" -eq 0 ] && rm -rf "$work"
 [ "$failures" -eq 0 ]

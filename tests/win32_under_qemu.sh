@@ -33,10 +33,7 @@ export WINEPREFIX WINEDEBUG=-all
 nt=$(mktemp -d /tmp/drvsetup-win32-XXXXXX)
 nonnt=$(mktemp -d /tmp/drvsetup-win32-9x-XXXXXX)
 stop() {
-  local prefix
-  for prefix in "$nt" "$nonnt"; do
-    WINEPREFIX=$prefix /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
-  done
+  end_wine_prefix "$nt" "$nonnt"
   rm -rf "$nt" "$nonnt"
 }
 trap stop EXIT

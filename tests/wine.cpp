@@ -54,7 +54,13 @@ std::string WindowsPath(const std::string& path) {
 void StopWine() {
   if (g_prefix.empty())
     return;
-  RunProcess({kWineServer, "-k"}, Settings());
+  // Every process of the prefix ends before its folder goes: a server whose
+  // folder is gone can no longer be asked to end.
+  RunProcess({"bash", "-c",
+              ". '" DRVSETUP_SOURCE_DIR "/tests/wine_prefix.sh' && "
+              "end_wine_prefix \"$0\"",
+              g_prefix},
+             {}, 120);
   RemoveTree(g_prefix);
   g_prefix.clear();
 }

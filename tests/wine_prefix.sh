@@ -41,6 +41,47 @@ boot_wine_prefix() {
   return 1
 }
 
+# processes_with NAME=VALUE: the processes whose environment holds that
+# setting, never the caller or its ancestors.
+processes_with() {
+  local entry pid=$BASHPID mine=" "
+  while [ "$pid" -gt 1 ]; do
+    mine="$mine$pid "
+    pid=$(sed 's/.*) //' "/proc/$pid/stat" 2>/dev/null | cut -d' ' -f2)
+    pid=${pid:-1}
+  done
+  for entry in /proc/[0-9]*; do
+    [[ $mine == *" ${entry#/proc/} "* ]] && continue
+    grep -qzxF "$1" "$entry/environ" 2>/dev/null && echo "${entry#/proc/}"
+  done
+  return 0
+}
+
+# wine_prefix_processes PREFIX: the processes of a prefix, its server
+# included: those whose environment names it as their WINEPREFIX. Found by
+# the environment, not by asking the server, which cannot be reached once
+# the prefix's folder is gone.
+wine_prefix_processes() {
+  processes_with "WINEPREFIX=$1"
+}
+
+# end_wine_prefix PREFIX...: ends every process of each prefix, its server
+# last, and waits for them; call it before the prefix's folder is removed.
+# What the server does not end is killed.
+end_wine_prefix() {
+  local prefix pid
+  for prefix in "$@"; do
+    [ -n "$prefix" ] || continue
+    if [ -d "$prefix" ]; then
+      WINEPREFIX=$prefix /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
+      WINEPREFIX=$prefix timeout 20 /usr/lib/wine/wineserver -w </dev/null >/dev/null 2>&1 || true
+    fi
+    for pid in $(wine_prefix_processes "$prefix"); do
+      kill -9 "$pid" 2>/dev/null || true
+    done
+  done
+}
+
 # 32-bit Wine, through qemu-user: this machine's kernel cannot start 32-bit
 # Linux programs, and nothing is registered with binfmt_misc.
 wine32=/usr/lib/wine/wine
@@ -56,15 +97,44 @@ wine32_missing() {
   echo "$missing"
 }
 
-# make_prefix_32 PREFIX: a prefix with one server, whose 32-bit half is the
-# system's 32-bit libraries: wineboot cannot set it up without running
-# 32-bit programs. Leaves WINEPREFIX set to it.
+# make_prefix_32 PREFIX: a prefix with one server, whose 32-bit half is
+# every 32-bit module of the system that is not a program: the libraries,
+# the drivers (the display driver winex11.drv among them, without which no
+# 32-bit window opens), and the rest. wineboot cannot set it up without
+# running 32-bit programs. The 32-bit programs stay out: the prefix's own
+# programs are the 64-bit ones. Leaves WINEPREFIX set to it.
 make_prefix_32() {
   WINEPREFIX=$1
   /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
   boot_wine_prefix || return 1
   mkdir -p "$WINEPREFIX/drive_c/windows/syswow64"
-  cp "$wine32_dlls"/*.dll "$WINEPREFIX/drive_c/windows/syswow64/"
+  find "$wine32_dlls" -maxdepth 1 -type f ! -name '*.exe' ! -name '*.com' \
+    -exec cp -t "$WINEPREFIX/drive_c/windows/syswow64/" {} +
+  wine32_prefix_complete "$WINEPREFIX"
+}
+
+# wine32_prefix_complete PREFIX: fails, saying what is missing, when the
+# prefix's 32-bit half lacks a module that every 32-bit window needs.
+wine32_prefix_complete() {
+  local module missing=""
+  for module in winex11.drv user32.dll gdi32.dll; do
+    [ -f "$1/drive_c/windows/syswow64/$module" ] || missing="$missing $module"
+  done
+  [ -z "$missing" ] && return 0
+  echo "The 32-bit half of $1 lacks:$missing" >&2
+  return 1
+}
+
+# The Wine channel that says why a program could not open a window (no
+# display driver, no display): on for every run that should show a box.
+wine_box_debug="-all,err+winediag"
+
+# wine_box_reason FILE: the lines of a run's standard error that say why no
+# box came, or a line saying that Wine gave none.
+wine_box_reason() {
+  local reason
+  reason=$(grep -a 'winediag' "$1" 2>/dev/null | head -5 || true)
+  echo "${reason:-Wine gave no reason on standard error}"
 }
 
 # run32 PROGRAM ARG...: about a minute of emulated start-up.

@@ -2,7 +2,10 @@
 # The Wine prefix is judged by whether it works, with injected failures:
 #   - a boot that reports failure over a prefix that works passes;
 #   - a boot that leaves no working prefix fails after a second boot, and
-#     says each boot's exit status and standard error.
+#     says each boot's exit status and standard error;
+#   - the 32-bit half gets every module that is not a program, drivers
+#     included, and none of the programs; one that lacks the display driver
+#     is refused, by name.
 set -euo pipefail
 . "$(dirname "$0")/wine_prefix.sh"
 export WINEDEBUG=-all WINEPREFIX
@@ -27,11 +30,29 @@ boot_nothing() {
 }
 
 WINEPREFIX=$(mktemp -d /tmp/drvsetup-prefix-XXXXXX)
-trap '/usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
+trap 'end_wine_prefix "$WINEPREFIX"; rm -rf "$WINEPREFIX"' EXIT
 status=0
 boot_wine_prefix boot_then_report_failure 2>/dev/null || status=$?
 check "a boot that reports failure over a working prefix passes" 0 "$status"
 check "... booting once" 1 "$boots"
+
+# The 32-bit half, from a folder standing in for the system's 32-bit
+# modules.
+modules=$(mktemp -d)
+touch "$modules"/{user32.dll,gdi32.dll,winex11.drv,wineps.drv,mountmgr.sys,msacm32.acm,notepad.exe,chcp.com}
+status=0
+wine32_dlls=$modules make_prefix_32 "$WINEPREFIX" 2>/dev/null || status=$?
+check "a 32-bit half with every module" 0 "$status"
+copied=$(cd "$WINEPREFIX/drive_c/windows/syswow64" && ls | sort | tr '\n' ' ')
+[ "$copied" = "gdi32.dll mountmgr.sys msacm32.acm user32.dll wineps.drv winex11.drv " ] ||
+  { echo "FAIL the 32-bit half holds: $copied"; failures=$((failures + 1)); }
+rm -rf "$WINEPREFIX/drive_c/windows/syswow64" "$modules/winex11.drv"
+status=0
+report=$(wine32_dlls=$modules make_prefix_32 "$WINEPREFIX" 2>&1) || status=$?
+check "a 32-bit half without the display driver is refused" 1 "$status"
+grep -q 'lacks: winex11.drv' <<<"$report" ||
+  { echo "FAIL the refusal does not name the display driver: $report"; failures=$((failures + 1)); }
+rm -rf "$modules"
 /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
 rm -rf "$WINEPREFIX" && mkdir "$WINEPREFIX"
 
