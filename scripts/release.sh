@@ -17,7 +17,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
 install_missing g++ cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 \
-  binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 zip help2man
+  binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 zip
 
 work=$(realpath -m "${1:-build/release}")
 version=$(sed -n 's/^project(drvsetup VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
