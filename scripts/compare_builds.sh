@@ -60,6 +60,13 @@ call() {  # DRVDB OUT ARG...
   calls=$((calls + 1))
 }
 
+# bump over a copy of an input, and what it left of the copy.
+bump() {  # DRVDB OUT INPUT OPTION...
+  cp "$3" "$work/bump.reg"
+  call "$1" "$2" bump "${@:4}" "$work/bump.reg"
+  echo "--- bumped: $(cksum <"$work/bump.reg")" >>"$2"
+}
+
 # Every command and option over every input, and the wrong calls.
 run_all() {  # DRVDB IMAGE OUT
   local drvdb=$1 image=$2 out=$3 everything input packed="$work/sample.exe"
@@ -85,6 +92,11 @@ run_all() {  # DRVDB IMAGE OUT
   call "$drvdb" "$out" extract "$image"
   call "$drvdb" "$out" extract "$image" --help
   call "$drvdb" "$out" diff "$inputs/sample.reg"
+  call "$drvdb" "$out" bump
+  call "$drvdb" "$out" bump --to
+  call "$drvdb" "$out" bump --to 4294967296 "$inputs/sample.reg"
+  call "$drvdb" "$out" bump "$image"
+  call "$drvdb" "$out" bump -
   call "$drvdb" "$out" pack "$image" "$inputs/sample.reg" "$inputs/sample.reg"
   call "$drvdb" "$out" pack "$sample_allow" --quiet "$image" "$inputs/sample.reg" "$work/written"
   cp "$work/written" "$packed"
@@ -114,6 +126,9 @@ run_all() {  # DRVDB IMAGE OUT
     call "$drvdb" "$out" diff "$inputs/sample.reg" "$input"
     call "$drvdb" "$out" diff "$input" "$inputs/sample.reg"
     call "$drvdb" "$out" diff "$input" "$input"
+    bump "$drvdb" "$out" "$input"
+    bump "$drvdb" "$out" "$input" --to 1000
+    bump "$drvdb" "$out" "$input" --to=0x47
   done
   echo "$calls calls"
 }

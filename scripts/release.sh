@@ -7,8 +7,10 @@
 #   drvsetup-kit-VERSION-linux-x86_64.tar.gz
 # each holding its platform's tool, drvsetup_image.exe, the sample database
 # and a short maintainers' guide, made from docs/maintaining.md (the Linux
-# kit also drvdb's manual page). VERSION is the project's, from
-# CMakeLists.txt. Two runs give byte-identical archives wherever they build:
+# kit also drvdb's manual page, the Windows kit the winget manifest), and a
+# BUILDINFO file saying what the kit was built from and with, and the
+# SHA-256 of each of its other files; SHA256SUMS beside the archives holds
+# theirs. VERSION is the project's, from CMakeLists.txt. Two runs give byte-identical archives wherever they build:
 # the programs are built with their folders mapped away and no time stamp,
 # the entries stand in name order, and every time in them is
 # SOURCE_DATE_EPOCH (by default the last commit's time).
@@ -40,17 +42,40 @@ build win32 toolchain-i686-w64-mingw32.cmake drvsetup_image
 build win64 toolchain-x86_64-w64-mingw32.cmake drvdb
 build linux "" drvdb_manual
 
+# What a kit was built from and with: the commit (and whether the tree had
+# changes of its own), the time every file carries, the compilers and
+# tools, then the SHA-256 of each other file of the kit, as sha256sum -c
+# reads them.
+buildinfo() {  # kit folder
+  local commit tool
+  commit=$(git rev-parse HEAD 2>/dev/null || echo "no git checkout")
+  git diff --quiet HEAD 2>/dev/null || commit="$commit, with changes not committed"
+  echo "drvsetup kit $version, $(basename "$1")"
+  echo "commit: $commit"
+  echo "SOURCE_DATE_EPOCH: $SOURCE_DATE_EPOCH"
+  for tool in g++ i686-w64-mingw32-g++ x86_64-w64-mingw32-g++ cmake; do
+    echo "$tool: $("$tool" --version | head -1)"
+  done
+  echo "zip: $(zip -v | sed -n 2p | sed 's/^ *//')"
+  echo "tar: $(tar --version | head -1)"
+  echo "gzip: $(gzip --version | head -1)"
+  echo "SHA-256 of the kit's other files, as sha256sum -c reads them:"
+  (cd "$1" && LC_ALL=C ls | grep -vx BUILDINFO | xargs sha256sum)
+}
+
 # The kit of a platform, staged with every time and permission fixed.
 kit() {  # platform, tool, more files
   local dir="$work/kit/drvsetup-kit-$version-$1"
   mkdir -p "$dir"
   cp "$2" "${@:3}" "$work/build-win32/drvsetup_image.exe" data/drives.reg "$dir/"
   bash scripts/kit_readme.sh "$1" > "$dir/README.txt"
+  buildinfo "$dir" > "$work/kit/BUILDINFO-$1"
+  mv "$work/kit/BUILDINFO-$1" "$dir/BUILDINFO"
   chmod 644 "$dir"/*
   chmod 755 "$dir/$(basename "$2")"
   touch -d "@$SOURCE_DATE_EPOCH" "$dir" "$dir"/*
 }
-kit windows-x64 "$work/build-win64/drvdb.exe"
+kit windows-x64 "$work/build-win64/drvdb.exe" data/winget-installer.yaml
 kit linux-x86_64 "$work/build-linux/drvdb" "$work/build-linux/drvdb.1"
 cd "$work/kit"
 name=drvsetup-kit-$version
@@ -62,4 +87,6 @@ find "$name-linux-x86_64" -type f | LC_ALL=C sort |
   tar -c --no-recursion --owner=0 --group=0 --numeric-owner \
     --mtime="@$SOURCE_DATE_EPOCH" --format=gnu -T - |
   gzip -n -9 > "$work/$name-linux-x86_64.tar.gz"
-ls "$work"/drvsetup-kit-*
+cd "$work"
+sha256sum "$name-windows-x64.zip" "$name-linux-x86_64.tar.gz" > SHA256SUMS
+ls "$work"/drvsetup-kit-* "$work/SHA256SUMS"

@@ -1,5 +1,10 @@
 #include "setup/setup_run.h"
 
+#include <stdio.h>
+
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -196,4 +201,107 @@ TEST_F(SetupRunTest, LongModulePathIsFoundInFull) {
                        PackedImage(Script("\"DriverVersion\"=dword:1")));
     EXPECT_EQ(SetupRun("-ns"), 0);
   }
+}
+
+// The administrators' guide and the winget manifest give the program's
+// outcomes and nothing else: every marked table (a row for each outcome,
+// with its unsigned and hexadecimal forms and a success or failure type
+// where the table has those columns), every marked list of success codes,
+// and the manifest's success and failure codes. The tools' own default
+// codes stand outside the marked places.
+TEST(OutcomeTable, DeploymentGuideAndWingetManifestGiveIt) {
+  std::set<int> outcomes, successes, failures;
+  for (int code = -100; code <= 100; ++code)
+    if (OutcomeBoxText(code)) {
+      outcomes.insert(code);
+      (code >= 0 ? successes : failures).insert(code);
+    }
+  ASSERT_EQ(outcomes.size(), 5u);
+  auto integers = [](const std::string& text) {
+    std::set<int> found;
+    std::regex number("-?[0-9]+");
+    for (std::sregex_iterator it(text.begin(), text.end(), number), end;
+         it != end; ++it)
+      found.insert(std::stoi(it->str()));
+    return found;
+  };
+  auto cells = [](const std::string& row) {
+    std::vector<std::string> out;
+    std::stringstream in(row.substr(1));
+    for (std::string cell; std::getline(in, cell, '|');) {
+      cell.erase(0, cell.find_first_not_of(' '));
+      cell.erase(cell.find_last_not_of(' ') + 1);
+      out.push_back(cell);
+    }
+    return out;
+  };
+  std::vector<std::string> lines;
+  {
+    std::stringstream guide(ReadBinaryFile(std::string(DRVSETUP_SOURCE_DIR) +
+                                           "/docs/deploying.md"));
+    for (std::string line; std::getline(guide, line);)
+      lines.push_back(line);
+  }
+  size_t tables = 0, lists = 0;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i] == "<!-- codes: table -->") {
+      SCOPED_TRACE("the table after line " + std::to_string(i + 1));
+      ++tables;
+      ASSERT_LT(i + 2, lines.size());
+      const std::vector<std::string> header = cells(lines[i + 1]);
+      std::set<int> rows;
+      for (size_t j = i + 3; j < lines.size() && lines[j].rfind("|", 0) == 0; ++j) {
+        const std::vector<std::string> row = cells(lines[j]);
+        const int code = std::stoi(row[0]);
+        rows.insert(code);
+        for (size_t c = 1; c < header.size() && c < row.size(); ++c) {
+          char hex[16];
+          snprintf(hex, sizeof(hex), "0x%08X", static_cast<uint32_t>(code));
+          if (header[c] == "unsigned") {
+            EXPECT_EQ(row[c], std::to_string(static_cast<uint32_t>(code)));
+          } else if (header[c] == "hexadecimal") {
+            EXPECT_EQ(row[c], hex);
+          } else if (header[c] == "code type") {
+            EXPECT_EQ(row[c].rfind(code >= 0 ? "Success" : "Fail", 0), 0u)
+                << code << " is said to be " << row[c];
+          }
+        }
+      }
+      EXPECT_EQ(rows, outcomes);
+    }
+    const std::string list = "<!-- codes: success ";
+    if (lines[i].rfind(list, 0) == 0) {
+      SCOPED_TRACE("the list after line " + std::to_string(i + 1));
+      ++lists;
+      const std::string word =
+          lines[i].substr(list.size(), lines[i].size() - list.size() - 4);
+      size_t j = i + 1;
+      while (j < lines.size() && lines[j].rfind("```", 0) != 0)
+        ++j;
+      while (++j < lines.size() && lines[j].find(word) == std::string::npos)
+        ;
+      ASSERT_LT(j, lines.size()) << "no line with " << word;
+      EXPECT_EQ(integers(lines[j].substr(lines[j].find(word) + word.size())),
+                successes);
+    }
+  }
+  EXPECT_EQ(tables, 3u);
+  EXPECT_EQ(lists, 2u);
+
+  std::stringstream manifest(ReadBinaryFile(std::string(DRVSETUP_SOURCE_DIR) +
+                                            "/data/winget-installer.yaml"));
+  std::set<int> manifestSuccesses = {0}, manifestFailures;  // 0 is winget's
+  bool inSuccesses = false;
+  for (std::string line; std::getline(manifest, line);) {
+    if (line.rfind("InstallerSuccessCodes:", 0) == 0 || line[0] != ' ')
+      inSuccesses = line.rfind("InstallerSuccessCodes:", 0) == 0;
+    else if (inSuccesses)
+      for (int code : integers(line))
+        manifestSuccesses.insert(code);
+    if (line.find("InstallerReturnCode:") != std::string::npos)
+      for (int code : integers(line))
+        manifestFailures.insert(code);
+  }
+  EXPECT_EQ(manifestSuccesses, successes);
+  EXPECT_EQ(manifestFailures, failures);
 }

@@ -15,7 +15,8 @@
 #   <!-- not run: WHY -->       the block cannot run here, and why
 # and the steps that a maintainer makes by hand with a comment of their own,
 # which the test carries out where it stands:
-#   <!-- suite: new-drive -->   a new drive key, the version raised to 72
+#   <!-- suite: new-drive -->   a new drive key (the guide's own bump then
+#                               raises the version to 72)
 #   <!-- suite: git-history --> the script in git: the last release's, then
 #                               the changed one
 #
@@ -91,14 +92,13 @@ kit_files() {  # platform folder
     "$2/drvsetup-last.exe"
 }
 
-# A new drive key, spelt as the script spells the database key, and the
-# version raised to 72: what a maintainer does in an editor, here to the
-# script whatever its encoding (the kit's and an export are UTF-16LE with
-# their byte-order mark).
+# A new drive key, spelt as the script spells the database key: what a
+# maintainer does in an editor, here to the script whatever its encoding
+# (the kit's and an export are UTF-16LE with their byte-order mark). The
+# guide's own step raises the version.
 new_drive() {  # script
   local text database
-  text=$(iconv -f UTF-16 -t UTF-8 "$1" | tr -d '\r' |
-    sed 's/"DriverVersion"=dword:00000047/"DriverVersion"=dword:00000048/')
+  text=$(iconv -f UTF-16 -t UTF-8 "$1" | tr -d '\r')
   database=$(grep -m1 -i '^\[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\]$' <<<"$text")
   { printf '\377\376'
     printf '%s\n\n%s\\MAPPINGS\\NEWCO   DW-1000]\n"load1"="MMC-Writer"\n"Caps_WriteMaxSpeed"="8310"\n' \
@@ -140,6 +140,16 @@ judge() {  # guide n mark platform status
   fi
 }
 
+# The guide's release is one greater than the last: its bump ran once.
+released() {  # platform folder
+  local said
+  said=$("$host/drvdb" check "$2/drives.reg" 2>&1 | tail -1)
+  case $said in
+    *"version 72 (dword:00000048)"*) echo "ok the $1 guide's release is version 72" ;;
+    *) fail "the $1 guide's release is not version 72: $said" ;;
+  esac
+}
+
 run_linux() {
   local folder=$work/linux n lang mark guide status
   kit_files linux-x86_64 "$folder"
@@ -170,6 +180,7 @@ run_linux() {
     (cd "$folder" && bash -e -o pipefail "$work/blocks/$n") >"$work/out" 2>&1 || status=$?
     judge "$guide" "$n" "$mark" Linux "$status"
   done <"$work/index"
+  released Linux "$folder"
 }
 
 # A Windows block as a .cmd file with CR LF line ends, each command
@@ -180,8 +191,67 @@ cmd_file() {  # block out
     "$1" | sed 's/$/\r/' > "$2"
 }
 
+# install.cmd, as the administrators' guide writes it, over each of the
+# program's outcomes (the failing import a version above the installed
+# one) and a missing program: 0 for the program's 0 and 1,
+# every other code passed on, each said and logged.
+install_cmd_codes() {  # folder
+  local folder=$1 at name code expected log status
+  [ -f "$folder/install.cmd" ] || { fail "the guide wrote no install.cmd"; return; }
+  local image=$win64/drvsetup_image.exe
+  printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n' >"$work/unversioned.reg"
+  printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n"DriverVersion"=dword:000000ff\r\n"x"=hex:00\r\n' \
+    >"$work/failing.reg"
+  for name in updated current damaged unversioned failing missing; do
+    mkdir -p "$folder/codes-$name"
+    cp "$folder/install.cmd" "$folder/codes-$name/"
+  done
+  cp "$win64/drvsetup.exe" "$folder/codes-updated/"
+  cp "$win64/drvsetup.exe" "$folder/codes-current/"
+  cp "$win64/drvsetup.exe" "$folder/codes-damaged/"
+  at=$(($(stat -c %s "$win64/drvsetup.exe") - 100))
+  printf "$(printf '\\%03o' $(( $(od -An -tu1 -j $at -N1 "$win64/drvsetup.exe") ^ 1 )))" |
+    dd of="$folder/codes-damaged/drvsetup.exe" bs=1 seek=$at conv=notrunc status=none
+  for name in unversioned failing; do
+    "$host/drvdb" pack --force --quiet "$image" "$work/$name.reg" \
+      "$folder/codes-$name/drvsetup.exe" 2>/dev/null || fail "install.cmd: no $name program"
+  done
+  "$wine64" reg delete 'HKLM\Software\morvelan' /f </dev/null >/dev/null 2>&1 || true
+  # The log, through batch files: cmd /c mangles a quoted path given to it.
+  printf '@if exist "%%TEMP%%\\drvsetup-install.log" del "%%TEMP%%\\drvsetup-install.log"\r\n' \
+    >"$folder/forget-log.cmd"
+  printf '@type "%%TEMP%%\\drvsetup-install.log"\r\n' >"$folder/show-log.cmd"
+  (cd "$folder" && "$wine64" cmd /c forget-log.cmd </dev/null >/dev/null 2>&1) || true
+  #  folder       install.cmd's code  what it says
+  while read -r name code expected; do
+    status=0
+    (cd "$folder/codes-$name" && "$wine64" cmd /c install.cmd </dev/null) >"$work/out" 2>&1 ||
+      status=$?
+    if [ "$status" -ne $((code & 255)) ] || ! grep -q "drive database $expected" "$work/out"; then
+      fail "install.cmd over the $name program: exit status $status, expected $((code & 255)) ($code) and \"$expected\":"
+      sed 's/^/  | /' "$work/out"
+    else
+      echo "ok install.cmd over the $name program: $code, \"$(tr -d '\r' <"$work/out")\""
+    fi
+  done <<'CODES'
+updated      0     updated (exit code 0)
+current      0     already current (exit code 1)
+damaged      -1    failed (exit code -1)
+unversioned  -2    failed (exit code -2)
+failing      -3    failed (exit code -3)
+missing      9009  failed (exit code 9009)
+CODES
+  log=$(cd "$folder" && "$wine64" cmd /c show-log.cmd </dev/null 2>/dev/null | tr -d '\r' |
+    sed 's/.*drive database //') || true
+  [ "$log" = "$(printf '%s\n' 'updated (exit code 0)' 'already current (exit code 1)' \
+      'failed (exit code -1)' 'failed (exit code -2)' 'failed (exit code -3)' \
+      'failed (exit code 9009)')" ] &&
+    echo "ok install.cmd logged each of its $(wc -l <<<"$log") runs" ||
+    fail "install.cmd's log holds: $log"
+}
+
 run_windows() {
-  local folder n lang mark guide status
+  local folder n lang mark guide status last=""
   export WINEPREFIX=$work/prefix WINEDEBUG=-all
   mkdir -p "$WINEPREFIX"
   /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
@@ -192,6 +262,13 @@ run_windows() {
   (cd "$folder" && "$wine64" reg import drives.reg /reg:32 </dev/null >/dev/null 2>&1) ||
     fail "the 32-bit view could not be filled"
   while IFS=$'\t' read -r n lang mark guide; do
+    # The maintainers start from an installed database, which the
+    # administrators' guide ends by removing.
+    if [ "$guide" != "$last" ] && [ "$guide" = maintaining ]; then
+      (cd "$folder" && "$wine64" reg import drives.reg /reg:32 </dev/null >/dev/null 2>&1) ||
+        fail "the 32-bit view could not be filled again"
+    fi
+    last=$guide
     case $mark in
       suite:new-drive) new_drive "$folder/drives.reg"; continue ;;
       suite:*) continue ;;  # the others are the Linux commands'
@@ -203,6 +280,8 @@ run_windows() {
     (cd "$folder" && "$wine64" cmd /c "block-$n.cmd" </dev/null) >"$work/out" 2>&1 || status=$?
     judge "$guide" "$n" "$mark" Windows "$status"
   done <"$work/index"
+  released Windows "$folder"
+  install_cmd_codes "$folder"
 }
 
 run_linux

@@ -12,6 +12,13 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 bash "$source/scripts/release.sh" "$work/again" >/dev/null
+# The archives' checksums, as the maintainers' guide checks them; and the
+# same checksums from the second build.
+(cd "$kits" && sha256sum -c SHA256SUMS) >/dev/null ||
+  fail "sha256sum -c SHA256SUMS fails beside the archives"
+cmp -s "$kits/SHA256SUMS" "$work/again/SHA256SUMS" ||
+  fail "SHA256SUMS differs between two clean builds"
+[ "$(wc -l <"$kits/SHA256SUMS")" -eq 2 ] || fail "SHA256SUMS does not hold both archives"
 for archive in "$kits"/drvsetup-kit-*.zip "$kits"/drvsetup-kit-*.tar.gz; do
   name=$(basename "$archive")
   if cmp -s "$archive" "$work/again/$name"; then
@@ -40,6 +47,21 @@ if grep -q $'[^\r]$' "$windows/README.txt"; then
   fail "the Windows kit's README.txt has lines without CR LF"
 fi
 [ -s "$linux/drvdb.1" ] || fail "the Linux kit has no manual page"
+[ -s "$windows/winget-installer.yaml" ] || fail "the Windows kit has no winget manifest"
+# Each kit's BUILDINFO: what it was built from, and the SHA-256 of every
+# other file of the kit, which hold.
+for kit in "$windows" "$linux"; do
+  info=$kit/BUILDINFO
+  for field in "commit: $(git -C "$source" rev-parse HEAD)" \
+      "SOURCE_DATE_EPOCH: " "g++: " "i686-w64-mingw32-g++: " "cmake: "; do
+    grep -q "^$field" "$info" || fail "$(basename "$kit")'s BUILDINFO has no \"$field\""
+  done
+  sums=$(grep -E '^[0-9a-f]{64}  ' "$info" | awk '{ print $2 }' | LC_ALL=C sort | tr '\n' ' ')
+  files=$(cd "$kit" && LC_ALL=C ls | grep -vx BUILDINFO | tr '\n' ' ')
+  [ "$sums" = "$files" ] || fail "$(basename "$kit")'s BUILDINFO sums $sums, the kit holds $files"
+  (cd "$kit" && grep -E '^[0-9a-f]{64}  ' BUILDINFO | sha256sum -c --quiet) ||
+    fail "$(basename "$kit")'s files do not match its BUILDINFO"
+done
 "$linux/drvdb" check --werror "$linux/drives.reg" >/dev/null ||
   fail "the Linux kit's sample fails check --werror"
 "$linux/drvdb" pack --quiet "$linux/drvsetup_image.exe" \

@@ -71,6 +71,10 @@ CheckReport CheckScript(const SourceScript& script) {
   report.hasVersion = run.hasVersion;
   report.version = run.version;
   report.versionText = model.versionText;
+  if (run.hasVersion)
+    report.versionLine = model.versionLine;
+  report.installed = model.installed;
+  report.installedVersion = model.installedVersion;
   report.headers = model.reachedHeaders;
   report.keys = model.distinctKeys;
   report.values = model.distinctValues;

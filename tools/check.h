@@ -16,6 +16,9 @@ struct CheckReport {
   bool hasVersion = false;
   uint32_t version = 0;
   std::string versionText;  // as written: "dword:00000047"
+  size_t versionLine = 0;   // the line the probe read it from, 1-based
+  bool installed = false;   // the database key holds a version after the
+  uint32_t installedVersion = 0;  // run, and which
   size_t lines = 0;    // as the program sees the text
   size_t headers = 0;  // section headers the import reached
   size_t keys = 0;     // distinct keys they name

@@ -17,6 +17,7 @@ int PackCommand(const std::vector<std::string>& args);
 int InfoCommand(const std::vector<std::string>& args);
 int ExtractCommand(const std::vector<std::string>& args);
 int DiffCommand(const std::vector<std::string>& args);
+int BumpCommand(const std::vector<std::string>& args);  // bump.cpp
 
 /// Every command's usage, from the command table (drvdb.cpp).
 std::string UsageText();

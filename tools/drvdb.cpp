@@ -90,6 +90,20 @@ const Command kCommands[] = {
      "    pictures (a line feed as U+240A). Exit status 0 when nothing\n"
      "    differs, 1 when something does.\n",
      DiffCommand},
+    {"bump", "bump [--to N] SCRIPT",
+     "drvdb bump [OPTIONS] SCRIPT\n"
+     "    Raises SCRIPT's version by one, in place, and says the change:\n"
+     "    version 71 (dword:00000047) -> 72 (dword:00000048). It rewrites\n"
+     "    only the digits of the version line that the program reads, as\n"
+     "    eight hex digits; every other byte stays as it was (the encoding,\n"
+     "    the line ends, the comments). It refuses a script whose import\n"
+     "    would install its version from another line, or none, a version\n"
+     "    that would not be greater, and a packed program (extract its\n"
+     "    script first). - reads standard input and writes the script to\n"
+     "    standard output, and the change to standard error.\n"
+     "    --to N            set the version to N (decimal, or 0x and hex),\n"
+     "                      which must be greater than the script's\n",
+     BumpCommand},
     {"--help", "--help | COMMAND --help",
      "drvdb --help, drvdb COMMAND --help\n"
      "    This text, or one command's part of it.\n",

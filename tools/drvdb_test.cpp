@@ -116,8 +116,18 @@ Process RunTool(bool windows, const std::vector<std::string>& args,
   return p;
 }
 
-// What a call writes, to compare: OUT of pack and extract.
+// The file a call rewrites in place: bump's SCRIPT.
+std::string RewrittenInPlace(const std::vector<std::string>& args) {
+  return args.size() >= 2 && args[0] == "bump" && args.back() != "-"
+             ? g_folder + "/" + args.back()
+             : "";
+}
+
+// What a call writes, to compare: OUT of pack and extract, and the script
+// that bump rewrites.
 std::string Written(const std::vector<std::string>& args) {
+  if (!RewrittenInPlace(args).empty())
+    return ReadBinaryFile(RewrittenInPlace(args));
   if (args.size() < 3 || (args[0] != "pack" && args[0] != "extract") ||
       args.back() == "-")
     return "";
@@ -132,8 +142,13 @@ Process Tool(std::vector<std::string> args, const std::string& input = "") {
   std::string call;
   for (const std::string& arg : args)
     call += " " + arg;
+  // A file rewritten in place is given to drvdb.exe as it was.
+  const std::string inPlace = RewrittenInPlace(args);
+  const std::string before = inPlace.empty() ? "" : ReadBinaryFile(inPlace);
   Process linux = RunTool(false, args, input);
   const std::string linuxWrote = Written(args);
+  if (!inPlace.empty())
+    WriteFile(inPlace, before);
   Process windows = RunTool(true, args, input);
   EXPECT_EQ(windows.status, linux.status) << "drvdb" << call << windows.err;
   EXPECT_EQ(SameLineEnds(windows.out), SameLineEnds(linux.out))
@@ -743,6 +758,112 @@ TEST_P(DrvdbTest, RefusalsAndBadInputs) {
   EXPECT_NE(checkHelp.out.find("--format=json"), std::string::npos);
   EXPECT_EQ(checkHelp.out.find("drvdb pack"), std::string::npos)
       << "one command's help, not all of it";
+}
+
+// bump rewrites the digits of the version line that the program reads, and
+// nothing else, in either encoding; what it refuses stays as it was.
+TEST_P(DrvdbTest, BumpRewritesOnlyTheVersionDigits) {
+  Folder folder;
+  const std::string body = std::string("; the drive database\r\n") +
+                           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n"
+                           "; raised with each release\r\n"
+                           "  \"driverVERSION\"=DWORD:00000047\r\n" +
+                           kMappings + "A]\r\n\"load1\"=\"MMC-Writer \xc3\x97\"\r\n";
+  auto with = [&](const std::string& digits) {
+    std::string text = body;
+    return text.replace(text.find("00000047"), 8, digits);
+  };
+  auto utf16 = [](const std::string& utf8) { return EncodeUtf16Script(utf8); };
+  const std::string lf = [&] {
+    std::string text = with("47");
+    for (size_t at; (at = text.find('\r')) != std::string::npos;)
+      text.erase(at, 1);
+    return text;
+  }();
+  const std::string image = ReadBinaryFile(DRVSETUP_HOST_IMAGE);
+  struct Case {
+    const char* what;
+    std::string before;
+    std::vector<std::string> options;
+    Exit status;
+    std::string after;  // the file afterwards ("" for as it was)
+    std::string says;   // on stdout for a bump, else on stderr
+  };
+  const Case cases[] = {
+      {"UTF-16LE, CR LF", utf16(body), {}, Exit::kOk, utf16(with("00000048")),
+       "version 71 (DWORD:00000047) -> 72 (dword:00000048)\n"},
+      {"UTF-8, LF, the short form", lf, {}, Exit::kOk,
+       [&] { std::string t = lf; return t.replace(t.find("DWORD:47"), 8, "DWORD:00000048"); }(),
+       "version 71 (DWORD:47) -> 72 (dword:00000048)\n"},
+      {"UTF-8 with its mark", "\xef\xbb\xbf" + body, {}, Exit::kOk,
+       "\xef\xbb\xbf" + with("00000048"), "-> 72 (dword:00000048)"},
+      {"nine digits: all of them replaced", with("000000047"), {}, Exit::kOk,
+       with("00000048"), "-> 72 (dword:00000048)"},
+      {"--to N", body, {"--to", "100"}, Exit::kOk, with("00000064"),
+       "-> 100 (dword:00000064)"},
+      {"--to=0xN", body, {"--to=0x7FFFFFFF"}, Exit::kOk, with("7fffffff"),
+       "-> 2147483647 (dword:7fffffff)"},
+      {"--to a version not greater", body, {"--to", "71"}, Exit::kNotNewer, "",
+       "version 71 (dword:00000047) is not greater than"},
+      {"the greatest version", with("FFFFFFFF"), {}, Exit::kFailed, "",
+       "the greatest a dword holds"},
+      {"--to beyond a dword", body, {"--to", "4294967296"}, Exit::kUsage, "",
+       "is no version"},
+      {"two version lines", body + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n"
+                                   "\"DriverVersion\"=dword:00000047\r\n",
+       {}, Exit::kFailed, "", "its import installs version 71 from another line"},
+      {"a version outside the database key",
+       "\"DriverVersion\"=dword:00000047\r\n" + std::string(kMappings) + "A]\r\n",
+       {}, Exit::kFailed, "", "its import installs no version"},
+      {"no version line", std::string(kMappings) + "A]\r\n", {}, Exit::kFailed, "",
+       "no version line that the program reads"},
+      {"an import that fails", body + "\"x\"=hex:00\r\n", {}, Exit::kFailed, "",
+       "fails (drvdb check says where)"},
+      {"a packed program", PackedImage(utf16(body), image), {}, Exit::kUsage, "",
+       "is a program, not a script"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(folder / "drives.reg", c.before);
+    std::vector<std::string> args = {"bump"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.push_back(folder / "drives.reg");
+    Process p = Tool(args);
+    EXPECT_EQ(p.status, Code(c.status)) << p.err;
+    EXPECT_NE((c.status == Exit::kOk ? p.out : p.err).find(c.says),
+              std::string::npos) << p.out << p.err;
+    EXPECT_TRUE(ReadBinaryFile(folder / "drives.reg") ==
+                (c.after.empty() ? c.before : c.after));
+  }
+  for (const std::string& name : folder.Names())
+    EXPECT_EQ(name, "drives.reg") << "left behind";
+
+  // - reads standard input and writes standard output, the change on
+  // standard error.
+  WriteFile(folder / "in.reg", body);
+  Process piped = Tool({"bump", "-"}, folder / "in.reg");
+  EXPECT_EQ(piped.status, Code(Exit::kOk)) << piped.err;
+  // drvdb.exe's run is compared with the Linux one line ends aside.
+  EXPECT_TRUE(g_windows ? piped.out == SameLineEnds(with("00000048"))
+                        : piped.out == with("00000048"));
+  EXPECT_NE(piped.err.find("-> 72 (dword:00000048)"), std::string::npos);
+
+  // The bumped script: check reads the new version, and the program
+  // installs it over the old one.
+  WriteFile(folder / "drives.reg", utf16(body));
+  ASSERT_EQ(Tool({"pack", DRVSETUP_HOST_IMAGE, folder / "drives.reg",
+                  folder / "old"}).status, Code(Exit::kOk));
+  ASSERT_EQ(Tool({"bump", folder / "drives.reg"}).status, Code(Exit::kOk));
+  Process checked = Tool({"check", "--werror", folder / "drives.reg"});
+  EXPECT_EQ(checked.status, Code(Exit::kOk)) << checked.out;
+  EXPECT_NE(checked.out.find("ok: version 72 (DWORD:00000048)"), std::string::npos)
+      << checked.out;
+  ASSERT_EQ(Tool({"pack", "--newer-than", folder / "old", DRVSETUP_HOST_IMAGE,
+                  folder / "drives.reg", folder / "new"}).status, Code(Exit::kOk));
+  EXPECT_EQ(RunPacked(folder / "old", folder / "hive").status, 0);
+  EXPECT_EQ(RunPacked(folder / "new", folder / "hive").status, 0);
+  EXPECT_EQ(RunPacked(folder / "new", folder / "hive").status, 1);
+  EXPECT_EQ(RunPacked(folder / "old", folder / "hive").status, 1);
 }
 
 // A refusal says what would pass: its --allow= list, used as it stands,
