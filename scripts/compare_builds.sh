@@ -93,6 +93,12 @@ run_all() {  # DRVDB IMAGE OUT
   call "$drvdb" "$out" extract "$image" --help
   call "$drvdb" "$out" diff "$inputs/sample.reg"
   call "$drvdb" "$out" bump
+  call "$drvdb" "$out" "/?"
+  call "$drvdb" "$out" check -h
+  call "$drvdb" "$out" pack "/?"
+  call "$drvdb" "$out" check --allow lettercase "$inputs/sample.reg"
+  call "$drvdb" "$out" check --allow
+  call "$drvdb" "$out" check --format xml "$inputs/sample.reg"
   call "$drvdb" "$out" bump --to
   call "$drvdb" "$out" bump --to 4294967296 "$inputs/sample.reg"
   call "$drvdb" "$out" bump "$image"
@@ -108,8 +114,11 @@ run_all() {  # DRVDB IMAGE OUT
     call "$drvdb" "$out" check --format=json "$input"
     call "$drvdb" "$out" check --format=text "$sample_allow" "$input" "$inputs/sample.reg"
     call "$drvdb" "$out" check --werror --format=json "$everything" "$input"
+    call "$drvdb" "$out" check --show-allowed --format json --allow "${everything#--allow=}" "$input"
+    call "$drvdb" "$out" check --show-allowed "$input"
     call "$drvdb" "$out" pack "$image" "$input" "$work/written"
     call "$drvdb" "$out" pack --quiet "$image" "$input" "$work/written"
+    call "$drvdb" "$out" pack --show-allowed "$image" "$input" "$work/written"
     call "$drvdb" "$out" pack --force --quiet "$everything" "$image" "$input" "$work/written"
     if [ -f "$work/written" ]; then
       cp "$work/written" "$work/forced.exe"
@@ -123,6 +132,7 @@ run_all() {  # DRVDB IMAGE OUT
     fi
     call "$drvdb" "$out" pack --newer-than "$packed" "$everything" "$image" "$input" "$work/written"
     call "$drvdb" "$out" pack --newer-than="$input" "$image" "$inputs/sample.reg" "$work/written"
+    call "$drvdb" "$out" pack --newer-than "$input" --allow decimal-version "$image" "$inputs/sample.reg" "$work/written"
     call "$drvdb" "$out" diff "$inputs/sample.reg" "$input"
     call "$drvdb" "$out" diff "$input" "$inputs/sample.reg"
     call "$drvdb" "$out" diff "$input" "$input"

@@ -19,6 +19,7 @@
 #                               raises the version to 72)
 #   <!-- suite: git-history --> the script in git: the last release's, then
 #                               the changed one
+#   <!-- suite: git-history-utf16 --> the same, the script kept as UTF-16LE
 #
 # On Windows the programs are the kit's drvdb.exe and, for the
 # administrators' commands, the 64-bit program as drvsetup.exe; the product's
@@ -92,27 +93,53 @@ kit_files() {  # platform folder
     "$2/drvsetup-last.exe"
 }
 
+# Whether a script is UTF-16LE: its byte-order mark.
+is_utf16() {  # script
+  [ "$(head -c 2 "$1" | od -An -tx1 | tr -d ' ')" = fffe ]
+}
+
+# A script's text as UTF-8 without CRs, and back in the encoding of like.
+as_text() {  # script
+  if is_utf16 "$1"; then iconv -f UTF-16 -t UTF-8 "$1"; else cat "$1"; fi | tr -d '\r'
+}
+encoded_like() {  # script, from standard input
+  if is_utf16 "$1"; then
+    printf '\377\376'
+    sed 's/$/\r/' | iconv -f UTF-8 -t UTF-16LE
+  else
+    sed 's/$/\r/'
+  fi
+}
+
 # A new drive key, spelt as the script spells the database key: what a
-# maintainer does in an editor, here to the script whatever its encoding
-# (the kit's and an export are UTF-16LE with their byte-order mark). The
-# guide's own step raises the version.
+# maintainer does in an editor, here to the script in its own encoding (the
+# kit's and an export are UTF-16LE with their byte-order mark; a script
+# kept on Linux is UTF-8). The guide's own step raises the version.
 new_drive() {  # script
   local text database
-  text=$(iconv -f UTF-16 -t UTF-8 "$1" | tr -d '\r')
+  text=$(as_text "$1")
   database=$(grep -m1 -i '^\[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2\]$' <<<"$text")
-  { printf '\377\376'
-    printf '%s\n\n%s\\MAPPINGS\\NEWCO   DW-1000]\n"load1"="MMC-Writer"\n"Caps_WriteMaxSpeed"="8310"\n' \
-      "$text" "${database%]}" | sed 's/$/\r/' | iconv -f UTF-8 -t UTF-16LE; } > "$1.new"
+  printf '%s\n\n%s\\MAPPINGS\\NEWCO   DW-1000]\n"load1"="MMC-Writer"\n"Caps_WriteMaxSpeed"="8310"\n' \
+    "$text" "${database%]}" | encoded_like "$1" > "$1.new"
   mv "$1.new" "$1"
 }
 
-# The script in git: the last release's, then the changed one.
+# The script in git: the last release's, then the changed one, both in the
+# encoding that the folder keeps it in.
 git_history() {  # folder
-  (cd "$1" && git init -q . && git config user.email guides@example.com &&
-    git config user.name guides && cp drives.reg .changed.reg &&
-    cp .kit-drives.reg drives.reg && git add drives.reg &&
-    git commit -q -m "the last release" && cp .changed.reg drives.reg &&
-    git commit -q -am "a new drive")
+  (cd "$1" && rm -rf .git .gitattributes && git init -q . &&
+    git config user.email guides@example.com && git config user.name guides &&
+    cp drives.reg .changed.reg && as_text .kit-drives.reg | encoded_like .changed.reg >drives.reg &&
+    git add drives.reg && git commit -q -m "the last release" &&
+    cp .changed.reg drives.reg && git commit -q -am "a new drive")
+}
+
+# The same history, the script kept as UTF-16LE, as an export is.
+git_history_utf16() {  # folder
+  (cd "$1" && cp drives.reg .kept.reg &&
+    { printf '\377\376'; as_text .kept.reg | sed 's/$/\r/' | iconv -f UTF-8 -t UTF-16LE; } >drives.reg &&
+    git_history . && mv .kept.reg drives.reg.utf8) &&
+    is_utf16 "$1/drives.reg"
 }
 
 # The status a block should end with.
@@ -166,6 +193,7 @@ run_linux() {
     case $mark in
       suite:new-drive) new_drive "$folder/drives.reg"; continue ;;
       suite:git-history) git_history "$folder"; continue ;;
+      suite:git-history-utf16) git_history_utf16 "$folder" || fail "no UTF-16 history"; continue ;;
       suite:*) fail "$guide: no such step for the suite: $mark"; continue ;;
     esac
     [ "$lang" = sh ] || continue
@@ -173,7 +201,7 @@ run_linux() {
     if [ "$signable" = 0 ] && grep -q osslsigncode "$work/blocks/$n"; then
       # What signing would write, unsigned, for the steps after it.
       echo "skipped ($guide, block $n): no Windows image to sign"
-      cp "$folder/drvsetup.exe" "$folder/drvsetup-signed.exe"
+      cp "$folder/drvsetup-unsigned.exe" "$folder/drvsetup.exe"
       continue
     fi
     status=0

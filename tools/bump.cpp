@@ -44,26 +44,24 @@ int ParseBump(const std::vector<std::string>& args, BumpCall* call) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     std::string value;
-    if (arg == "--to") {
-      if (i + 1 == args.size())
-        return Usage("bump: --to needs N, the new version");
-      value = args[++i];
-    } else if (arg.rfind("--to=", 0) == 0) {
-      value = arg.substr(5);
+    bool missing;
+    if (TakeValue(args, &i, "--to", &value, &missing)) {
+      if (missing)
+        return Usage("bump", "--to needs N, the new version");
     } else if (LooksLikeOption(arg)) {
-      return Usage("bump: unknown option " + arg);
+      return Usage("bump", "unknown option " + arg);
     } else {
       paths.push_back(arg);
       continue;
     }
     if (!ParseVersion(value, &call->target))
-      return Usage("bump: --to " + value +
+      return Usage("bump", "--to " + value +
                    " is no version: a whole number from 0 to 4294967295 "
                    "(or 0x and up to eight hex digits)");
     call->to = true;
   }
   if (paths.size() != 1)
-    return Usage("bump: needs one SCRIPT; got " + std::to_string(paths.size()) +
+    return Usage("bump", "needs one SCRIPT; got " + std::to_string(paths.size()) +
                  " file(s)");
   call->path = paths[0];
   return Code(Exit::kOk);

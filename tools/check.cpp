@@ -23,8 +23,9 @@ const std::vector<Pass> kPasses = {
 namespace {
 
 // The script's own allowances: each finding on an allowance's line, of a
-// kind it names, is allowed there; a kind that allows nothing is a
-// warning, and a name that is no kind an error, at the comment.
+// kind it names, is allowed there; a kind that allows nothing on a line
+// that the import read is a warning (beyond where the run stopped nothing
+// can tell), and a name that is no kind an error, at the comment.
 void ApplyAllowances(const Model& m, Findings* findings) {
   std::map<size_t, std::vector<Finding*>> byLine;
   for (Finding& f : *findings)
@@ -36,7 +37,7 @@ void ApplyAllowances(const Model& m, Findings* findings) {
       for (Finding* f : byLine[a.target])
         if (f->kind == kind)
           used = f->allowedHere = true;
-      if (!used)
+      if (!used && a.target <= m.readLines)
         found.push_back(FindingAt(
             m, Kind::kUnusedAllow, at,
             std::string("allow=") + KindName(kind) +
@@ -46,8 +47,7 @@ void ApplyAllowances(const Model& m, Findings* findings) {
     }
     for (const auto& [name, at] : a.unknown)
       found.push_back(FindingAt(m, Kind::kUnknownAllow, at,
-                                "no kind of finding is called \"" + name +
-                                    "\" (drvdb --help lists them)"));
+                                UnknownKindMessage(name)));
   }
   findings->insert(findings->end(), found.begin(), found.end());
 }

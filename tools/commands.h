@@ -22,8 +22,18 @@ int BumpCommand(const std::vector<std::string>& args);  // bump.cpp
 /// Every command's usage, from the command table (drvdb.cpp).
 std::string UsageText();
 
-/// A wrong call: what was wrong, then the usage, on stderr.
-int Usage(const std::string& what);
+/// One command's usage, after "drvdb ".
+std::string CommandUsage(const std::string& command);
+
+/// A wrong call, on stderr: what was wrong, then the command's usage and
+/// where to read more; without a command, every command's usage.
+int Usage(const std::string& command, const std::string& what);
+
+/// An option that takes a value, at args[*i]: --NAME=VALUE, or --NAME and
+/// VALUE as the next argument (*i then moves onto it). False for any other
+/// argument; *missing when --NAME is the last argument.
+bool TakeValue(const std::vector<std::string>& args, size_t* i,
+               const std::string& name, std::string* value, bool* missing);
 
 /// A failure: one line on stderr, and its status.
 int Fail(Exit status, const std::string& what);

@@ -1,8 +1,10 @@
 // drvdb diff: what an update from OLD to NEW does to a machine, each key
 // and value as its script writes it, with where it stands.
 
+#include <algorithm>
 #include <iostream>
-#include <sstream>
+#include <utility>
+#include <vector>
 
 #include "script/database.h"
 #include "tools/check.h"
@@ -10,6 +12,7 @@
 #include "tools/gate.h"
 #include "tools/installed_tree.h"
 #include "tools/report_text.h"
+#include "tools/version_rules.h"
 #include "setup/setup_run.h"
 
 namespace {
@@ -31,42 +34,65 @@ std::string Where(const std::string& file, size_t line) {
   return line ? file + ":" + std::to_string(line) + ": " : std::string();
 }
 
-void PrintValue(std::ostream& out, char sign, const std::string& file,
-                const TreeValue& value) {
-  out << sign << "     " << Where(file, value.line)
-      << (value.line ? value.written : value.shown) << "\n";
+std::string ValueLine(char sign, const std::string& file,
+                      const TreeValue& value) {
+  return std::string(1, sign) + "     " + Where(file, value.line) +
+         (value.line ? value.written : value.shown) + "\n";
 }
+
+// A key's lines of the diff, in the order of the lines that wrote them
+// (each value by its line in its own script, a changed one by NEW's).
+class KeyLines {
+ public:
+  void Add(size_t line, std::string text) {
+    lines_.push_back({line, std::move(text)});
+  }
+  std::string Text() {
+    std::stable_sort(lines_.begin(), lines_.end(),
+                     [](const auto& x, const auto& y) { return x.first < y.first; });
+    std::string text;
+    for (const auto& line : lines_)
+      text += line.second;
+    return text;
+  }
+
+ private:
+  std::vector<std::pair<size_t, std::string>> lines_;
+};
 
 void PrintKey(char sign, const std::string& file, const TreeKey& key) {
   std::cout << sign << " " << Where(file, key.line) << "[" << key.path
             << "]\n";
+  KeyLines lines;
   for (const auto& value : key.values)
-    PrintValue(std::cout, sign, file, value.second);
+    lines.Add(value.second.line, ValueLine(sign, file, value.second));
+  std::cout << lines.Text();
 }
 
 // One key in both trees: its values removed, changed and added.
 void DiffValues(const Side& old, const TreeKey& before, const Side& now,
                 const TreeKey& after, DiffCounts* counts) {
-  std::ostringstream lines;
+  KeyLines lines;
   for (const auto& [folded, value] : before.values) {
     auto kept = after.values.find(folded);
     if (kept == after.values.end()) {
-      PrintValue(lines, '-', old.file, value);
+      lines.Add(value.line, ValueLine('-', old.file, value));
       ++counts->removed;
     } else if (kept->second.data != value.data) {
-      PrintValue(lines, '-', old.file, value);
-      PrintValue(lines, '+', now.file, kept->second);
+      lines.Add(kept->second.line, ValueLine('-', old.file, value) +
+                                       ValueLine('+', now.file, kept->second));
       ++counts->changed;
     }
   }
   for (const auto& [folded, value] : after.values)
     if (!before.values.count(folded)) {
-      PrintValue(lines, '+', now.file, value);
+      lines.Add(value.line, ValueLine('+', now.file, value));
       ++counts->added;
     }
-  if (!lines.str().empty())
+  const std::string text = lines.Text();
+  if (!text.empty())
     std::cout << "  " << Where(now.file, after.line) << "[" << after.path
-              << "]\n" << lines.str();
+              << "]\n" << text;
 }
 
 DiffCounts DiffTrees(const Side& old, const Side& now) {
@@ -97,7 +123,7 @@ std::string VersionOf(const Install& install) {
 
 int DiffCommand(const std::vector<std::string>& args) {
   if (args.size() != 2 || LooksLikeOption(args[0]) || LooksLikeOption(args[1]))
-    return Usage("diff: needs OLD and NEW, each a script or a program");
+    return Usage("diff", "needs OLD and NEW, each a script or a program");
   if (int status = OneStandardInput("diff", args))
     return status;
   SourceScript oldScript, newScript;
@@ -106,11 +132,22 @@ int DiffCommand(const std::vector<std::string>& args) {
   if (int status = LoadEither(args[1], &newScript))
     return status;
 
+  // The versions as written, beside each other: one written in decimal.
+  std::string decimal;
+  const CheckReport newReport = CheckScript(newScript);
+  const bool slip =
+      DecimalVersion(CheckScript(oldScript), newReport, &decimal);
+
   ResetMachine();
   const Install old = InstallScript(oldScript);
   Install now = InstallScript(newScript);
   std::cout << "version: " << VersionOf(old) << " -> " << VersionOf(now)
             << "\n";
+  if (slip)
+    PrintFinding(std::cout, newScript,
+                 Finding{Kind::kDecimalVersion, newReport.versionLine, 1,
+                         decimal},
+                 Gate());
   if (old.outcome < 0) {
     PrintFinding(std::cout, oldScript, old.failure, Gate());
     std::cout << "note: " << args[0] << " does not install: the program "

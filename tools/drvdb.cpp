@@ -26,11 +26,26 @@ struct Command {
   const char* usage;  // after "drvdb "
   const char* help;   // its part of --help
   int (*run)(const std::vector<std::string>& args);
+  std::vector<Exit> exits;  // what it can end with, which its help lists
 };
+
+// What reading an input can end with: a file, and a program's payload, each
+// beside a command's own statuses.
+std::vector<Exit> Reading(std::vector<Exit> own) {
+  own.insert(own.end(), {Exit::kMissing, Exit::kNotAFile, Exit::kUnreadable});
+  return own;
+}
+std::vector<Exit> ReadingPrograms(std::vector<Exit> own) {
+  own.insert(own.end(), {Exit::kEmpty, Exit::kNoTrailer, Exit::kLengthPastFile,
+                         Exit::kNoByteOrderMark, Exit::kSignedUnaligned,
+                         Exit::kDamaged});
+  return Reading(own);
+}
 
 const Command kCommands[] = {
     {"check",
-     "check [--werror] [--allow=NAME,...] [--format=text|json] FILE...",
+     "check [--werror] [--allow=NAME,...] [--format=text|json]\n"
+     "                  [--show-allowed] FILE...",
      "drvdb check [OPTIONS] FILE...\n"
      "    Installs each script as the program would on a machine without the\n"
      "    database. Reports the first line that would make the run fail\n"
@@ -43,11 +58,16 @@ const Command kCommands[] = {
      "    the comments that would let it pass.\n"
      "    --werror          warnings fail the check too\n"
      "    --allow=NAME,...  findings of these kinds no longer fail\n"
-     "    --format=json     the same findings as one JSON array, for CI\n",
-     CheckCommand},
+     "    --format=json     the same findings as one JSON array, for CI,\n"
+     "                      allowed ones included and marked so\n"
+     "    --show-allowed    list the allowed findings too (the summary\n"
+     "                      counts them)\n",
+     CheckCommand,
+     ReadingPrograms({Exit::kOk, Exit::kFailed, Exit::kUsage, Exit::kNotText})},
     {"pack",
      "pack [--force] [--replace] [--newer-than OLD]\n"
-     "                  [--allow=NAME,...] [--quiet] IMAGE SCRIPT OUT",
+     "                  [--allow=NAME,...] [--quiet] [--show-allowed]\n"
+     "                  IMAGE SCRIPT OUT",
      "drvdb pack [OPTIONS] IMAGE SCRIPT OUT\n"
      "    Writes OUT as IMAGE, an integrity record (a CRC-32 of the\n"
      "    program, which it checks before anything else), then SCRIPT\n"
@@ -61,10 +81,17 @@ const Command kCommands[] = {
      "    --newer-than OLD  refuse unless the script's version is greater\n"
      "                      than OLD's (a script or a program): machines with\n"
      "                      OLD would otherwise never update; a jump of more\n"
-     "                      than 100 is a finding (version-jump)\n"
+     "                      than 100 is a finding (version-jump), and so are\n"
+     "                      digits that, read as decimal, lie 1 to 10 above\n"
+     "                      OLD's version (decimal-version)\n"
      "    --allow=NAME,...  findings of these kinds are shipped knowingly\n"
-     "    --quiet           show only the findings that refuse the script\n",
-     PackCommand},
+     "    --quiet           show only the findings that refuse the script\n"
+     "    --show-allowed    list the allowed findings too\n",
+     PackCommand,
+     ReadingPrograms({Exit::kOk, Exit::kFailed, Exit::kUsage,
+                      Exit::kUnwritable, Exit::kNotExecutable,
+                      Exit::kImageCarriesData, Exit::kNotNewer,
+                      Exit::kNotText, Exit::kSigned})},
     {"info", "info [--allow=NAME,...] EXE",
      "drvdb info [OPTIONS] EXE\n"
      "    Whether EXE's payload reads, whether EXE is signed, whether it\n"
@@ -73,13 +100,17 @@ const Command kCommands[] = {
      "    distinct keys, values and check verdict (the script's own\n"
      "    allowances counted as allowed). Exit status 0 for a program that\n"
      "    reads and is whole, whatever the check finds: 17 for a damaged\n"
-     "    copy, and the statuses below for one that does not read.\n"
+     "    copy, and a payload's own status for one that does not read.\n"
      "    --allow=NAME,...  findings of these kinds are allowed\n",
-     InfoCommand},
+     InfoCommand,
+     ReadingPrograms({Exit::kOk, Exit::kUsage, Exit::kNotExecutable,
+                      Exit::kNotText})},
     {"extract", "extract EXE OUT",
      "drvdb extract EXE OUT\n"
      "    Writes EXE's script out byte for byte.\n",
-     ExtractCommand},
+     ExtractCommand,
+     ReadingPrograms({Exit::kOk, Exit::kUsage, Exit::kUnwritable,
+                      Exit::kNotExecutable})},
     {"diff", "diff OLD NEW",
      "drvdb diff OLD NEW\n"
      "    What an update from OLD to NEW (each a program or a script) does to\n"
@@ -87,9 +118,12 @@ const Command kCommands[] = {
      "    added, removed and changed, each with the line that writes it\n"
      "    (FILE:LINE), added and changed ones as NEW spells them, removed\n"
      "    ones as OLD does; control characters in names show as their\n"
-     "    pictures (a line feed as U+240A). Exit status 0 when nothing\n"
-     "    differs, 1 when something does.\n",
-     DiffCommand},
+     "    pictures (a line feed as U+240A); each key's changes in line\n"
+     "    order. A version in NEW written in decimal is a warning\n"
+     "    (decimal-version). Exit status 0 when nothing differs, 1 when\n"
+     "    something does.\n",
+     DiffCommand,
+     ReadingPrograms({Exit::kOk, Exit::kFailed, Exit::kUsage, Exit::kNotText})},
     {"bump", "bump [--to N] SCRIPT",
      "drvdb bump [OPTIONS] SCRIPT\n"
      "    Raises SCRIPT's version by one, in place, and says the change:\n"
@@ -103,19 +137,24 @@ const Command kCommands[] = {
      "    standard output, and the change to standard error.\n"
      "    --to N            set the version to N (decimal, or 0x and hex),\n"
      "                      which must be greater than the script's\n",
-     BumpCommand},
+     BumpCommand,
+     Reading({Exit::kOk, Exit::kFailed, Exit::kUsage, Exit::kUnwritable,
+              Exit::kNotNewer, Exit::kNotText})},
     {"--help", "--help | COMMAND --help",
      "drvdb --help, drvdb COMMAND --help\n"
      "    This text, or one command's part of it.\n",
-     HelpCommand},
+     HelpCommand,
+     {Exit::kOk}},
     {"--version", "--version",
      "drvdb --version\n"
-     "    The version of drvdb and of the setup program it packs.\n",
-     VersionCommand},
+     "    drvdb's version.\n",
+     VersionCommand,
+     {Exit::kOk}},
     {"--manual", "--manual",
      "drvdb --manual\n"
      "    This text as a manual page, for man: drvdb --manual > drvdb.1\n",
-     ManualCommand},
+     ManualCommand,
+     {Exit::kOk}},
 };
 
 const char kAbout[] =
@@ -139,17 +178,26 @@ const char kAbout[] =
     "comment, and nowhere else. A finding stands on the line it names: a\n"
     "header whose ']' is on a later line on its '[' line. The program\n"
     "ignores such comments. An allowance that allows nothing is a warning\n"
-    "(unused-allow), a NAME that is no kind an error (unknown-allow);\n"
-    "version-jump, which compares with OLD, is allowed only by --allow.\n";
+    "(unused-allow), counted only on lines that the program's import read\n"
+    "(none when the version line fails, none after the line where the\n"
+    "import stops); a NAME that is no kind is an error (unknown-allow),\n"
+    "which names the nearest kind. version-jump and decimal-version, which\n"
+    "compare with OLD, are allowed only by --allow. Allowed findings are\n"
+    "counted in the summary, and listed with --show-allowed.\n"
+    "\n"
+    "Every option that takes a value takes it as --OPTION=VALUE or as\n"
+    "--OPTION VALUE. -h and /? are --help.\n";
 
 const char kOutputs[] =
     "OUT is never one of the command's inputs; - is standard output. A file\n"
     "is replaced whole through a new temporary file beside it, and a\n"
     "symbolic link stays a link to the file it names.\n";
 
-// A command's own help: its usage and its part of --help.
+// A command's own help: its usage, its part of --help and what it can end
+// with.
 std::string CommandHelp(const Command& command) {
-  return "usage: drvdb " + std::string(command.usage) + "\n\n" + command.help;
+  return "usage: drvdb " + std::string(command.usage) + "\n\n" +
+         command.help + ExitHelp(command.exits);
 }
 
 std::string HelpText() {
@@ -197,23 +245,34 @@ std::string UsageText() {
   return usage;
 }
 
+std::string CommandUsage(const std::string& name) {
+  for (const Command& command : kCommands)
+    if (name == command.name)
+      return command.usage;
+  return name;
+}
+
 int ToolMain(const std::vector<std::string>& arguments) {
   if (arguments.empty())
-    return Usage("no command given");
+    return Usage("", "no command given");
   std::string name = arguments[0];
   const std::vector<std::string> args(arguments.begin() + 1, arguments.end());
-  if (name == "-h" || name == "help")
+  // How people ask for help: -h, help, and on Windows /?.
+  auto asksHelp = [](const std::string& arg) {
+    return arg == "--help" || arg == "-h" || arg == "/?";
+  };
+  if (asksHelp(name) || name == "help")
     name = "--help";
   for (const Command& command : kCommands) {
     if (name != command.name)
       continue;
-    // "--help" anywhere after a command asks for that command's help: a
-    // file of that name is ./--help.
-    if (std::find(args.begin(), args.end(), "--help") != args.end()) {
+    // "--help", "-h" or "/?" anywhere after a command asks for that
+    // command's help: a file of such a name is ./--help.
+    if (std::find_if(args.begin(), args.end(), asksHelp) != args.end()) {
       std::cout << CommandHelp(command);
       return Code(Exit::kOk);
     }
     return command.run(args);
   }
-  return Usage("unknown command \"" + name + "\"");
+  return Usage("", "unknown command \"" + name + "\"");
 }

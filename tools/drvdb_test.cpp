@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <functional>
+#include <map>
+#include <set>
 #include <thread>
 
 #include <string>
@@ -366,6 +368,21 @@ std::vector<CheckCase> CheckCases() {
        {"6:16: warning: allow=value-set-twice allows nothing",
         "6:33: error: no kind of finding is called \"no-such-kind\" (drvdb "
         "--help lists them) [--allow=unknown-allow]"}},
+      {"a mistyped kind: the nearest is named",
+       h + "; drvdb: allow=lettercase\r\n" + m + "A]\r\n",
+       {"5:16: error: no kind of finding is called \"lettercase\"; did you "
+        "mean letter-case? [--allow=unknown-allow]"}},
+      // Allowances on lines the import never read are neither used nor
+      // unused: none when the version line fails, none after the stop.
+      {"allowances after a broken version line",
+       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\r\n"
+       "\"DriverVersion\"=dword:zz\r\n; drvdb: allow=repeated-header\r\n" +
+           m + "A]\r\n; drvdb: allow=letter-case\r\n" + m + "B]\r\n",
+       {"2:23: error: hex digits must follow \"DriverVersion\"=dword: directly"}},
+      {"allowances after the import's stop",
+       h + m + "A]\r\n\"b\"=hex:01\r\n; drvdb: allow=letter-case\r\n" + m +
+           "B]\r\n",
+       {"6:5: error: unsupported value type \"hex:\""}},
       {"character outside the code page", h + m + "A]\r\n\"v\"=\"\xe4\xb8\x80\"\r\n",
        {"6:6: warning: character U+4E00 is not in the ANSI code page"}},
       {"names at the limits",
@@ -467,9 +484,20 @@ TEST_P(DrvdbTest, PackInfoExtractRoundTrip) {
     Process pack = Tool({"pack", DRVSETUP_HOST_IMAGE, input,
                          folder / "packed"});
     ASSERT_EQ(pack.status, Code(Exit::kOk)) << pack.err;
-    EXPECT_NE(pack.err.find(":4034:1: allowed: looks like a section header "
-                            "but lacks its '['"),
-              std::string::npos) << pack.err;
+    // Allowed findings are counted, and listed when asked for.
+    EXPECT_EQ(pack.err.find("allowed:"), std::string::npos) << pack.err;
+    EXPECT_NE(pack.err.find("; 6 allowed\n"), std::string::npos) << pack.err;
+    Process shown = Tool({"pack", "--show-allowed", DRVSETUP_HOST_IMAGE, input,
+                          folder / "packed"});
+    ASSERT_EQ(shown.status, Code(Exit::kOk)) << shown.err;
+    EXPECT_NE(shown.err.find(":4034:1: allowed: looks like a section header "
+                             "but lacks its '['"),
+              std::string::npos) << shown.err;
+    Process json = Tool({"check", "--format", "json", input});
+    size_t marked = 0;
+    for (size_t at = 0; (at = json.out.find("\"allowed\": true", at)) != std::string::npos; ++at)
+      ++marked;
+    EXPECT_EQ(marked, 6u) << json.out;
     // info calls the packed program good, and says why its check passes.
     Process info = Tool({"info", folder / "packed"});
     EXPECT_EQ(info.status, Code(Exit::kOk)) << info.err;
@@ -552,6 +580,9 @@ TEST_P(DrvdbTest, RefusalsAndBadInputs) {
   std::string shortVersion = good;
   shortVersion.replace(shortVersion.find("00000047"), 8, "48");
   WriteFile(folder / "short.reg", shortVersion);
+  std::string decimal = good;
+  decimal.replace(decimal.find("00000047"), 8, "00000072");
+  WriteFile(folder / "decimal.reg", decimal);
   WriteFile(folder / "binary.reg", std::string("\x80\x81\x82", 3));
   WriteFile(folder / "empty", "");
   WriteFile(folder / "text", "just text\n");
@@ -642,6 +673,26 @@ TEST_P(DrvdbTest, RefusalsAndBadInputs) {
        "dword:00000030 [--allow=short-version]"},
       {{"check", "--allow=short-version,no-such-kind", folder / "good.reg"}, Exit::kUsage,
        "no kind of finding is called \"no-such-kind\""},
+      // Options that take a value take it either way.
+      {{"check", "--allow", "letter-case", folder / "good.reg"}, Exit::kOk, ""},
+      {{"check", "--allow", "lettercase", folder / "good.reg"}, Exit::kUsage,
+       "drvdb: check: --allow: no kind of finding is called \"lettercase\"; "
+       "did you mean letter-case?\nusage: drvdb check [--werror]"},
+      {{"check", "--format", "json", folder / "good.reg"}, Exit::kOk, ""},
+      {{"check", "--format=xml", folder / "good.reg"}, Exit::kUsage,
+       "--format takes text or json"},
+      {{"info", "--allow", "letter-case", folder / "packed"}, Exit::kOk, ""},
+      {{"check", folder / "good.reg", "--allow"}, Exit::kUsage, "--allow needs NAME"},
+      // A wrong call: what was wrong, the command's own usage, and where
+      // to read more.
+      {{"info", "--frobnicate", folder / "packed"}, Exit::kUsage,
+       "drvdb: info: unknown option --frobnicate\nusage: drvdb info "
+       "[--allow=NAME,...] EXE\nmore: drvdb info --help\n"},
+      // A version written in decimal, beside OLD's.
+      {{"pack", "--newer-than", folder / "packed", folder / "image",
+        folder / "decimal.reg", folder / "out"},
+       Exit::kFailed,
+       "warning: dword:00000072 is version 114; version 72 is dword:00000048"},
       // info answers for the program: whole, or a damaged copy.
       {{"info", folder / "damaged"}, Exit::kDamaged, "a damaged copy"},
       {{"info", folder / "packed"}, Exit::kOk, ""},
@@ -699,6 +750,14 @@ TEST_P(DrvdbTest, RefusalsAndBadInputs) {
   std::string jump = good;
   jump.replace(jump.find("00000047"), 8, "00000200");
   WriteFile(folder / "jump.reg", jump);
+  {
+    Process p = Tool({"pack", "--allow", "decimal-version", "--newer-than",
+                      folder / "packed", folder / "image", folder / "decimal.reg",
+                      folder / "decimal"});
+    EXPECT_EQ(p.status, Code(Exit::kOk)) << p.err;
+    EXPECT_NE(p.err.find("allowed: dword:00000072 is version 114"), std::string::npos)
+        << p.err;
+  }
   for (bool allowed : {false, true}) {
     std::vector<std::string> args = {"pack", "--newer-than", folder / "packed",
                                      folder / "image", folder / "jump.reg",
@@ -751,6 +810,29 @@ TEST_P(DrvdbTest, RefusalsAndBadInputs) {
   Process version = Tool({"--version"});
   EXPECT_EQ(version.status, Code(Exit::kOk));
   EXPECT_EQ(version.out, "drvdb " DRVSETUP_VERSION "\n");
+  // -h and /? are --help, and each command's help lists what it can end
+  // with: every status this test saw it end with.
+  std::map<std::string, std::set<Exit>> seen;
+  for (const Case& c : cases)
+    seen[c.args[0]].insert(c.status);
+  for (const auto& [command, statuses] : seen) {
+    const Process own = Tool({command, "--help"});
+    if (own.status != Code(Exit::kOk))
+      continue;  // no such command
+    EXPECT_TRUE(Tool({command, "-h"}).out == own.out);
+    EXPECT_TRUE(Tool({command, "/?"}).out == own.out);
+    const std::string listed = own.out.substr(own.out.find("\nExit status:\n"));
+    for (Exit status : statuses) {
+      char row[8];
+      snprintf(row, sizeof(row), "    %-2d ", Code(status));
+      char shared[8];
+      snprintf(shared, sizeof(shared), "  %-2d ", Code(status));
+      EXPECT_TRUE(listed.find(row) != std::string::npos ||
+                  listed.find(shared) != std::string::npos)
+          << command << " --help does not list " << Code(status) << ":\n" << listed;
+    }
+  }
+  EXPECT_TRUE(Tool({"/?"}).out == help.out);
   Process checkHelp = Tool({"check", "--help"});
   EXPECT_EQ(checkHelp.status, Code(Exit::kOk));
   EXPECT_EQ(checkHelp.out.rfind("usage: drvdb check [--werror]", 0), 0u)
@@ -922,6 +1004,22 @@ TEST_P(DrvdbTest, RefusalSaysWhatWouldPass) {
   EXPECT_EQ(Tool({"pack", "--quiet", folder / "image",
                   folder / "commented.reg", folder / "out"}).status,
             Code(Exit::kOk));
+  // An allowance comment that is itself the finding is to be mended where
+  // it stands: the refusal never suggests allowing it by another comment.
+  WriteFile(folder / "mended.reg",
+            std::string(kHead) + "; drvdb: allow=lettercase\r\n" + kMappings +
+                "A]\r\n; drvdb: allow=repeated-header\r\n" + kMappings + "B]\r\n");
+  Process mended = Tool({"pack", folder / "image", folder / "mended.reg", folder / "out"});
+  EXPECT_EQ(mended.status, Code(Exit::kFailed));
+  EXPECT_EQ(mended.err.find("; drvdb: allow=unused-allow"), std::string::npos) << mended.err;
+  EXPECT_EQ(mended.err.find("; drvdb: allow=unknown-allow"), std::string::npos) << mended.err;
+  EXPECT_NE(mended.err.find("mended.reg:5: correct the allowance comment on this line: no "
+                            "kind of finding is called \"lettercase\"; did you mean "
+                            "letter-case?"),
+            std::string::npos) << mended.err;
+  EXPECT_NE(mended.err.find("mended.reg:7: take out of the allowance comment on this line "
+                            "what allows nothing: allow=repeated-header allows nothing"),
+            std::string::npos) << mended.err;
   // check says the same when findings fail it.
   Process check = Tool({"check", "--werror", folder / "several.reg"});
   EXPECT_EQ(check.status, Code(Exit::kFailed));
@@ -1166,20 +1264,54 @@ TEST_P(DrvdbTest, DiffShowsWhatAnUpdateDoes) {
       "+ " + newFile + ":10: [" + path + "A\xe2\x90\x8d\xe2\x90\x8a" "B]\n"
       "+" + is + "12: \"x\\ny\"=\"1\"\n"
       "  " + newFile + ":3: [" + path + "KEEP]\n"
+      // A key's changes in the order of their lines.
       "-" + was + "5: \"b\"=\"2\"\n"
       "+" + is + "5: \"b\"=\"3\"\n"
       "-" + was + "6: \"gone\"=\"x\"\n"
+      "+" + is + "6: \"c\"=dword:4\n"
       // One value whatever the case of its letters, A-Z or not; the update
       // leaves the new spelling.
       "-" + was + "7: \"\xc3\x84rger\"=\"1\"\n"
       "+" + is + "7: \"\xc3\xa4rger\"=\"2\"\n"
-      "+" + is + "6: \"c\"=dword:4\n"
       "+ " + newFile + ":8: [" + path + "NEW]\n"
       "+" + is + "9: \"load1\"=\"T\"\n"
       "- " + oldFile + ":8: [" + path + "OLD]\n"
       "-" + was + "9: \"load1\"=\"S\"\n"
       "2 keys added, 1 removed; 3 values added, 2 removed, 3 changed\n";
   EXPECT_EQ(p.out, expected);
+
+  // A version written in decimal, beside OLD's: only digits that read as
+  // decimal a little above OLD's version, and as a larger hex number.
+  struct Decimal {
+    const char* old;
+    const char* now;
+    const char* warning;  // "" for none
+  };
+  const Decimal decimals[] = {
+      {"00000047", "00000072", "dword:00000072 is version 114; version 72 is dword:00000048"},
+      {"00000047", "00000048", ""},
+      {"00000047", "00000081", "dword:00000081 is version 129; version 81 is dword:00000051"},
+      {"00000047", "00000082", ""},  // 11 above: too far to be a slip
+      {"00000009", "00000010", "dword:00000010 is version 16; version 10 is dword:0000000a"},
+      {"00000009", "0000000a", ""},
+      {"00000001", "00000002", ""},  // the same in both readings
+  };
+  for (const Decimal& d : decimals) {
+    SCOPED_TRACE(std::string(d.old) + " -> " + d.now);
+    WriteFile(folder / "dec-old.reg", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\n"
+                                      "\"DriverVersion\"=dword:" + std::string(d.old) + "\n");
+    WriteFile(folder / "dec-new.reg", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\n"
+                                      "\"DriverVersion\"=dword:" + std::string(d.now) + "\n");
+    Process diff = Tool({"diff", folder / "dec-old.reg", folder / "dec-new.reg"});
+    const std::string said = std::string("dec-new.reg:2:1: warning: ") + d.warning +
+                             " [--allow=decimal-version]";
+    EXPECT_EQ(diff.out.find(said) != std::string::npos, *d.warning != 0) << diff.out;
+    EXPECT_EQ(diff.out.find("decimal-version") != std::string::npos, *d.warning != 0)
+        << diff.out;
+    // Without OLD nothing can tell.
+    EXPECT_EQ(Tool({"check", "--werror", folder / "dec-new.reg"}).out.find("decimal"),
+              std::string::npos);
+  }
 
   Process same = Tool({"diff", folder / newFile, folder / newFile});
   EXPECT_EQ(same.status, Code(Exit::kOk)) << same.out;

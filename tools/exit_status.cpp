@@ -2,6 +2,8 @@
 
 #include <stdio.h>
 
+#include <algorithm>
+
 const std::vector<ExitRow> kExits = {
     {Exit::kOk, "ok",
      "success (for info: the program reads and is whole, whatever the "
@@ -62,16 +64,22 @@ std::string Cell(const ExitRow& row) {
 
 }  // namespace
 
-std::string ExitHelp() {
+std::string ExitHelp(const std::vector<Exit>& only) {
+  std::vector<ExitRow> rows;
+  for (const ExitRow& row : kExits)
+    if (only.empty() ||
+        std::find(only.begin(), only.end(), row.status) != only.end())
+      rows.push_back(row);
   const size_t kCell = 30;  // a status that shares its line, and its space
   std::string help = "\nExit status:\n";
-  for (size_t i = 0; i < kExits.size(); ++i) {
-    const std::string cell = Cell(kExits[i]);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const std::string cell = Cell(rows[i]);
     help += "    " + cell;
     // An odd status with a short meaning shares its line with the next.
-    if (Code(kExits[i].status) % 2 == 1 && i + 1 < kExits.size() &&
+    if (Code(rows[i].status) % 2 == 1 && i + 1 < rows.size() &&
+        Code(rows[i + 1].status) == Code(rows[i].status) + 1 &&
         cell.size() + 2 <= kCell)
-      help += std::string(kCell - cell.size(), ' ') + Cell(kExits[++i]);
+      help += std::string(kCell - cell.size(), ' ') + Cell(rows[++i]);
     help += "\n";
   }
   return help;

@@ -45,5 +45,6 @@ inline int Code(Exit status) {
 /// The status of a payload that does not read, for its problem.
 Exit PayloadExit(AppendedPayload::Problem problem);
 
-/// --help's list of statuses: two short ones share a line.
-std::string ExitHelp();
+/// --help's list of statuses (all of them, or those given, in the order of
+/// their codes): two short ones share a line.
+std::string ExitHelp(const std::vector<Exit>& only = {});

@@ -1,5 +1,7 @@
 #include "tools/findings.h"
 
+#include <algorithm>
+
 const std::vector<KindRow> kKinds = {
     {Kind::kMultilineHeader, "multiline-header", true,
      "a header whose ']' stands on a later line: the line breaks and the "
@@ -48,6 +50,11 @@ const std::vector<KindRow> kKinds = {
     {Kind::kVersionJump, "version-jump", false,
      "pack --newer-than: the version jumps by more than 100 (allowed only "
      "by --allow, since it compares with OLD)"},
+    {Kind::kDecimalVersion, "decimal-version", false,
+     "pack --newer-than and diff: a version written in decimal, its digits "
+     "read as decimal 1 to 10 above OLD's version, but read by the program "
+     "as a larger hexadecimal number (allowed only by --allow, since it "
+     "compares with OLD)"},
     {Kind::kUnusedAllow, "unused-allow", false,
      "an allowance comment that allows nothing on its line: a kind that no "
      "finding there has"},
@@ -77,6 +84,43 @@ bool FindKind(const std::string& name, Kind* kind) {
       return true;
     }
   return false;
+}
+
+namespace {
+
+// The edits (a letter added, dropped or changed) that make a into b.
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j)
+    row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1,
+                         diagonal + (a[i - 1] != b[j - 1])});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+}  // namespace
+
+std::string UnknownKindMessage(const std::string& name) {
+  const char* nearest = nullptr;
+  size_t best = 3;  // two edits at most
+  for (const KindRow& row : kKinds) {
+    const size_t distance = EditDistance(name, row.name);
+    if (distance < best) {
+      best = distance;
+      nearest = row.name;
+    }
+  }
+  return "no kind of finding is called \"" + name + "\"" +
+         (nearest ? std::string("; did you mean ") + nearest + "?"
+                  : std::string(" (drvdb --help lists them)"));
 }
 
 bool IsError(const Finding& finding) {

@@ -34,6 +34,7 @@ enum class Kind {
   kDwordLeadingZeros,
   kVersionNotInstalled,
   kVersionJump,
+  kDecimalVersion,
   kUnusedAllow,
 };
 
@@ -53,6 +54,10 @@ const char* KindName(Kind kind);
 
 /// The kind a name names, or false.
 bool FindKind(const std::string& name, Kind* kind);
+
+/// What is said of a name that is no kind: the kind it is nearest to,
+/// within two edits, as a question ("did you mean letter-case?").
+std::string UnknownKindMessage(const std::string& name);
 
 struct Finding {
   Kind kind;

@@ -1,5 +1,7 @@
 #include "tools/gate.h"
 
+#include "tools/commands.h"
+
 #include <sstream>
 
 bool Allowed(const Gate& gate, const Finding& f) {
@@ -28,21 +30,27 @@ const char* Label(const Gate& gate, const Finding& f) {
   return IsError(f) ? "error" : "warning";
 }
 
-bool TakeGateOption(const std::string& arg, Gate* gate, std::string* wrong) {
-  if (arg == "--werror") {
+bool TakeGateOption(const std::vector<std::string>& args, size_t* i,
+                    Gate* gate, std::string* wrong) {
+  if (args[*i] == "--werror") {
     gate->werror = true;
     return true;
   }
-  if (arg.rfind("--allow=", 0) != 0)
+  std::string list;
+  bool missing;
+  if (!TakeValue(args, i, "--allow", &list, &missing))
     return false;
-  std::stringstream names(arg.substr(8));
+  if (missing) {
+    *wrong = "--allow needs NAME,..., the kinds of finding to allow";
+    return true;
+  }
+  std::stringstream names(list);
   for (std::string name; std::getline(names, name, ',');) {
     if (name.empty())
       continue;
     Kind kind;
     if (!FindKind(name, &kind)) {
-      *wrong = "--allow: no kind of finding is called \"" + name +
-               "\" (drvdb --help lists them)";
+      *wrong = "--allow: " + UnknownKindMessage(name);
       return true;
     }
     gate->allowed.insert(kind);

@@ -5,6 +5,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "tools/check.h"
 #include "tools/findings.h"
@@ -23,6 +24,8 @@ bool Fails(const CheckReport& report, const Gate& gate);
 /// "allowed", "warning" or "error": how a finding is reported.
 const char* Label(const Gate& gate, const Finding& finding);
 
-/// Takes --werror and --allow=NAME,...; false for any other argument. A
-/// NAME that is no kind is a wrong call, said in wrong.
-bool TakeGateOption(const std::string& arg, Gate* gate, std::string* wrong);
+/// Takes --werror and --allow=NAME,... (or --allow NAME,...) at args[*i];
+/// false for any other argument. A NAME that is no kind, or no NAME, is a
+/// wrong call, said in wrong.
+bool TakeGateOption(const std::vector<std::string>& args, size_t* i,
+                    Gate* gate, std::string* wrong);

@@ -9,9 +9,33 @@
 #include "tools/commands.h"
 #include "tools/tool_platform.h"
 
-int Usage(const std::string& what) {
-  std::cerr << "drvdb: " << what << "\n" << UsageText();
+int Usage(const std::string& command, const std::string& what) {
+  if (command.empty()) {
+    std::cerr << "drvdb: " << what << "\n" << UsageText();
+  } else {
+    std::cerr << "drvdb: " << command << ": " << what << "\n"
+              << "usage: drvdb " << CommandUsage(command) << "\n"
+              << "more: drvdb " << command << " --help\n";
+  }
   return Code(Exit::kUsage);
+}
+
+bool TakeValue(const std::vector<std::string>& args, size_t* i,
+               const std::string& name, std::string* value, bool* missing) {
+  const std::string& arg = args[*i];
+  *missing = false;
+  if (arg == name) {
+    if (*i + 1 == args.size()) {
+      *missing = true;
+      return true;
+    }
+    *value = args[++*i];
+    return true;
+  }
+  if (arg.rfind(name + "=", 0) != 0)
+    return false;
+  *value = arg.substr(name.size() + 1);
+  return true;
 }
 
 int Fail(Exit status, const std::string& what) {
@@ -26,12 +50,12 @@ bool LooksLikeOption(const std::string& path) {
 int CheckOutput(const std::string& command, const std::string& out,
                 const std::vector<std::string>& inputs) {
   if (LooksLikeOption(out))
-    return Usage(command + ": OUT \"" + out +
+    return Usage(command, "OUT \"" + out +
                  "\" looks like an option (write ./" + out +
                  " for a file of that name)");
   std::string input = SameFileAs(out, inputs);
   if (!input.empty())
-    return Usage(command + ": OUT " + out + " is " +
+    return Usage(command, "OUT " + out + " is " +
                  (input == out ? "an input" : "the same file as " + input) +
                  ": it would be destroyed; name another OUT");
   return Code(Exit::kOk);
@@ -43,7 +67,7 @@ int OneStandardInput(const std::string& command,
   for (const std::string& input : inputs)
     standard += input == "-";
   if (standard > 1)
-    return Usage(command + ": only one input may be - (standard input, "
+    return Usage(command, "only one input may be - (standard input, "
                            "which can be read once)");
   return Code(Exit::kOk);
 }

@@ -68,23 +68,29 @@ void PrintPayload(const std::string& path, const AppendedPayload& payload) {
 
 int CheckCommand(const std::vector<std::string>& args) {
   Gate gate;
-  bool json = false;
+  bool json = false, showAllowed = false;
   std::vector<std::string> files;
-  for (const std::string& arg : args) {
-    std::string wrong;
-    if (TakeGateOption(arg, &gate, &wrong)) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    std::string wrong, format;
+    bool missing;
+    if (TakeGateOption(args, &i, &gate, &wrong)) {
       if (!wrong.empty())
-        return Usage("check: " + wrong);
-    } else if (arg == "--format=json" || arg == "--format=text") {
-      json = arg == "--format=json";
+        return Usage("check", wrong);
+    } else if (TakeValue(args, &i, "--format", &format, &missing)) {
+      if (missing || (format != "json" && format != "text"))
+        return Usage("check", "--format takes text or json");
+      json = format == "json";
+    } else if (arg == "--show-allowed") {
+      showAllowed = true;
     } else if (LooksLikeOption(arg)) {
-      return Usage("check: unknown option " + arg);
+      return Usage("check", "unknown option " + arg);
     } else {
       files.push_back(arg);
     }
   }
   if (files.empty())
-    return Usage("check: name at least one script or program");
+    return Usage("check", "name at least one script or program");
   if (int status = OneStandardInput("check", files))
     return status;
   int status = Code(Exit::kOk);
@@ -103,7 +109,7 @@ int CheckCommand(const std::vector<std::string>& args) {
       PrintJson(std::cout, script, report, gate);
       std::cout << (i + 1 < files.size() ? ",\n" : "\n");
     } else {
-      PrintReport(std::cout, script, report, gate, false);
+      PrintReport(std::cout, script, report, gate, false, showAllowed);
       if (report.outcome >= 0)
         PrintWhatWouldPass(std::cout, script.path + ": ", script, report,
                            gate);
@@ -117,19 +123,20 @@ int CheckCommand(const std::vector<std::string>& args) {
 int InfoCommand(const std::vector<std::string>& args) {
   Gate gate;
   std::vector<std::string> programs;
-  for (const std::string& arg : args) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
     std::string wrong;
-    if (TakeGateOption(arg, &gate, &wrong)) {
+    if (TakeGateOption(args, &i, &gate, &wrong)) {
       if (!wrong.empty())
-        return Usage("info: " + wrong);
+        return Usage("info", wrong);
     } else if (LooksLikeOption(arg)) {
-      return Usage("info: unknown option " + arg);
+      return Usage("info", "unknown option " + arg);
     } else {
       programs.push_back(arg);
     }
   }
   if (programs.size() != 1)
-    return Usage("info: needs one program, EXE");
+    return Usage("info", "needs one program, EXE");
   const std::string& path = programs[0];
   SourceScript script;
   AppendedPayload payload;
@@ -157,7 +164,7 @@ int InfoCommand(const std::vector<std::string>& args) {
 
 int ExtractCommand(const std::vector<std::string>& args) {
   if (args.size() != 2 || LooksLikeOption(args[0]))
-    return Usage("extract: needs a program and where to write its script, "
+    return Usage("extract", "needs a program and where to write its script, "
                  "EXE and OUT");
   if (int status = CheckOutput("extract", args[1], {args[0]}))
     return status;

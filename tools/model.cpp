@@ -200,6 +200,11 @@ void BuildModel(Model* m) {
   IndexValues(m);
   IndexVersion(m);
   IndexAllowances(m);
+  const ScriptRun& run = m->run;
+  m->readLines = !run.imported ? 0
+                 : run.outcome < 0 && run.stopAt != std::string::npos
+                     ? m->Line(run.stopAt)
+                     : run.lines.Lines();
   m->installed = ReadInstalledVersion(&m->installedVersion);
 }
 

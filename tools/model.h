@@ -73,6 +73,10 @@ struct Model {
   bool installed = false;     // the database key holds a version after the
   uint32_t installedVersion = 0;  // run, and which
   std::vector<Allowance> allowances;  // the script's own, in line order
+  /// The lines the import read, 1 to readLines: none when the probe failed,
+  /// up to the line where the import stopped when it failed, all when it
+  /// ran to the end.
+  size_t readLines = 0;
 
   size_t Line(size_t offset) const { return run.lines.LineOf(offset); }
   /// The header whose section (or key path) holds offset, or npos.

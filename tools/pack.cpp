@@ -10,15 +10,12 @@
 #include "tools/gate.h"
 #include "tools/report_text.h"
 #include "tools/tool_platform.h"
+#include "tools/version_rules.h"
 
 namespace {
 
-// A version that jumps further than this is probably a typing error, and no
-// machine ever goes back below it.
-const uint32_t kLargeVersionJump = 100;
-
 struct PackCall {
-  bool force = false, replace = false, quiet = false;
+  bool force = false, replace = false, quiet = false, showAllowed = false;
   Gate gate;
   std::string older;
   std::vector<std::string> paths;  // IMAGE, SCRIPT, OUT
@@ -29,29 +26,29 @@ int ParsePack(const std::vector<std::string>& args, PackCall* call) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     std::string wrong;
+    bool missing;
     if (arg == "--force") {
       call->force = true;
     } else if (arg == "--replace") {
       call->replace = true;
     } else if (arg == "--quiet") {
       call->quiet = true;
-    } else if (TakeGateOption(arg, &call->gate, &wrong)) {
+    } else if (arg == "--show-allowed") {
+      call->showAllowed = true;
+    } else if (TakeGateOption(args, &i, &call->gate, &wrong)) {
       if (!wrong.empty())
-        return Usage("pack: " + wrong);
-    } else if (arg == "--newer-than") {
-      if (i + 1 == args.size())
-        return Usage("pack: --newer-than needs OLD, a script or a program");
-      call->older = args[++i];
-    } else if (arg.rfind("--newer-than=", 0) == 0) {
-      call->older = arg.substr(13);
+        return Usage("pack", wrong);
+    } else if (TakeValue(args, &i, "--newer-than", &call->older, &missing)) {
+      if (missing)
+        return Usage("pack", "--newer-than needs OLD, a script or a program");
     } else if (LooksLikeOption(arg) && call->paths.size() < 2) {
-      return Usage("pack: unknown option " + arg);
+      return Usage("pack", "unknown option " + arg);
     } else {
       call->paths.push_back(arg);
     }
   }
   if (call->paths.size() != 3)
-    return Usage("pack: needs IMAGE, SCRIPT and OUT; got " +
+    return Usage("pack", "needs IMAGE, SCRIPT and OUT; got " +
                  std::to_string(call->paths.size()) + " file(s)");
   std::vector<std::string> inputs(call->paths.begin(), call->paths.end() - 1);
   if (!call->older.empty())
@@ -91,38 +88,61 @@ int ReadImage(const std::string& path, bool replace, std::string* image,
   return Code(Exit::kOk);
 }
 
-// Whether the version jumps from OLD's further than a maintainer would
-// mean to, unless that is allowed.
-bool JumpRefused(const PackCall& call, const CheckReport& old,
-                 const CheckReport& report) {
-  return report.version - old.version > kLargeVersionJump &&
-         !Allowed(call.gate, Finding{Kind::kVersionJump, 0, 0, ""});
+// The kinds of finding that the version gives beside OLD's and that are not
+// allowed: a jump, or digits written in decimal; each said, when said is
+// set, as allowed or as a warning.
+std::set<Kind> RefusedBesideOld(const PackCall& call, const CheckReport& old,
+                                const CheckReport& report, bool said) {
+  std::set<Kind> refused;
+  auto judge = [&](Kind kind, const std::string& message) {
+    const bool allowed = Allowed(call.gate, Finding{kind, 0, 0, ""});
+    if (said)
+      std::cerr << "drvdb: " << (allowed ? "allowed" : "warning") << ": "
+                << message << " [--allow=" << KindName(kind) << "]\n";
+    if (!allowed)
+      refused.insert(kind);
+  };
+  if (LargeJump(old, report))
+    judge(Kind::kVersionJump,
+          "the version jumps by " +
+              std::to_string(report.version - old.version) + " (" +
+              std::to_string(old.version) + " -> " +
+              std::to_string(report.version) +
+              "): no machine ever goes back below " +
+              std::to_string(report.version) + "; the version is hexadecimal");
+  std::string decimal;
+  if (DecimalVersion(old, report, &decimal))
+    judge(Kind::kDecimalVersion,
+          decimal + ": the version is hexadecimal, and no machine ever goes "
+                    "back below " + std::to_string(report.version));
+  return refused;
 }
 
-// Whether --newer-than's OLD, read quietly, gives a version that the
-// script's greater one jumps beyond in a way refused: for a refusal that
-// says what would pass.
-bool LargeJump(const PackCall& call, const CheckReport& report) {
+// What --newer-than's OLD, read quietly, refuses beside the script's
+// version: for a refusal that says what would pass.
+std::set<Kind> RefusedBesideOld(const PackCall& call,
+                                const CheckReport& report) {
   std::string bytes;
   SourceScript old;
   LoadError error;
   if (call.older.empty() || call.older == "-" ||
       ReadInputFile(call.older, &bytes) != InputProblem::kNone)
-    return false;
+    return {};
   uint64_t end;
   if (FindImageEnd(bytes, &end))
     bytes = ReadAppendedPayload(bytes).script;
   if (!LoadScript(call.older, bytes, &old, &error))
-    return false;
+    return {};
   const CheckReport oldReport = CheckScript(old);
-  return oldReport.hasVersion && report.hasVersion &&
-         report.version > oldReport.version &&
-         JumpRefused(call, oldReport, report);
+  if (!report.hasVersion || !oldReport.hasVersion ||
+      report.version <= oldReport.version)
+    return {};
+  return RefusedBesideOld(call, oldReport, report, false);
 }
 
 // Machines that have OLD update only to a greater version, and never go
 // back below one: says the jump, refuses none that is not greater, and a
-// large one unless allowed.
+// large one or one written in decimal unless allowed.
 int CheckNewer(const PackCall& call, const SourceScript& script,
                const CheckReport& report) {
   SourceScript old;
@@ -138,22 +158,11 @@ int CheckNewer(const PackCall& call, const SourceScript& script,
                     call.older + "'s " + VersionShown(oldReport) +
                     ": every machine that has it would stay "
                     "\"already up-to-date\"");
-  const uint32_t jump = report.version - oldReport.version;
   if (!call.quiet)
     std::cerr << "drvdb: pack: version " << VersionShown(oldReport) << " -> "
               << VersionShown(report) << "\n";
-  if (jump > kLargeVersionJump) {
-    const bool allowed = !JumpRefused(call, oldReport, report);
-    std::cerr << "drvdb: " << (allowed ? "allowed" : "warning")
-              << ": the version jumps by " << jump << " ("
-              << oldReport.version << " -> " << report.version
-              << "): no machine ever goes back below " << report.version
-              << "; the version is hexadecimal [--allow="
-              << KindName(Kind::kVersionJump) << "]\n";
-    if (!allowed)
-      return Fail(Exit::kFailed,
-                  "pack: refused: a finding that is not allowed");
-  }
+  if (!RefusedBesideOld(call, oldReport, report, true).empty())
+    return Fail(Exit::kFailed, "pack: refused: a finding that is not allowed");
   return Code(Exit::kOk);
 }
 
@@ -173,7 +182,8 @@ int PackCommand(const std::vector<std::string>& args) {
   CheckReport report = CheckScript(script);
   bool fails = Fails(report, call.gate);
   if (fails || !call.quiet)
-    PrintReport(std::cerr, script, report, call.gate, call.quiet);
+    PrintReport(std::cerr, script, report, call.gate, call.quiet,
+                call.showAllowed);
   // --force ships the run's failure, and nothing else.
   bool forced = call.force && report.outcome < 0;
   if (forced) {
@@ -190,9 +200,7 @@ int PackCommand(const std::vector<std::string>& args) {
                       : " has findings that are not allowed: a release "
                         "ships each kind knowingly"));
     if (report.outcome >= 0 || forced) {  // --force ships the run's failure
-      std::set<Kind> more;
-      if (LargeJump(call, report))
-        more.insert(Kind::kVersionJump);
+      const std::set<Kind> more = RefusedBesideOld(call, report);
       PrintWhatWouldPass(std::cerr, "drvdb: pack: ", script, report,
                          call.gate, more);
     }

@@ -35,6 +35,7 @@ void PrintJson(std::ostream& out, const SourceScript& script,
   for (size_t i = 0; i < report.findings.size(); ++i) {
     const Finding& f = report.findings[i];
     out << (i ? ", " : "") << "{\"severity\": \"" << Label(gate, f) << "\""
+        << ", \"allowed\": " << (Allowed(gate, f) ? "true" : "false")
         << ", \"line\": " << f.line << ", \"column\": " << f.column;
     if (const char* kind = KindName(f.kind))
       out << ", \"kind\": " << JsonString(kind);

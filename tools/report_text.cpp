@@ -56,11 +56,14 @@ std::string OutcomeText(int outcome) {
 }
 
 void PrintReport(std::ostream& out, const SourceScript& script,
-                 const CheckReport& report, const Gate& gate, bool quiet) {
+                 const CheckReport& report, const Gate& gate, bool quiet,
+                 bool showAllowed) {
   size_t errors = 0, warnings = 0, allowed = 0;
   for (const Finding& f : report.findings) {
     const bool runFails = f.kind == Kind::kRunFails;
-    if (!quiet || Blocks(gate, f) || runFails)
+    // Allowed findings are counted, and listed only when asked.
+    if ((!quiet && (showAllowed || !Allowed(gate, f))) || Blocks(gate, f) ||
+        runFails)
       PrintFinding(out, script, f, gate);
     if (Allowed(gate, f))
       ++allowed;
@@ -93,10 +96,16 @@ void PrintWhatWouldPass(std::ostream& out, const std::string& lead,
                         const Gate& gate, const std::set<Kind>& more) {
   std::set<Kind> kinds = more;
   std::map<size_t, std::set<Kind>> lines;
+  // An allowance comment that is itself the finding is mended where it
+  // stands, never allowed by another comment.
+  std::map<size_t, const Finding*> comments;
   for (const Finding& f : report.findings)
     if (f.kind != Kind::kRunFails && Blocks(gate, f)) {
       kinds.insert(f.kind);
-      lines[f.line].insert(f.kind);
+      if (f.kind == Kind::kUnusedAllow || f.kind == Kind::kUnknownAllow)
+        comments.emplace(f.line, &f);
+      else
+        lines[f.line].insert(f.kind);
     }
   if (kinds.empty())
     return;
@@ -106,6 +115,13 @@ void PrintWhatWouldPass(std::ostream& out, const std::string& lead,
       allow += std::string(allow.empty() ? "" : ",") + row.name;
   out << lead << "to pass as it stands, allow every kind that refuses it: "
       << "--allow=" << allow << "\n";
+  for (const auto& [line, f] : comments)
+    out << script.path << ":" << line << ": "
+        << (f->kind == Kind::kUnknownAllow
+                ? "correct the allowance comment on this line: "
+                : "take out of the allowance comment on this line what "
+                  "allows nothing: ")
+        << f->message << "\n";
   if (lines.empty())
     return;
   out << lead << "or allow each where it stands, with a comment above its "

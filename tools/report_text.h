@@ -28,7 +28,8 @@ std::string OutcomeText(int outcome);
 /// failure), then the verdict: the run's failure, or ok/fails with the
 /// summary and the counts of errors, warnings and allowed findings.
 void PrintReport(std::ostream& out, const SourceScript& script,
-                 const CheckReport& report, const Gate& gate, bool quiet);
+                 const CheckReport& report, const Gate& gate, bool quiet,
+                 bool showAllowed);
 
 /// What would let the report's findings pass the gate, the run's own
 /// failure aside (no allowance helps that), in lines that begin with lead:
