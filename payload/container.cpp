@@ -5,6 +5,18 @@
 
 namespace {
 
+// Set by a read of the headers that fails: every range read lies inside the
+// file, so a failure is the file's or the system's, and the copy does not
+// read, rather than read as if the part were missing.
+bool HeaderReadFailed;
+
+bool ReadHeader(PayloadFile file, uint64_t at, void* buffer, uint32_t size) {
+  if (ReadPayloadAt(file, at, buffer, size))
+    return true;
+  HeaderReadFailed = true;
+  return false;
+}
+
 // Little-endian fields of headers read into memory.
 uint64_t Field(const unsigned char* bytes, uint64_t at, int size) {
   const unsigned char* field = bytes + static_cast<size_t>(at);
@@ -32,7 +44,7 @@ unsigned char* ReadTable(PayloadFile file, uint64_t fileSize, uint64_t at,
   if (count > 0xffff || entrySize > 0xffff || !Fits(fileSize, at, size))
     return nullptr;
   unsigned char* table = static_cast<unsigned char*>(malloc(size ? static_cast<size_t>(size) : 1));
-  if (table && !ReadPayloadAt(file, at, table, static_cast<uint32_t>(size))) {
+  if (table && !ReadHeader(file, at, table, static_cast<uint32_t>(size))) {
     free(table);
     return nullptr;
   }
@@ -91,7 +103,7 @@ uint32_t UpdateCrc(uint32_t crc, const unsigned char* p, size_t size) {
 bool ReadRecordAt(PayloadFile file, uint64_t at, PayloadContainer* c) {
   unsigned char record[kRecordSize];
   if (!Fits(c->fileSize, at, kRecordSize) ||
-      !ReadPayloadAt(file, at, record, kRecordSize) ||
+      !ReadHeader(file, at, record, kRecordSize) ||
       memcmp(record, kRecordMarker, 8) != 0)
     return false;
   c->hasRecord = true;
@@ -125,13 +137,13 @@ void Blank(unsigned char* buffer, uint64_t start, uint64_t length,
 
 bool ReadPeHeaders(PayloadFile file, uint64_t fileSize, PeHeaders* pe) {
   unsigned char dos[64];
-  if (fileSize < sizeof(dos) || !ReadPayloadAt(file, 0, dos, sizeof(dos)) ||
+  if (fileSize < sizeof(dos) || !ReadHeader(file, 0, dos, sizeof(dos)) ||
       dos[0] != 'M' || dos[1] != 'Z')
     return false;
   uint64_t at = Field(dos, 0x3c, 4);
   unsigned char head[24];  // "PE\0\0" and the file header
   if (!Fits(fileSize, at, sizeof(head)) ||
-      !ReadPayloadAt(file, at, head, sizeof(head)) ||
+      !ReadHeader(file, at, head, sizeof(head)) ||
       memcmp(head, "PE\0\0", 4) != 0)
     return false;
   pe->sections = Field(head, 6, 2);
@@ -144,7 +156,7 @@ bool ReadPeHeaders(PayloadFile file, uint64_t fileSize, PeHeaders* pe) {
                                                           : sizeof(pe->header);
   if (pe->headerBytes > available)
     pe->headerBytes = available;
-  return ReadPayloadAt(file, pe->optional, pe->header,
+  return ReadHeader(file, pe->optional, pe->header,
                        static_cast<uint32_t>(pe->headerBytes));
 }
 
@@ -172,7 +184,7 @@ void PeImageEnd(PayloadFile file, const PeHeaders& pe, PayloadContainer* c) {
     uint64_t strings = pe.symbols + pe.symbolCount * 18;
     unsigned char size[4];
     if (!Fits(c->fileSize, strings, 4) ||
-        !ReadPayloadAt(file, strings, size, sizeof(size))) {
+        !ReadHeader(file, strings, size, sizeof(size))) {
       c->imageCut = true;
       return;
     }
@@ -206,7 +218,7 @@ void CertificateEntry(const PeHeaders& pe, PayloadContainer* c) {
 void ElfImageEnd(PayloadFile file, PayloadContainer* c) {
   unsigned char h[64];
   if (c->fileSize < 52 ||
-      !ReadPayloadAt(file, 0, h, c->fileSize < 64 ? 52 : 64) ||
+      !ReadHeader(file, 0, h, c->fileSize < 64 ? 52 : 64) ||
       memcmp(h, "\x7f" "ELF", 4) != 0)
     return;
   bool wide = h[4] == 2;
@@ -269,6 +281,7 @@ bool ReadPayloadAt(PayloadFile file, uint64_t at, void* buffer,
 
 bool LocateContainer(PayloadFile file, PayloadContainer* c) {
   *c = PayloadContainer{};
+  HeaderReadFailed = false;
   if (!SeekPayloadFile(file, 0, true, &c->fileSize))
     return false;
   PeHeaders pe;
@@ -281,7 +294,7 @@ bool LocateContainer(PayloadFile file, PayloadContainer* c) {
   }
   c->end = c->signedAtEnd ? c->tableAt : c->fileSize;
   unsigned char trailer[4];
-  if (c->end >= 4 && ReadPayloadAt(file, c->end - 4, trailer, sizeof(trailer))) {
+  if (c->end >= 4 && ReadHeader(file, c->end - 4, trailer, sizeof(trailer))) {
     c->hasTrailer = true;
     c->length = static_cast<uint32_t>(Field(trailer, 0, 4));
     // The script must lie inside the file, before the trailer.
@@ -289,7 +302,7 @@ bool LocateContainer(PayloadFile file, PayloadContainer* c) {
     c->scriptAt = c->fits ? c->end - 4 - c->length : 0;
   }
   FindRecord(file, c);
-  return true;
+  return !HeaderReadFailed;
 }
 
 bool DigestContainer(PayloadFile file, const PayloadContainer& c,

@@ -69,8 +69,8 @@ bool DigestContainer(PayloadFile file, const PayloadContainer& container,
 /// trailer and with the digest.
 bool ContainerIsWhole(PayloadFile file, const PayloadContainer& container);
 
-/// Finds the container of an open program file. False only when the file's
-/// size cannot be had.
+/// Finds the container of an open program file. False when the file's size
+/// cannot be had, or a read of a part that lies inside the file fails.
 bool LocateContainer(PayloadFile file, PayloadContainer* container);
 
 /// Reads size bytes at offset at; false on a failure or a short read.

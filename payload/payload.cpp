@@ -93,13 +93,14 @@ void GetModulePath() {
 }
 
 bool ReadPayload() {
+  // The path that GetModulePath filled decides how the file is opened: a
+  // second question about the family, answered otherwise (a failed version
+  // query answers the non-NT family), must not leave the run with no path.
   PayloadFile file = nullptr;
-  if (IsNtPlatform()) {
-    if (ModulePathW)
-      file = OpenPayloadFileW(ModulePathW);
-  } else if (ModulePathA) {
+  if (ModulePathW)
+    file = OpenPayloadFileW(ModulePathW);
+  else if (ModulePathA)
     file = OpenPayloadFileA(ModulePathA);
-  }
   if (!file)
     return false;
   bool ok = ReadScript(file);

@@ -6,6 +6,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -14,6 +16,7 @@
 #include "payload/payload_io.h"
 #include "payload/payload_io_host.h"
 #include "platform/host/cp1252.h"
+#include "platform/host/faults.h"
 
 namespace {
 
@@ -24,7 +27,10 @@ struct HostFile {
   uint64_t size;              // of the in-memory image
 };
 
+size_t g_open_files = 0;
+
 PayloadFile InMemory(const std::string* bytes, uint64_t size) {
+  ++g_open_files;
   HostFile* file = new HostFile;
   file->memory = bytes;
   file->position = 0;
@@ -33,7 +39,6 @@ PayloadFile InMemory(const std::string* bytes, uint64_t size) {
 }
 
 bool g_has_image = false;
-int g_failing_conversion = 0;  // counts down to the conversion that fails
 std::string g_image_path;
 std::string g_image;
 
@@ -48,6 +53,10 @@ std::string ExecutablePath() {
 // characters, the last one being the terminator, and capacity is answered.
 template <typename Char>
 DWORD CopyPath(Char* buffer, DWORD capacity) {
+  if (HostFaultAt(HostCall::kModulePath, sizeof(Char) == 1
+                                             ? "GetModuleFileNameA"
+                                             : "GetModuleFileNameW"))
+    return 0;
   std::string path = ExecutablePath();
   if (path.empty() || capacity == 0)
     return 0;
@@ -61,6 +70,9 @@ DWORD CopyPath(Char* buffer, DWORD capacity) {
 
 template <typename Char>
 PayloadFile OpenPath(const Char* wide) {
+  if (HostFaultAt(HostCall::kFileOpen,
+                  sizeof(Char) == 1 ? "CreateFileA" : "CreateFileW"))
+    return nullptr;  // ERROR_SHARING_VIOLATION
   std::string path;
   for (; *wide; ++wide) {
     if (static_cast<uint32_t>(*wide) > 0xff)
@@ -77,6 +89,7 @@ PayloadFile OpenPath(const Char* wide) {
     delete file;
     return nullptr;
   }
+  ++g_open_files;
   return file;
 }
 
@@ -101,8 +114,8 @@ void HostSetModuleImage(const std::string& path, const std::string& image) {
   g_image = image;
 }
 
-void HostFailConversion(int call) {
-  g_failing_conversion = call;
+size_t HostOpenPayloadFiles() {
+  return g_open_files;
 }
 
 void HostClearModuleImage() {
@@ -133,6 +146,8 @@ PayloadFile OpenPayloadFileA(const char* path) {
 
 bool SeekPayloadFile(PayloadFile handle, int64_t offset, bool fromEnd,
                      uint64_t* position) {
+  if (HostFaultAt(HostCall::kFileSeek, "SetFilePointer"))
+    return false;
   HostFile* file = static_cast<HostFile*>(handle);
   int64_t base = 0;
   if (fromEnd) {
@@ -152,6 +167,16 @@ bool SeekPayloadFile(PayloadFile handle, int64_t offset, bool fromEnd,
 bool ReadPayloadFile(PayloadFile handle, void* buffer, uint32_t size) {
   HostFile* file = static_cast<HostFile*>(handle);
   char* out = static_cast<char*>(buffer);
+  // A read that fails, or one that stops short: the second delivers the
+  // first half of what was asked, and moves the file pointer past it.
+  if (size_t fault = HostFaultAt(HostCall::kFileRead, "ReadFile")) {
+    if (fault == 2 && file->memory && file->position <= file->size) {
+      const uint64_t half = std::min<uint64_t>(size / 2, file->size - file->position);
+      memcpy(out, file->memory->data() + file->position, half);
+      file->position += half;
+    }
+    return false;
+  }
   if (file->memory) {
     if (file->position > file->size || file->size - file->position < size)
       return false;
@@ -169,11 +194,13 @@ bool ReadPayloadFile(PayloadFile handle, void* buffer, uint32_t size) {
 }
 
 void ClosePayloadFile(PayloadFile handle) {
+  HostFaultAt(HostCall::kFileClose, "CloseHandle");  // closed all the same
+  --g_open_files;
   delete static_cast<HostFile*>(handle);
 }
 
 int ConvertWideToAnsi(const WCHAR* wide, char* ansi, int capacity) {
-  if (g_failing_conversion > 0 && --g_failing_conversion == 0)
+  if (HostFaultAt(HostCall::kConversion, "WideCharToMultiByte"))
     return 0;
   // One pass that counts the characters, terminator included, and writes
   // them when there is a buffer: a buffer too small is a failure, as the

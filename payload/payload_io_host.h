@@ -18,7 +18,6 @@ void HostClearModuleImage();
 PayloadFile OpenPayloadBytes(const std::string& bytes,
                              size_t size = std::string::npos);
 
-/// Makes the call-th next conversion to the ANSI code page fail (1 is the
-/// next one, which asks for the size; 0 ends the failure).
-void HostFailConversion(int call);
+/// Files of the payload reader's open now.
+size_t HostOpenPayloadFiles();
 

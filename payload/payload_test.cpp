@@ -7,6 +7,7 @@
 #include <string>
 
 #include "payload/payload_io_host.h"
+#include "platform/host/faults.h"
 #include "tests/test_support.h"
 #include "tools/executable.h"
 
@@ -228,12 +229,24 @@ TEST(Payload, WideToAnsi) {
 }
 
 TEST(Payload, FailedConversionFailsTheStage) {
-  for (int call : {1, 2}) {
+  HostSetPlatformId(VER_PLATFORM_WIN32_NT);
+  const std::string image = PackedImage("\xff\xfe" + std::string("a\0", 2));
+  HostFaultsCount(true);
+  EXPECT_EQ(ReadFromImage(image), "a");
+  const std::vector<HostCallRecord> calls = HostFaultsRecord();
+  HostFaultsStop();
+  size_t conversions = 0;  // one asks for the size, one converts
+  for (size_t call = 1; call <= calls.size(); ++call) {
+    if (calls[call - 1].kind != HostCall::kConversion)
+      continue;
     SCOPED_TRACE(call);
-    HostSetPlatformId(VER_PLATFORM_WIN32_NT);
-    HostFailConversion(call);
-    EXPECT_EQ(ReadFromImage(PackedImage("\xff\xfe" + std::string("a\0", 2))),
-              "FAIL");
-    HostFailConversion(0);
+    ++conversions;
+    HostFaultsCount(false);
+    HostFaultsFail(call, 0);
+    EXPECT_EQ(ReadFromImage(image), "FAIL");
+    EXPECT_TRUE(HostFaultsHit());
+    HostFaultsStop();
   }
+  EXPECT_EQ(conversions, 2u);
+  EXPECT_EQ(HostOpenPayloadFiles(), 0u);
 }

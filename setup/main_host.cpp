@@ -1,4 +1,6 @@
-// Native entry on a host without Windows: the registry is the stand-in,
+// Native entry on a host without Windows: the library search is limited
+// first, as the Windows entry limits it, over the stand-in's libraries; the
+// registry is the stand-in,
 // loaded from its hive file and saved back by the run before it reports (a
 // hive that cannot be saved makes the run fail with -3); the exit status is
 // the outcome's low byte (-1 gives 255, -3 gives 253).
@@ -14,6 +16,7 @@
 
 #include "platform/host/hive_file.h"
 #include "platform/host/platform.h"
+#include "script/system_library.h"
 #include "setup/command_tail.h"
 #include "setup/setup_run.h"
 
@@ -41,6 +44,7 @@ void PrepareHeap() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  RestrictLibrarySearch();  // as on Windows, over the stand-in's libraries
   PrepareHeap();
   HostPlatformFromEnvironment();
   std::string hive = HostHiveDefaultPath();

@@ -1,8 +1,11 @@
-// On a host without message boxes each box is one line on stderr.
+// The stand-in's user32 MessageBoxA: on a host without message boxes each
+// box is recorded, and written as one line on stderr.
 
 #include <stdio.h>
 
+#include "platform/host/faults.h"
 #include "platform/host/mutex.h"
+#include "platform/host/win32.h"
 #include "setup/message_box.h"
 #include "setup/message_box_host.h"
 
@@ -40,10 +43,13 @@ std::string HostMessageBoxLine(const HostMessageBox& box) {
   return line;
 }
 
-void ShowMessageBox(const char* text, const char* title, unsigned int style) {
+int MessageBoxA(HWND, LPCSTR text, LPCSTR title, UINT style) {
+  if (HostFaultAt(HostCall::kBox, "MessageBoxA"))
+    return 0;  // no box
   g_boxes.push_back(HostMessageBox{text, title, style, HostMutexesHeld()});
-  if (!g_echo)
-    return;
-  fprintf(stderr, "%s\n", HostMessageBoxLine(g_boxes.back()).c_str());
-  fflush(stderr);
+  if (g_echo) {
+    fprintf(stderr, "%s\n", HostMessageBoxLine(g_boxes.back()).c_str());
+    fflush(stderr);
+  }
+  return 1;  // IDOK
 }

@@ -18,7 +18,9 @@
 #include "tests/test_support.h"
 #include "tests/wine.h"
 #include "payload/container.h"
+#include "platform/host/faults.h"
 #include "tools/check.h"
+#include "tools/commands.h"
 #include "tools/executable.h"
 #include "tools/exit_status.h"
 #include "tools/findings.h"
@@ -1422,6 +1424,73 @@ INSTANTIATE_TEST_SUITE_P(Windows, DrvdbTest, ::testing::Values(kWindows),
 
 // The tools' conversions between UTF-8 and UTF-16 never read past their
 // input and never write what is not UTF-8.
+// Every write of an output file fails in turn through the tool's own file
+// seam: a failed write, a short write, a failed rename. Each leaves the
+// previous file byte for byte, takes its temporary file away, and ends
+// with the status for an output that cannot be written, naming the file.
+TEST(DrvdbOutputs, EveryWriteFailedInTurn) {
+  Folder folder;
+  const std::string script = std::string(kHead) + kMappings + "A]\r\n";
+  const std::string image = ReadBinaryFile(DRVSETUP_HOST_IMAGE);
+  WriteFile(folder / "image", image);
+  WriteFile(folder / "good.reg", script);
+  WriteFile(folder / "packed", PackProgram(image, EncodeUtf16Script(script), false, true));
+  struct Case {
+    const char* what;
+    int (*command)(const std::vector<std::string>&);
+    std::vector<std::string> args;
+    std::string out;       // the file it writes
+    std::string previous;  // what that file held before
+  };
+  const Case cases[] = {
+      {"pack", PackCommand,
+       {"--quiet", folder / "image", folder / "good.reg", folder / "out.exe"},
+       folder / "out.exe", "an earlier program"},
+      {"extract", ExtractCommand, {folder / "packed", folder / "out.reg"},
+       folder / "out.reg", "an earlier script"},
+      {"bump", BumpCommand, {folder / "good.reg"}, folder / "good.reg", script},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(c.out, c.previous);
+    HostFaultsCount(true);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(c.command(c.args), Code(Exit::kOk));
+    testing::internal::GetCapturedStdout();
+    testing::internal::GetCapturedStderr();
+    const std::vector<HostCallRecord> calls = HostFaultsRecord();
+    HostFaultsStop();
+    size_t points = 0;
+    for (size_t call = 1; call <= calls.size(); ++call) {
+      const HostCall kind = calls[call - 1].kind;
+      if (kind != HostCall::kOutputWrite && kind != HostCall::kOutputRename)
+        continue;
+      for (size_t error = 0; error < HostCallErrors(kind).size(); ++error) {
+        SCOPED_TRACE(std::string(calls[call - 1].function) + ": " +
+                     HostCallErrors(kind)[error]);
+        ++points;
+        WriteFile(c.out, c.previous);
+        HostFaultsCount(false);
+        HostFaultsFail(call, error);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        const int status = c.command(c.args);
+        testing::internal::GetCapturedStdout();
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(HostFaultsHit());
+        HostFaultsStop();
+        EXPECT_EQ(status, Code(Exit::kUnwritable)) << said;
+        EXPECT_NE(said.find(c.out), std::string::npos) << said;
+        EXPECT_TRUE(ReadBinaryFile(c.out) == c.previous) << c.out << " changed";
+        for (const std::string& name : folder.Names())
+          EXPECT_EQ(name.find(".tmp"), std::string::npos) << name << " left behind";
+      }
+    }
+    EXPECT_EQ(points, 3u) << "a write that fails, one cut short, a rename";
+  }
+}
+
 TEST(Drvdb, TextConversionsStayValid) {
   struct Case {
     std::string utf8;

@@ -12,6 +12,8 @@
 #include <iostream>
 #include <iterator>
 
+#include "platform/host/faults.h"
+
 namespace {
 
 // The descriptor that a path of the process's own names, or -1.
@@ -67,6 +69,26 @@ bool WriteAll(int fd, const std::string& bytes) {
   return true;
 }
 
+// A new output file's bytes, counted by the fault control: a write that
+// fails, or one that writes part and then finds the disk full.
+bool WriteNewFile(int fd, const std::string& bytes) {
+  if (size_t fault = HostFaultAt(HostCall::kOutputWrite, "write")) {
+    if (fault == 2)
+      WriteAll(fd, bytes.substr(0, bytes.size() / 2));
+    errno = fault == 2 ? ENOSPC : EIO;
+    return false;
+  }
+  return WriteAll(fd, bytes);
+}
+
+int RenameOver(const std::string& from, const std::string& to) {
+  if (HostFaultAt(HostCall::kOutputRename, "rename")) {
+    errno = EIO;
+    return -1;
+  }
+  return rename(from.c_str(), to.c_str());
+}
+
 // Says what could not be done, the same way on every platform.
 bool Fail(const char* tool, const std::string& what) {
   std::cerr << tool << ": " << what << "\n";
@@ -82,9 +104,9 @@ bool ReplaceAtomically(const char* tool, const std::string& target,
   int fd = mkstemp(&temporary[0]);  // a fresh name: never an existing file
   if (fd < 0)
     return Fail(tool, "cannot write " + path);
-  bool ok = WriteAll(fd, bytes) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
+  bool ok = WriteNewFile(fd, bytes) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
   ok = close(fd) == 0 && ok;
-  if (!ok || rename(temporary.c_str(), target.c_str()) != 0) {
+  if (!ok || RenameOver(temporary, target) != 0) {
     unlink(temporary.c_str());
     return Fail(tool, (ok ? "cannot replace " : "cannot write ") + path);
   }

@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "platform/host/controls.h"
+#include "platform/host/faults.h"
 #include "platform/host/hive_file.h"
 #include "platform/host/hive_text.h"
 
@@ -114,6 +115,10 @@ bool HostHiveSave(std::string* error) {
     return true;  // no hive: the registry lives in memory only
   if (HostRegistryGeneration() == g_loaded)
     return true;  // nothing changed
+  if (HostFaultAt(HostCall::kHiveSave, "HostHiveSave")) {
+    *error = g_path + ": not saved, the save was made to fail";
+    return false;
+  }
   if (!g_readable) {
     *error = g_path + ": not saved, it could not be read";
     return false;

@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "platform/host/cp1252.h"
+#include "platform/host/faults.h"
 #include "platform/host/platform.h"
 #include "platform/host/win32.h"
 
@@ -33,6 +34,13 @@ std::string Quoted(const char* text) {
 
 void Record(const std::string& call) {
   g_calls.push_back(call);
+}
+
+// A library call, recorded as written and counted by the fault control:
+// true when it must fail.
+bool Call(const char* function, const std::string& written) {
+  Record(written);
+  return HostFaultAt(HostCall::kLibrary, function, written) != 0;
 }
 
 BOOL WINAPI SetDefaultDllDirectoriesStandIn(DWORD flags) {
@@ -68,14 +76,17 @@ FARPROC Exported(Function function) {
 }  // namespace
 
 HMODULE GetModuleHandleA(LPCSTR name) {
-  Record("GetModuleHandleA(" + Quoted(name) + ")");
+  if (Call("GetModuleHandleA", "GetModuleHandleA(" + Quoted(name) + ")"))
+    return nullptr;
   HostModule* module = name ? Library(name) : nullptr;
   return module == &g_kernel32 ? module : nullptr;  // the only one loaded
 }
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
-  Record("GetProcAddress(" + std::string(module ? module->name : "null") +
-         ", " + Quoted(name) + ")");
+  if (Call("GetProcAddress", "GetProcAddress(" +
+                                 std::string(module ? module->name : "null") +
+                                 ", " + Quoted(name) + ")"))
+    return nullptr;
   if (!module || !name)
     return nullptr;
   if (module == &g_kernel32 && g_set_default_exported &&
@@ -86,25 +97,30 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
     return Exported(SetDllDirectoryStandIn);
   if (module == &g_shlwapi && strcmp(name, "SHDeleteKeyA") == 0)
     return Exported(SHDeleteKeyA);
+  if (module == &g_user32 && strcmp(name, "MessageBoxA") == 0)
+    return Exported(MessageBoxA);
   return nullptr;
 }
 
 HMODULE LoadLibraryA(LPCSTR name) {
-  Record("LoadLibraryA(" + Quoted(name) + ")");
+  if (Call("LoadLibraryA", "LoadLibraryA(" + Quoted(name) + ")"))
+    return nullptr;
   return name ? Library(name) : nullptr;
 }
 
 HMODULE LoadLibraryExA(LPCSTR name, HANDLE, DWORD flags) {
   char text[32];
   snprintf(text, sizeof(text), ", 0x%x)", flags);
-  Record("LoadLibraryExA(" + Quoted(name) + text);
+  if (Call("LoadLibraryExA", "LoadLibraryExA(" + Quoted(name) + text))
+    return nullptr;
   if ((flags & LOAD_LIBRARY_SEARCH_SYSTEM32) && !g_set_default_exported)
     return nullptr;  // an invalid flag before the update
   return name ? Library(name) : nullptr;
 }
 
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size) {
-  Record("GetSystemDirectoryA");
+  if (Call("GetSystemDirectoryA", "GetSystemDirectoryA"))
+    return 0;
   const UINT length = sizeof(kSystemFolder) - 1;
   if (!buffer || size <= length)
     return length + 1;

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 
+#include "platform/host/faults.h"
 #include "platform/host/platform.h"
 #include "platform/host/win32.h"
 
@@ -15,6 +16,7 @@ namespace {
 struct Mutex {
   std::string name;
   int owned = 0;         // this process's hold, counted as Windows counts
+  int handles = 0;       // this process's open handles to it
   bool elsewhere = false;
   bool abandoned = false;
 };
@@ -35,14 +37,20 @@ Mutex* Named(const std::string& name) {
 }  // namespace
 
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {
+  if (HostFaultAt(HostCall::kMutex, "CreateMutexA", name ? name : ""))
+    return nullptr;
   if (g_refuse || !name || initialOwner)
     return nullptr;
   if (strchr(name, '\\') && HostPlatformId() != VER_PLATFORM_WIN32_NT)
     return nullptr;
-  return Named(name);
+  Mutex* mutex = Named(name);
+  ++mutex->handles;
+  return mutex;
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD) {
+  if (HostFaultAt(HostCall::kMutex, "WaitForSingleObject"))
+    return WAIT_FAILED;
   Mutex* mutex = static_cast<Mutex*>(handle);
   if (!mutex)
     return WAIT_FAILED;
@@ -58,16 +66,24 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD) {
   return result;
 }
 
+// A release or close that fails still lets the mutex go, as the test of a
+// refusal at every call wants: the failure is reported, nothing is kept.
 BOOL ReleaseMutex(HANDLE handle) {
+  const bool fails = HostFaultAt(HostCall::kMutexRelease, "ReleaseMutex") != 0;
   Mutex* mutex = static_cast<Mutex*>(handle);
   if (!mutex || mutex->owned == 0)
     return 0;
   --mutex->owned;
-  return 1;
+  return fails ? 0 : 1;
 }
 
 BOOL CloseHandle(HANDLE handle) {
-  return handle != nullptr;
+  const bool fails = HostFaultAt(HostCall::kMutexRelease, "CloseHandle") != 0;
+  Mutex* mutex = static_cast<Mutex*>(handle);
+  if (!mutex || mutex->handles == 0)
+    return 0;
+  --mutex->handles;
+  return fails ? 0 : 1;
 }
 
 void HostMutexReset() {
@@ -88,6 +104,13 @@ void HostMutexRefuse(bool refuse) {
 
 const std::vector<std::string>& HostMutexesTaken() {
   return g_taken;
+}
+
+size_t HostMutexHandlesOpen() {
+  size_t open = 0;
+  for (const auto& mutex : g_mutexes)
+    open += static_cast<size_t>(mutex.second->handles);
+  return open;
 }
 
 size_t HostMutexesHeld() {

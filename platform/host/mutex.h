@@ -26,3 +26,6 @@ const std::vector<std::string>& HostMutexesTaken();
 
 /// Mutexes this process holds now.
 size_t HostMutexesHeld();
+
+/// Handles to mutexes that this process opened and has not closed.
+size_t HostMutexHandlesOpen();

@@ -6,12 +6,16 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "platform/host/faults.h"
+
 namespace {
 DWORD g_platform_id = VER_PLATFORM_WIN32_NT;
 bool g_shell_library_present = true;
 }  // namespace
 
 BOOL GetVersionExA(LPOSVERSIONINFOA info) {
+  if (HostFaultAt(HostCall::kVersionQuery, "GetVersionExA"))
+    return 0;
   if (!info || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA))
     return 0;
   bool nt = g_platform_id == VER_PLATFORM_WIN32_NT;

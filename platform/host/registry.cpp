@@ -12,6 +12,7 @@
 // at index i costs i steps (the program only ever asks for index 0); so
 // importing and deleting large trees stay linear.
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -20,6 +21,7 @@
 
 #include "platform/host/controls.h"
 #include "platform/host/cp1252.h"
+#include "platform/host/faults.h"
 #include "platform/host/platform.h"
 #include "platform/host/trace.h"
 #include "platform/host/tree.h"
@@ -202,6 +204,19 @@ void TraceCall(HostRegistryCall::Kind kind, HKEY handle, const char* argument,
              : std::string()});
 }
 
+// A registry call, counted by the fault control: the error it must fail
+// with, or 0. The detail names the key or value and the access asked.
+LONG Fault(const char* function, LPCSTR name, REGSAM access = 0) {
+  std::string detail = name ? name : "";
+  if (access) {
+    char mask[16];
+    snprintf(mask, sizeof(mask), " 0x%x", static_cast<unsigned>(access));
+    detail += mask;
+  }
+  size_t error = HostFaultAt(HostCall::kRegistry, function, detail);
+  return error ? HostRegistryFault(error) : ERROR_SUCCESS;
+}
+
 LONG CreateKey(HKEY handle, LPCSTR subKey, Key** key, bool* made) {
   const char* rest;
   REGSAM granted = 0;
@@ -315,6 +330,8 @@ void AdoptTree(std::unique_ptr<Key> localMachine,
 
 LONG RegOpenKeyExA(HKEY handle, LPCSTR subKey, DWORD, REGSAM access,
                    PHKEY result) {
+  if (LONG fault = Fault("RegOpenKeyExA", subKey, access))
+    return fault;
   Key* key;
   LONG rc = Find(handle, subKey, &key);
   if (rc == ERROR_SUCCESS)
@@ -327,7 +344,9 @@ LONG RegCreateKeyExA(HKEY handle, LPCSTR subKey, DWORD, LPSTR, DWORD,
                      LPDWORD disposition) {
   bool made = false;
   Key* key = nullptr;
-  LONG rc = CreateKey(handle, subKey, &key, &made);
+  LONG rc = Fault("RegCreateKeyExA", subKey, access);
+  if (rc == ERROR_SUCCESS)
+    rc = CreateKey(handle, subKey, &key, &made);
   if (rc == ERROR_SUCCESS) {
     *result = NewHandle(key, access);
     if (disposition)
@@ -341,6 +360,8 @@ LONG RegCreateKeyExA(HKEY handle, LPCSTR subKey, DWORD, LPSTR, DWORD,
 
 LONG RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD, LPDWORD type,
                       LPBYTE data, LPDWORD dataSize) {
+  if (LONG fault = Fault("RegQueryValueExA", valueName))
+    return fault;
   Key* key;
   ValueAt value;
   LONG rc = FindValue(handle, KEY_QUERY_VALUE, valueName, &key, &value);
@@ -365,7 +386,9 @@ LONG RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD, LPDWORD type,
 LONG RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD, DWORD type,
                     const BYTE* data, DWORD dataSize) {
   Key* key = nullptr;
-  LONG rc = Resolve(handle, KEY_SET_VALUE, &key);
+  LONG rc = Fault("RegSetValueExA", valueName);
+  if (rc == ERROR_SUCCESS)
+    rc = Resolve(handle, KEY_SET_VALUE, &key);
   std::string_view name = valueName ? valueName : "";
   if (rc == ERROR_SUCCESS && (name.size() > stand_in::kMaxValueNameLength ||
                               (!data && dataSize)))
@@ -392,6 +415,8 @@ LONG RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD, DWORD type,
 
 LONG RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LPDWORD nameSize,
                    LPDWORD, LPSTR, LPDWORD, PFILETIME lastWriteTime) {
+  if (LONG fault = Fault("RegEnumKeyExA", nullptr))
+    return fault;
   Key* key;
   LONG rc = Resolve(handle, KEY_ENUMERATE_SUB_KEYS, &key);
   if (rc != ERROR_SUCCESS)
@@ -409,6 +434,8 @@ LONG RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LPDWORD nameSize,
 }
 
 LONG RegDeleteKeyA(HKEY handle, LPCSTR subKey) {
+  if (LONG fault = Fault("RegDeleteKeyA", subKey))
+    return fault;
   Key* target;
   LONG rc = FindForDelete(handle, subKey, &target);
   if (rc != ERROR_SUCCESS)
@@ -421,9 +448,11 @@ LONG RegDeleteKeyA(HKEY handle, LPCSTR subKey) {
 }
 
 LONG RegDeleteValueA(HKEY handle, LPCSTR valueName) {
-  Key* key;
+  Key* key = nullptr;
   ValueAt value;
-  LONG rc = FindValue(handle, KEY_SET_VALUE, valueName, &key, &value);
+  LONG rc = Fault("RegDeleteValueA", valueName);
+  if (rc == ERROR_SUCCESS)
+    rc = FindValue(handle, KEY_SET_VALUE, valueName, &key, &value);
   TraceCall(HostRegistryCall::kDeleteValue, handle, valueName,
             rc == ERROR_SUCCESS ? key : nullptr, false,
             rc == ERROR_SUCCESS ? value->first : "", rc);
@@ -435,9 +464,11 @@ LONG RegDeleteValueA(HKEY handle, LPCSTR valueName) {
 }
 
 LONG RegCloseKey(HKEY handle) {
+  // A close that fails still lets the handle go.
+  const bool fails = HostFaultAt(HostCall::kRegistryClose, "RegCloseKey") != 0;
   if (handle == HKEY_LOCAL_MACHINE || handle == HKEY_CURRENT_USER ||
       handle == HKEY_CLASSES_ROOT)
-    return ERROR_SUCCESS;
+    return fails ? ERROR_INVALID_HANDLE : ERROR_SUCCESS;
   if (!handle->open)
     return ERROR_INVALID_HANDLE;
   handle->open = false;
@@ -445,10 +476,12 @@ LONG RegCloseKey(HKEY handle) {
   Key* key = handle->key;
   if (--key->handles == 0 && key->deleted)
     g_orphans.erase(key);
-  return ERROR_SUCCESS;
+  return fails ? ERROR_INVALID_HANDLE : ERROR_SUCCESS;
 }
 
 DWORD SHDeleteKeyA(HKEY handle, LPCSTR subKey) {
+  if (LONG fault = Fault("SHDeleteKeyA", subKey))
+    return static_cast<DWORD>(fault);
   Key* target;
   LONG rc = FindForDelete(handle, subKey, &target);
   return static_cast<DWORD>(rc == ERROR_SUCCESS ? DeleteTree(target, true)

@@ -4,8 +4,8 @@
 // Types, constants and functions keep their Windows spelling and meaning so
 // that the program's code is the same on every target. The functions are
 // implemented by the stand-in beside this file (registry.cpp, mutex.cpp,
-// libraries.cpp); the headers beside it give the host its controls, one
-// header per role.
+// libraries.cpp, faults.cpp) and by the message box's host seam; the
+// headers beside it give the host its controls, one header per role.
 // No translation unit includes both this and <windows.h>, and no name here
 // is one that Windows gives linkage to: the structures have tags of their
 // own and the functions C++ linkage, so drvdb.exe carries the stand-in
@@ -34,6 +34,8 @@ typedef void* HANDLE;
 
 struct HostModule;
 typedef HostModule* HMODULE;
+struct HostWindow;
+typedef HostWindow* HWND;
 typedef intptr_t(WINAPI* FARPROC)();
 
 struct HostKeyHandle;
@@ -130,6 +132,9 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 HMODULE LoadLibraryA(LPCSTR name);
 HMODULE LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags);
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
+
+// user32's box (setup/message_box_host.cpp, which records it).
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR title, UINT style);
 
 // Named mutexes, within this process (mutex.h).
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner,

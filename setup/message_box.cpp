@@ -1,7 +1,9 @@
-#include <windows.h>
-
+#include "platform/windows_api.h"
 #include "script/system_library.h"
 #include "setup/message_box.h"
+
+// The box on every target but drvdb's engine: user32's MessageBoxA, the
+// real one or the stand-in's (setup/message_box_host.cpp).
 
 namespace {
 typedef int(WINAPI* MessageBoxFunction)(HWND, LPCSTR, LPCSTR, UINT);

@@ -1,3 +1,6 @@
+// The removal's whole-tree deletion on every target but drvdb's engine:
+// the shell library's SHDeleteKeyA, the real one or the stand-in's.
+
 #include "script/shell_delete.h"
 #include "script/system_library.h"
 

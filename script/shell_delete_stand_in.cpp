@@ -1,3 +1,6 @@
+// drvdb's engine, which loads no library: the stand-in's shell deletion,
+// called directly when the stand-in plays a system that has it.
+
 #include "platform/host/platform.h"
 #include "script/shell_delete.h"
 
