@@ -21,7 +21,7 @@
 
 #include "payload/payload.h"
 #include "platform/host/controls.h"
-#include "tools/executable.h"
+#include "tools/drvdb/engine/program_file.h"
 #include "script/script_import.h"
 #include "script/version_probe.h"
 

@@ -23,7 +23,7 @@
 #include "payload/payload.h"
 #include "payload/payload_io_host.h"
 #include "platform/host/trace.h"
-#include "tools/executable.h"
+#include "tools/drvdb/engine/program_file.h"
 #include "script/script_import.h"
 
 namespace {

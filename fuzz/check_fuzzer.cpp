@@ -13,10 +13,10 @@
 #include "platform/host/cp1252.h"
 #include "script/script_fault.h"
 #include "setup/setup_run.h"
-#include "tools/check.h"
-#include "tools/executable.h"
-#include "tools/gate.h"
-#include "tools/source.h"
+#include "tools/drvdb/engine/check.h"
+#include "tools/drvdb/engine/program_file.h"
+#include "tools/drvdb/engine/gate.h"
+#include "tools/drvdb/engine/source.h"
 
 namespace {
 

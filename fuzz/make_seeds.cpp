@@ -18,7 +18,7 @@
 #include "payload/payload_io_host.h"
 #include "platform/host/controls.h"
 #include "platform/host/hive_text.h"
-#include "tools/executable.h"
+#include "tools/drvdb/engine/program_file.h"
 #include "script/script_import.h"
 
 namespace {

@@ -26,7 +26,7 @@
 #include "platform/registry.h"
 #include "setup/message_box_host.h"
 #include "setup/setup_run.h"
-#include "tools/executable.h"
+#include "tools/drvdb/engine/program_file.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "payload/payload_io_host.h"
 #include "platform/host/faults.h"
 #include "tests/test_support.h"
-#include "tools/executable.h"
+#include "tools/drvdb/engine/program_file.h"
 
 namespace {
 

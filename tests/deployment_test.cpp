@@ -9,7 +9,7 @@
 #include <string>
 
 #include "tests/runners.h"
-#include "tools/executable.h"
+#include "tools/drvdb/engine/program_file.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include "setup/message_box_host.h"
 #include "setup/setup_run.h"
 #include "tests/runners.h"
-#include "tools/executable.h"
+#include "tools/drvdb/engine/program_file.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "platform/host/trace.h"
 #include "payload/container_writer.h"
 #include "tests/process_support.h"
-#include "tools/utf16.h"
+#include "tools/common/utf16.h"
 
 /// Each test starts on a fresh NT machine with the shell library present and
 /// ends with every handle closed.

@@ -1,0 +1,69 @@
+// drvdb's commands, each a handler of the arguments after its name, and
+// the calls they share: a wrong call, a failure with its status, the
+// inputs read as the program reads them and the outputs checked before
+// anything is written.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/drvdb/engine/program_file.h"
+#include "tools/drvdb/front/exit_status.h"
+#include "tools/drvdb/engine/source.h"
+
+// The handlers (inspect.cpp, pack.cpp, diff.cpp).
+int CheckCommand(const std::vector<std::string>& args);
+int PackCommand(const std::vector<std::string>& args);
+int InfoCommand(const std::vector<std::string>& args);
+int ExtractCommand(const std::vector<std::string>& args);
+int DiffCommand(const std::vector<std::string>& args);
+int BumpCommand(const std::vector<std::string>& args);  // bump.cpp
+
+/// Every command's usage, from the command table (drvdb.cpp).
+std::string UsageText();
+
+/// One command's usage, after "drvdb ".
+std::string CommandUsage(const std::string& command);
+
+/// A wrong call, on stderr: what was wrong, then the command's usage and
+/// where to read more; without a command, every command's usage.
+int Usage(const std::string& command, const std::string& what);
+
+/// An option that takes a value, at args[*i]: --NAME=VALUE, or --NAME and
+/// VALUE as the next argument (*i then moves onto it). False for any other
+/// argument; *missing when --NAME is the last argument.
+bool TakeValue(const std::vector<std::string>& args, size_t* i,
+               const std::string& name, std::string* value, bool* missing);
+
+/// A failure: one line on stderr, and its status.
+int Fail(Exit status, const std::string& what);
+
+/// An argument that looks like an option: a mistake for a file's name more
+/// often than not ("./-x" still names such a file; "-" is standard
+/// output).
+bool LooksLikeOption(const std::string& path);
+
+/// OUT must name none of the inputs, by any name: writing it would destroy
+/// what it is made from. A wrong call when it does, or when it looks like
+/// an option.
+int CheckOutput(const std::string& command, const std::string& out,
+                const std::vector<std::string>& inputs);
+
+/// Standard input can be read once: a wrong call when more than one of a
+/// command's inputs is "-".
+int OneStandardInput(const std::string& command,
+                     const std::vector<std::string>& inputs);
+
+/// Reads a whole input file; on failure says why on stderr.
+int ReadInput(const std::string& path, std::string* bytes);
+
+/// Reads a packed program's payload, and requires the program's own run to
+/// agree that it reads; fails with one line on stderr.
+int ReadProgram(const std::string& path, const std::string& file,
+                AppendedPayload* payload);
+
+/// A file that is no script, where and why.
+int NotText(const std::string& path, const LoadError& error);
+
+/// A script file, or the script that a packed program carries.
+int LoadEither(const std::string& path, SourceScript* script);
