@@ -10,7 +10,6 @@
 #include "tools/drvdb/engine/script_run.h"
 
 const std::vector<Pass> kPasses = {
-    {"stop", ReportStop, false},
     {"characters", CheckCharacters, false},
     {"line-breaks-in-keys", CheckLineBreaksInKeys, true},
     {"ignored-lines", CheckIgnoredLines, true},
@@ -78,6 +77,7 @@ CheckReport CheckScript(const SourceScript& script) {
   report.headers = model.reachedHeaders;
   report.keys = model.distinctKeys;
   report.values = model.distinctValues;
+  report.stopped = ReportStop(model, &report.stop);
   for (const Pass& pass : kPasses) {
     if (pass.needsVersion && !run.hasVersion)
       continue;
@@ -92,4 +92,20 @@ CheckReport CheckScript(const SourceScript& script) {
                             (x.line == y.line && x.column < y.column);
                    });
   return report;
+}
+
+std::vector<const Finding*> ReportOrder(const CheckReport& report) {
+  std::vector<const Finding*> order;
+  bool told = !report.stopped;
+  for (const Finding& f : report.findings) {
+    if (!told && (f.line > report.stop.line ||
+                  (f.line == report.stop.line && f.column >= report.stop.column))) {
+      order.push_back(nullptr);
+      told = true;
+    }
+    order.push_back(&f);
+  }
+  if (!told)
+    order.push_back(nullptr);
+  return order;
 }

@@ -23,9 +23,14 @@ struct CheckReport {
   size_t headers = 0;  // section headers the import reached
   size_t keys = 0;     // distinct keys they name
   size_t values = 0;   // distinct values the import leaves
-  std::vector<Finding> findings;  // in line order; at most one of
-                                  // Kind::kRunFails, where the run fails
+  std::vector<Finding> findings;  // in line order
+  bool stopped = false;  // the run fails (outcome < 0), and stops here:
+  RunStop stop;
 };
+
+/// What a report tells, in its order: its findings, and the run's stop
+/// (null) before the findings of its own line and column.
+std::vector<const Finding*> ReportOrder(const CheckReport& report);
 
 /// Installs the script on a fresh stand-in machine as the program would,
 /// and runs every pass over the run.

@@ -62,7 +62,7 @@ const std::vector<KindRow> kKinds = {
 
 namespace {
 
-// The kind's row; null for kRunFails, which has none.
+// The kind's row.
 const KindRow* RowOf(Kind kind) {
   for (const KindRow& row : kKinds)
     if (row.kind == kind)
@@ -125,5 +125,5 @@ std::string UnknownKindMessage(const std::string& name) {
 
 bool IsError(const Finding& finding) {
   const KindRow* row = RowOf(finding.kind);
-  return row ? row->error : true;  // no row: the run's own failure
+  return row && row->error;
 }

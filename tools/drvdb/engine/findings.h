@@ -13,8 +13,6 @@
 #include <vector>
 
 enum class Kind {
-  kRunFails,  // the error where the program's own run fails: no name, and
-              // no allowing it
   kMultilineHeader,
   kLineBreakInName,
   kMissingBracket,
@@ -49,7 +47,7 @@ struct KindRow {
 /// Every kind with a name, in the order --help lists them.
 extern const std::vector<KindRow> kKinds;
 
-/// The kind's --allow name; null for kRunFails.
+/// The kind's --allow name.
 const char* KindName(Kind kind);
 
 /// The kind a name names, or false.
@@ -67,6 +65,14 @@ struct Finding {
   bool allowedHere = false;  // by the script's own comment above its line
 };
 
-/// Errors: the run's failure, and the kinds that write what no maintainer
-/// means.
+/// Errors: the kinds that write what no maintainer means.
 bool IsError(const Finding& finding);
+
+/// Where the program's own run stops when it fails, and why: no kind of
+/// finding, for nothing allows it, but told among them as an error, in line
+/// order, before the findings of its own line and column.
+struct RunStop {
+  size_t line = 1;    // 1-based
+  size_t column = 1;  // 1-based, in characters
+  std::string message;
+};

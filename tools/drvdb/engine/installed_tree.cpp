@@ -121,9 +121,7 @@ Install InstallScript(const SourceScript& script) {
   if (run.outcome < 0) {
     Model model(script, run);
     BuildModel(&model);
-    Findings found;
-    ReportStop(model, &found);
-    install.failure = found.front();
+    ReportStop(model, &install.failure);
   }
   install.tree = ReadTree(MapSource(script, run));
   return install;

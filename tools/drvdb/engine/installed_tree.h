@@ -30,7 +30,7 @@ struct Install {
   int outcome = 0;
   bool hasVersion = false;
   uint32_t version = 0;
-  Finding failure{Kind::kRunFails, 1, 1, ""};  // where a failing run stops
+  RunStop failure;  // where a failing run stops
   InstalledTree tree;  // the machine afterwards
 };
 

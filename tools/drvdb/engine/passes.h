@@ -20,8 +20,10 @@ struct Pass {
 /// column keep that order).
 extern const std::vector<Pass> kPasses;
 
-// passes_text.cpp: the run's failure, the text, lines the import skips.
-void ReportStop(const Model& m, Findings* found);
+/// Where and why the program's run stops, when it fails (passes_text.cpp).
+bool ReportStop(const Model& m, RunStop* stop);
+
+// passes_text.cpp: the text, lines the import skips.
 void CheckCharacters(const Model& m, Findings* found);
 void CheckLineBreaksInKeys(const Model& m, Findings* found);
 void CheckIgnoredLines(const Model& m, Findings* found);

@@ -1,5 +1,5 @@
-// The passes over the text: where the program's run fails, what the code
-// page changes, line breaks inside key names, and the lines the import
+// Where the program's run fails, and the passes over the text: what the
+// code page changes, line breaks inside key names, and the lines the import
 // skips that look meant.
 
 #include <stdio.h>
@@ -15,10 +15,18 @@
 
 namespace {
 
+// The run's stop at an offset of the program's text.
+RunStop StopAt(const Model& m, size_t offset, std::string message) {
+  const LineMap& lines = m.run.lines;
+  const bool empty = lines.Lines() == 0;
+  return RunStop{empty ? 1 : lines.LineOf(offset),
+                 empty ? 1 : lines.ColumnOf(offset), std::move(message)};
+}
+
 // Where a run without a version line could have found one: the first line
 // that begins with the version's name in quotes, or the database key's
 // header.
-void ReportNoVersion(const Model& m, Findings* found) {
+RunStop NoVersion(const Model& m) {
   const ScriptRun& run = m.run;
   for (size_t line = 1; line <= run.lines.Lines(); ++line) {
     const size_t start = run.lines.starts[line - 1];
@@ -28,52 +36,46 @@ void ReportNoVersion(const Model& m, Findings* found) {
     const char* value = SkipBlanks(p + strlen(kVersionName));
     if (*value == '=')
       value = SkipBlanks(value + 1);
-    found->push_back(FindingAt(
-        m, Kind::kRunFails, static_cast<size_t>(p - run.text.c_str()),
+    return StopAt(
+        m, static_cast<size_t>(p - run.text.c_str()),
         *value == '"'
             ? "the version is a string here: the program reads the version "
               "only from \"DriverVersion\"=dword: and hex digits, finds "
               "none, and fails with -2"
             : "this is not the version line that the program reads: "
               "\"DriverVersion\"=dword: and hex digits, with no blanks "
-              "between them; it finds none and fails with -2"));
-    return;
+              "between them; it finds none and fails with -2");
   }
-  for (size_t i = 0; i < m.headers.size(); ++i) {
-    if (m.headers[i].key == FoldedDatabaseKey()) {
-      found->push_back(FindingAt(
-          m, Kind::kRunFails, run.headers[i].open,
-          "the database key has no \"DriverVersion\"=dword: line: the "
-          "program cannot tell the database's version"));
-      return;
-    }
-  }
-  found->push_back(FindingAt(
-      m, Kind::kRunFails, 0,
-      "no \"DriverVersion\"=dword: line: the program cannot tell the "
-      "database's version"));
+  for (size_t i = 0; i < m.headers.size(); ++i)
+    if (m.headers[i].key == FoldedDatabaseKey())
+      return StopAt(m, run.headers[i].open,
+                    "the database key has no \"DriverVersion\"=dword: line: "
+                    "the program cannot tell the database's version");
+  return StopAt(m, 0,
+                "no \"DriverVersion\"=dword: line: the program cannot tell "
+                "the database's version");
 }
 
 }  // namespace
 
-void ReportStop(const Model& m, Findings* found) {
+bool ReportStop(const Model& m, RunStop* stop) {
   const ScriptRun& run = m.run;
   if (run.outcome >= 0)
-    return;
+    return false;
   if (run.outcome == kOutcomePayloadUnreadable) {
-    found->push_back(FindingAt(m, Kind::kRunFails, 0,
-                               "the program cannot decode the script"));
-    return;
+    *stop = StopAt(m, 0, "the program cannot decode the script");
+  } else if (run.fault == kFaultNoVersionLine ||
+             run.stopAt == std::string::npos) {
+    *stop = NoVersion(m);
+  } else {
+    LONG createResult = ERROR_SUCCESS;
+    const size_t header = m.HeaderAt(run.stopAt);
+    if (header != std::string::npos && run.headers[header].call)
+      createResult = run.headers[header].call->result;
+    *stop = StopAt(m, run.stopAt,
+                   FaultMessage(run.fault, run.text, run.stopAt, createResult));
   }
-  if (run.fault == kFaultNoVersionLine || run.stopAt == std::string::npos)
-    return ReportNoVersion(m, found);
-  LONG createResult = ERROR_SUCCESS;
-  const size_t header = m.HeaderAt(run.stopAt);
-  if (header != std::string::npos && run.headers[header].call)
-    createResult = run.headers[header].call->result;
-  found->push_back(FindingAt(
-      m, Kind::kRunFails, run.stopAt,
-      FaultMessage(run.fault, run.text, run.stopAt, createResult)));
+  return true;
 }
 
 void CheckCharacters(const Model& m, Findings* found) {

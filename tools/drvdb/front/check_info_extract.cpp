@@ -18,15 +18,18 @@ namespace {
 // allowances counted as allowed.
 void PrintCheckLine(const CheckReport& report, const Gate& gate) {
   std::cout << "  check:           ";
-  for (const Finding& f : report.findings) {
-    if (f.kind != Kind::kRunFails && !Blocks(gate, f))
+  for (const Finding* f : ReportOrder(report)) {
+    if (!f) {
+      std::cout << "fails with " << report.outcome << ": line "
+                << report.stop.line << ", column " << report.stop.column
+                << ": " << report.stop.message << "\n";
+      return;
+    }
+    if (!Blocks(gate, *f))
       continue;
-    std::cout << (f.kind != Kind::kRunFails
-                      ? "fails the gate (the program itself installs it, "
-                        "exit 0)"
-                      : "fails with " + std::to_string(report.outcome));
-    std::cout << ": line " << f.line << ", column " << f.column;
-    std::cout << ": " << Message(f) << "\n";
+    std::cout << "fails the gate (the program itself installs it, exit 0)"
+              << ": line " << f->line << ", column " << f->column << ": "
+              << Message(*f) << "\n";
     return;
   }
   size_t warnings = 0, allowed = 0;

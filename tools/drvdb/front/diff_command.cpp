@@ -149,7 +149,7 @@ int DiffCommand(const std::vector<std::string>& args) {
                          decimal},
                  Gate());
   if (old.outcome < 0) {
-    PrintFinding(std::cout, oldScript, old.failure, Gate());
+    PrintStop(std::cout, oldScript, old.failure);
     std::cout << "note: " << args[0] << " does not install: the program "
               << "fails with " << old.outcome << "\n";
   }
@@ -163,7 +163,7 @@ int DiffCommand(const std::vector<std::string>& args) {
     now = InstallScript(newScript);
   }
   if (now.outcome < 0) {
-    PrintFinding(std::cout, newScript, now.failure, Gate());
+    PrintStop(std::cout, newScript, now.failure);
     std::cout << "note: " << args[1] << " does not install: the program "
               << "fails with " << now.outcome << " at that line, after "
               << "deleting the installed database; what follows is what "

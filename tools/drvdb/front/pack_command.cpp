@@ -189,7 +189,7 @@ int PackCommand(const std::vector<std::string>& args) {
   if (forced) {
     fails = false;
     for (const Finding& f : report.findings)
-      fails = fails || (f.kind != Kind::kRunFails && Blocks(call.gate, f));
+      fails = fails || Blocks(call.gate, f);
   }
   if (fails) {
     const int status =

@@ -32,14 +32,21 @@ void PrintJson(std::ostream& out, const SourceScript& script,
   out << ", \"lines\": " << report.lines << ", \"headers\": "
       << report.headers << ", \"keys\": " << report.keys
       << ", \"values\": " << report.values << ", \"findings\": [";
-  for (size_t i = 0; i < report.findings.size(); ++i) {
-    const Finding& f = report.findings[i];
-    out << (i ? ", " : "") << "{\"severity\": \"" << Label(gate, f) << "\""
-        << ", \"allowed\": " << (Allowed(gate, f) ? "true" : "false")
-        << ", \"line\": " << f.line << ", \"column\": " << f.column;
-    if (const char* kind = KindName(f.kind))
-      out << ", \"kind\": " << JsonString(kind);
-    out << ", \"message\": " << JsonString(f.message) << "}";
+  bool first = true;
+  for (const Finding* f : ReportOrder(report)) {
+    out << (first ? "" : ", ");
+    first = false;
+    if (!f) {  // the run's stop: an error that has no kind
+      out << "{\"severity\": \"error\", \"allowed\": false, \"line\": "
+          << report.stop.line << ", \"column\": " << report.stop.column
+          << ", \"message\": " << JsonString(report.stop.message) << "}";
+      continue;
+    }
+    out << "{\"severity\": \"" << Label(gate, *f) << "\""
+        << ", \"allowed\": " << (Allowed(gate, *f) ? "true" : "false")
+        << ", \"line\": " << f->line << ", \"column\": " << f->column
+        << ", \"kind\": " << JsonString(KindName(f->kind))
+        << ", \"message\": " << JsonString(f->message) << "}";
   }
   out << "]}";
 }

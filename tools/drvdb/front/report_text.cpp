@@ -18,26 +18,40 @@ std::string Summary(const CheckReport& report) {
 }  // namespace
 
 std::string Message(const Finding& f) {
-  const char* name = KindName(f.kind);
-  return name ? f.message + " [--allow=" + name + "]" : f.message;
+  return f.message + " [--allow=" + KindName(f.kind) + "]";
 }
 
-void PrintFinding(std::ostream& out, const SourceScript& script,
-                  const Finding& f, const Gate& gate) {
-  out << script.path << ":" << f.line << ":" << f.column << ": "
-      << Label(gate, f) << ": " << Message(f) << "\n";
-  std::string line = SourceLine(script, f.line);
+namespace {
+
+// Where and what, the line, and a caret under the column.
+void PrintAt(std::ostream& out, const SourceScript& script, size_t lineNumber,
+             size_t column, const char* label, const std::string& message) {
+  out << script.path << ":" << lineNumber << ":" << column << ": " << label
+      << ": " << message << "\n";
+  std::string line = SourceLine(script, lineNumber);
   out << line << "\n";
   // The caret keeps the line's tabs, so that it stands under the column.
   SourceScript view;
   LoadError error;
   LoadScript("", line, &view, &error);
   std::string caret;
-  for (size_t i = 0; i + 1 < f.column && i < view.text.size(); ++i)
+  for (size_t i = 0; i + 1 < column && i < view.text.size(); ++i)
     caret.push_back(view.text[i] == U'\t' ? '\t' : ' ');
-  for (size_t i = view.text.size(); i + 1 < f.column; ++i)
+  for (size_t i = view.text.size(); i + 1 < column; ++i)
     caret.push_back(' ');
   out << caret << "^\n";
+}
+
+}  // namespace
+
+void PrintFinding(std::ostream& out, const SourceScript& script,
+                  const Finding& f, const Gate& gate) {
+  PrintAt(out, script, f.line, f.column, Label(gate, f), Message(f));
+}
+
+void PrintStop(std::ostream& out, const SourceScript& script,
+               const RunStop& stop) {
+  PrintAt(out, script, stop.line, stop.column, "error", stop.message);
 }
 
 std::string VersionShown(const CheckReport& report) {
@@ -59,17 +73,19 @@ void PrintReport(std::ostream& out, const SourceScript& script,
                  const CheckReport& report, const Gate& gate, bool quiet,
                  bool showAllowed) {
   size_t errors = 0, warnings = 0, allowed = 0;
-  for (const Finding& f : report.findings) {
-    const bool runFails = f.kind == Kind::kRunFails;
+  for (const Finding* f : ReportOrder(report)) {
+    if (!f) {
+      PrintStop(out, script, report.stop);
+      continue;
+    }
     // Allowed findings are counted, and listed only when asked.
-    if ((!quiet && (showAllowed || !Allowed(gate, f))) || Blocks(gate, f) ||
-        runFails)
-      PrintFinding(out, script, f, gate);
-    if (Allowed(gate, f))
+    if ((!quiet && (showAllowed || !Allowed(gate, *f))) || Blocks(gate, *f))
+      PrintFinding(out, script, *f, gate);
+    if (Allowed(gate, *f))
       ++allowed;
-    else if (!IsError(f))
+    else if (!IsError(*f))
       ++warnings;
-    else if (!runFails)
+    else
       ++errors;
   }
   if (report.outcome < 0) {
@@ -100,7 +116,7 @@ void PrintWhatWouldPass(std::ostream& out, const std::string& lead,
   // stands, never allowed by another comment.
   std::map<size_t, const Finding*> comments;
   for (const Finding& f : report.findings)
-    if (f.kind != Kind::kRunFails && Blocks(gate, f)) {
+    if (Blocks(gate, f)) {
       kinds.insert(f.kind);
       if (f.kind == Kind::kUnusedAllow || f.kind == Kind::kUnknownAllow)
         comments.emplace(f.line, &f);

@@ -17,6 +17,10 @@ std::string Message(const Finding& finding);
 void PrintFinding(std::ostream& out, const SourceScript& script,
                   const Finding& finding, const Gate& gate);
 
+/// Where the program's run stops, as an error told the same way.
+void PrintStop(std::ostream& out, const SourceScript& script,
+               const RunStop& stop);
+
 /// "71 (dword:00000047)": the version as the program reads it, and as
 /// written.
 std::string VersionShown(const CheckReport& report);
