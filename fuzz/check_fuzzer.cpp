@@ -26,9 +26,8 @@ int RunTheProgram(const std::string& shipped, size_t* stopLine) {
   ResetMachine();
   FUZZ_CHECK(ReadScriptAsTheProgram(shipped));
   const std::string decoded = ScriptText;  // the import edits its text
-  const RunFlags silent = {true, false, false, false};
   const char* versionLine;
-  const int outcome = RunScriptStages(silent, ScriptText, &versionLine);
+  const int outcome = RunScriptStages(kSilentInstall, ScriptText, &versionLine);
   *stopLine = 0;
   if (LastScriptStop.at) {
     const size_t at = static_cast<size_t>(LastScriptStop.at - ScriptText);

@@ -1,7 +1,6 @@
-// The registry operations the script engine calls (RegOpenKeyExA,
-// RegQueryValueExA, RegCreateKeyExA, RegSetValueExA, RegEnumKeyExA,
-// RegDeleteKeyA, RegDeleteValueA, RegCloseKey, with the shell library's
-// SHDeleteKeyA), as windows_api.h gives them, and the platform family test.
+// The registry as the script engine reaches it: its operations come with
+// the rest of the Win32 names from windows_api.h, which this includes; this
+// header adds the platform family test.
 #pragma once
 
 #include "platform/windows_api.h"

@@ -5,11 +5,11 @@
 
 #include "script/script_scan.h"
 #include "script/shell_delete.h"
+#include "script/version_probe.h"
 
 const char kDatabaseKeyPath[] = "Software\\morvelan\\DRIVER2";
 const char kDatabaseParentPath[] = "Software\\morvelan";
 const char kDatabaseKeyName[] = "DRIVER2";
-const char kVersionValueName[] = "DriverVersion";
 
 namespace {
 
@@ -62,7 +62,7 @@ bool IsDatabaseKey(HKEY root, const char* subKey) {
 
 bool IsVersionValueName(const char* name, const char* end) {
   return SameName(name, end, kVersionValueName,
-                  kVersionValueName + sizeof(kVersionValueName) - 1);
+                  kVersionValueName + strlen(kVersionValueName));
 }
 
 bool ReadInstalledVersion(uint32_t* version) {

@@ -9,7 +9,6 @@
 extern const char kDatabaseKeyPath[];     // Software\morvelan\DRIVER2
 extern const char kDatabaseParentPath[];  // Software\morvelan
 extern const char kDatabaseKeyName[];     // DRIVER2
-extern const char kVersionValueName[];    // DriverVersion
 
 /// Whether root\subKey names the database key as the registry resolves a
 /// path: names compared without regard to the case of A-Z, empty names

@@ -19,6 +19,9 @@ struct RunFlags {
   bool showSuccess;
 };
 
+/// An install that shows no box: what "-ns -ne" gives.
+const RunFlags kSilentInstall = {true, false, false, false};
+
 /// Reads the options "-v", "-ns" and "-ne" (each also with double quotes
 /// around it as part of the token) from a command tail. Tokens end at a
 /// blank, CR, LF or the end; words are compared case-sensitively and whole;

@@ -11,7 +11,6 @@
 #include <string>
 #include <string_view>
 
-#include "platform/host/hive_text.h"
 #include "platform/host/win32.h"
 
 namespace stand_in {

@@ -98,9 +98,8 @@ void RunScript(const std::string& shipped, ScriptRun* run) {
   const char* base = ScriptText;
   run->lines = LineMap(run->text);
   // The program's own stages, as a silent install runs them.
-  const RunFlags silent = {true, false, false, false};
   const char* versionLine;
-  run->outcome = RunScriptStages(silent, ScriptText, &versionLine);
+  run->outcome = RunScriptStages(kSilentInstall, ScriptText, &versionLine);
   if (versionLine) {
     run->versionAt = static_cast<size_t>(versionLine - base);
     run->hasVersion = true;
