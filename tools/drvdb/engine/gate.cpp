@@ -1,7 +1,5 @@
 #include "tools/drvdb/engine/gate.h"
 
-#include "tools/drvdb/front/commands.h"
-
 #include <sstream>
 
 bool Allowed(const Gate& gate, const Finding& f) {
@@ -29,20 +27,7 @@ const char* Label(const Gate& gate, const Finding& f) {
   return IsError(f) ? "error" : "warning";
 }
 
-bool TakeGateOption(const std::vector<std::string>& args, size_t* i,
-                    Gate* gate, std::string* wrong) {
-  if (args[*i] == "--werror") {
-    gate->werror = true;
-    return true;
-  }
-  std::string list;
-  bool missing;
-  if (!TakeValue(args, i, "--allow", &list, &missing))
-    return false;
-  if (missing) {
-    *wrong = "--allow needs NAME,..., the kinds of finding to allow";
-    return true;
-  }
+void AllowKinds(const std::string& list, Gate* gate, std::string* wrong) {
   std::stringstream names(list);
   for (std::string name; std::getline(names, name, ',');) {
     if (name.empty())
@@ -50,9 +35,8 @@ bool TakeGateOption(const std::vector<std::string>& args, size_t* i,
     Kind kind;
     if (!FindKind(name, &kind)) {
       *wrong = "--allow: " + UnknownKindMessage(name);
-      return true;
+      return;
     }
     gate->allowed.insert(kind);
   }
-  return true;
 }

@@ -24,8 +24,6 @@ bool Fails(const CheckReport& report, const Gate& gate);
 /// "allowed", "warning" or "error": how a finding is reported.
 const char* Label(const Gate& gate, const Finding& finding);
 
-/// Takes --werror and --allow=NAME,... (or --allow NAME,...) at args[*i];
-/// false for any other argument. A NAME that is no kind, or no NAME, is a
-/// wrong call, said in wrong.
-bool TakeGateOption(const std::vector<std::string>& args, size_t* i,
-                    Gate* gate, std::string* wrong);
+/// Adds the kinds of a list "NAME,..." to those allowed. A NAME that is no
+/// kind is a wrong call, said in wrong.
+void AllowKinds(const std::string& list, Gate* gate, std::string* wrong);

@@ -41,19 +41,16 @@ bool ParseVersion(const std::string& text, uint32_t* version) {
 
 int ParseBump(const std::vector<std::string>& args, BumpCall* call) {
   std::vector<std::string> paths;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    std::string value;
-    bool missing;
-    if (TakeValue(args, &i, "--to", &value, &missing)) {
-      if (missing)
-        return Usage("bump", "--to needs N, the new version");
-    } else if (LooksLikeOption(arg)) {
-      return Usage("bump", "unknown option " + arg);
-    } else {
-      paths.push_back(arg);
+  for (const Argument& arg : ReadArguments("bump", args)) {
+    if (arg.what == Argument::kMissingValue)
+      return Usage("bump", arg.missing);
+    if (arg.what == Argument::kUnknownOption)
+      return Usage("bump", "unknown option " + arg.text);
+    if (arg.what == Argument::kOperand) {
+      paths.push_back(arg.text);
       continue;
     }
+    const std::string& value = arg.text;  // --to
     if (!ParseVersion(value, &call->target))
       return Usage("bump", "--to " + value +
                    " is no version: a whole number from 0 to 4294967295 "

@@ -73,23 +73,26 @@ int CheckCommand(const std::vector<std::string>& args) {
   Gate gate;
   bool json = false, showAllowed = false;
   std::vector<std::string> files;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    std::string wrong, format;
-    bool missing;
-    if (TakeGateOption(args, &i, &gate, &wrong)) {
+  for (const Argument& arg : ReadArguments("check", args)) {
+    std::string wrong;
+    if (arg.what == Argument::kMissingValue)
+      return Usage("check", arg.missing);
+    if (arg.what == Argument::kUnknownOption)
+      return Usage("check", "unknown option " + arg.text);
+    if (arg.what == Argument::kOperand) {
+      files.push_back(arg.text);
+    } else if (arg.name == "--werror") {
+      gate.werror = true;
+    } else if (arg.name == "--allow") {
+      AllowKinds(arg.text, &gate, &wrong);
       if (!wrong.empty())
         return Usage("check", wrong);
-    } else if (TakeValue(args, &i, "--format", &format, &missing)) {
-      if (missing || (format != "json" && format != "text"))
+    } else if (arg.name == "--format") {
+      if (arg.text != "json" && arg.text != "text")
         return Usage("check", "--format takes text or json");
-      json = format == "json";
-    } else if (arg == "--show-allowed") {
+      json = arg.text == "json";
+    } else if (arg.name == "--show-allowed") {
       showAllowed = true;
-    } else if (LooksLikeOption(arg)) {
-      return Usage("check", "unknown option " + arg);
-    } else {
-      files.push_back(arg);
     }
   }
   if (files.empty())
@@ -126,16 +129,20 @@ int CheckCommand(const std::vector<std::string>& args) {
 int InfoCommand(const std::vector<std::string>& args) {
   Gate gate;
   std::vector<std::string> programs;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
+  for (const Argument& arg : ReadArguments("info", args)) {
     std::string wrong;
-    if (TakeGateOption(args, &i, &gate, &wrong)) {
+    if (arg.what == Argument::kMissingValue)
+      return Usage("info", arg.missing);
+    if (arg.what == Argument::kUnknownOption)
+      return Usage("info", "unknown option " + arg.text);
+    if (arg.what == Argument::kOperand) {
+      programs.push_back(arg.text);
+    } else if (arg.name == "--werror") {
+      gate.werror = true;
+    } else if (arg.name == "--allow") {
+      AllowKinds(arg.text, &gate, &wrong);
       if (!wrong.empty())
         return Usage("info", wrong);
-    } else if (LooksLikeOption(arg)) {
-      return Usage("info", "unknown option " + arg);
-    } else {
-      programs.push_back(arg);
     }
   }
   if (programs.size() != 1)

@@ -13,6 +13,7 @@
 #include "tools/drvdb/front/commands.h"
 #include "tools/drvdb/engine/findings.h"
 #include "tools/drvdb/front/manual.h"
+#include "tools/drvdb/engine/version_rules.h"
 #include "tools/common/tool_platform.h"
 
 namespace {
@@ -21,13 +22,50 @@ int HelpCommand(const std::vector<std::string>& args);
 int VersionCommand(const std::vector<std::string>& args);
 int ManualCommand(const std::vector<std::string>& args);
 
+// An option of a command: how its usage, its help and its parser read it.
+struct Option {
+  std::string name;     // "--allow"
+  bool takesValue;      // as --NAME=VALUE or --NAME VALUE
+  std::string usage;    // in the usage line: "[--allow=NAME,...]"
+  std::string label;    // in the help: "--allow=NAME,..."
+  std::vector<std::string> help;  // its help, a line each
+  std::string missing;  // said when its value is missing
+  bool shown = true;    // in the usage, the help and the manual page
+};
+
 struct Command {
-  const char* name;
-  const char* usage;  // after "drvdb "
-  const char* help;   // its part of --help
+  std::string name;
+  std::vector<Option> options;  // in the order usage and help give them
+  std::string operands;         // after the options in the usage
+  std::string title;            // the first line of its help
+  std::string about;            // the lines after it, each indented
   int (*run)(const std::vector<std::string>& args);
   std::vector<Exit> exits;  // what it can end with, which its help lists
 };
+
+Option Flag(const char* name, std::vector<std::string> help) {
+  return Option{name, false, std::string("[") + name + "]", name,
+                std::move(help), "", true};
+}
+
+// --werror where it changes little or nothing (pack refuses warnings
+// anyway): taken, as it always was, and not shown.
+Option QuietWerror() {
+  Option option = Flag("--werror", {});
+  option.shown = false;
+  return option;
+}
+
+// --allow, which check, pack and info take, each with its own words.
+Option Allow(std::vector<std::string> help) {
+  return Option{"--allow", true, "[--allow=NAME,...]", "--allow=NAME,...",
+                std::move(help),
+                "--allow needs NAME,..., the kinds of finding to allow", true};
+}
+
+std::string Status(Exit status) {
+  return std::to_string(Code(status));
+}
 
 // What reading an input can end with: a file, and a program's payload, each
 // beside a command's own statuses.
@@ -42,120 +80,178 @@ std::vector<Exit> ReadingPrograms(std::vector<Exit> own) {
   return Reading(own);
 }
 
-const Command kCommands[] = {
-    {"check",
-     "check [--werror] [--allow=NAME,...] [--format=text|json]\n"
-     "                  [--show-allowed] FILE...",
-     "drvdb check [OPTIONS] FILE...\n"
-     "    Installs each script as the program would on a machine without the\n"
-     "    database. Reports the first line that would make the run fail\n"
-     "    (FILE:LINE:COLUMN: error: ..., with the line and a caret), errors\n"
-     "    for what the program would install but no maintainer means,\n"
-     "    warnings for what it silently ignores or changes, and a summary\n"
-     "    line: version, lines, headers, distinct keys and values. Each\n"
-     "    finding names its kind: [--allow=NAME]. Errors fail the check;\n"
-     "    when findings fail it, its last lines give the --allow= list and\n"
-     "    the comments that would let it pass.\n"
-     "    --werror          warnings fail the check too\n"
-     "    --allow=NAME,...  findings of these kinds no longer fail\n"
-     "    --format=json     the same findings as one JSON array, for CI,\n"
-     "                      allowed ones included and marked so\n"
-     "    --show-allowed    list the allowed findings too (the summary\n"
-     "                      counts them)\n",
-     CheckCommand,
-     ReadingPrograms({Exit::kOk, Exit::kFailed, Exit::kUsage, Exit::kNotText})},
-    {"pack",
-     "pack [--force] [--replace] [--newer-than OLD]\n"
-     "                  [--allow=NAME,...] [--quiet] [--show-allowed]\n"
-     "                  IMAGE SCRIPT OUT",
-     "drvdb pack [OPTIONS] IMAGE SCRIPT OUT\n"
-     "    Writes OUT as IMAGE, an integrity record (a CRC-32 of the\n"
-     "    program, which it checks before anything else), then SCRIPT\n"
-     "    (UTF-8 is converted to UTF-16LE with its byte-order mark), then the\n"
-     "    script's length in four bytes. --replace writes a fresh record.\n"
-     "    A Windows program is aligned for signing: sign OUT afterwards,\n"
-     "    never IMAGE. A release is a deliberate act: pack refuses a script\n"
-     "    with any finding, warnings included, unless its kind is allowed.\n"
-     "    --force           pack a script that the program would fail on\n"
-     "    --replace         IMAGE already carries a payload: swap it\n"
-     "    --newer-than OLD  refuse unless the script's version is greater\n"
-     "                      than OLD's (a script or a program): machines with\n"
-     "                      OLD would otherwise never update; a jump of more\n"
-     "                      than 100 is a finding (version-jump), and so are\n"
-     "                      digits that, read as decimal, lie 1 to 10 above\n"
-     "                      OLD's version (decimal-version)\n"
-     "    --allow=NAME,...  findings of these kinds are shipped knowingly\n"
-     "    --quiet           show only the findings that refuse the script\n"
-     "    --show-allowed    list the allowed findings too\n",
-     PackCommand,
-     ReadingPrograms({Exit::kOk, Exit::kFailed, Exit::kUsage,
-                      Exit::kUnwritable, Exit::kNotExecutable,
-                      Exit::kImageCarriesData, Exit::kNotNewer,
-                      Exit::kNotText, Exit::kSigned})},
-    {"info", "info [--allow=NAME,...] EXE",
-     "drvdb info [OPTIONS] EXE\n"
-     "    Whether EXE's payload reads, whether EXE is signed, whether it\n"
-     "    carries an integrity record and whether the record matches and,\n"
-     "    if the payload reads, its version, script bytes, lines, headers,\n"
-     "    distinct keys, values and check verdict (the script's own\n"
-     "    allowances counted as allowed). Exit status 0 for a program that\n"
-     "    reads and is whole, whatever the check finds: 17 for a damaged\n"
-     "    copy, and a payload's own status for one that does not read.\n"
-     "    --allow=NAME,...  findings of these kinds are allowed\n",
-     InfoCommand,
-     ReadingPrograms({Exit::kOk, Exit::kUsage, Exit::kNotExecutable,
-                      Exit::kNotText})},
-    {"extract", "extract EXE OUT",
-     "drvdb extract EXE OUT\n"
-     "    Writes EXE's script out byte for byte.\n",
-     ExtractCommand,
-     ReadingPrograms({Exit::kOk, Exit::kUsage, Exit::kUnwritable,
-                      Exit::kNotExecutable})},
-    {"diff", "diff OLD NEW",
-     "drvdb diff OLD NEW\n"
-     "    What an update from OLD to NEW (each a program or a script) does to\n"
-     "    a machine: the version change, keys added and removed, values\n"
-     "    added, removed and changed, each with the line that writes it\n"
-     "    (FILE:LINE), added and changed ones as NEW spells them, removed\n"
-     "    ones as OLD does; control characters in names show as their\n"
-     "    pictures (a line feed as U+240A); each key's changes in line\n"
-     "    order. A version in NEW written in decimal is a warning\n"
-     "    (decimal-version). Exit status 0 when nothing differs, 1 when\n"
-     "    something does.\n",
-     DiffCommand,
-     ReadingPrograms({Exit::kOk, Exit::kFailed, Exit::kUsage, Exit::kNotText})},
-    {"bump", "bump [--to N] SCRIPT",
-     "drvdb bump [OPTIONS] SCRIPT\n"
-     "    Raises SCRIPT's version by one, in place, and says the change:\n"
-     "    version 71 (dword:00000047) -> 72 (dword:00000048). It rewrites\n"
-     "    only the digits of the version line that the program reads, as\n"
-     "    eight hex digits; every other byte stays as it was (the encoding,\n"
-     "    the line ends, the comments). It refuses a script whose import\n"
-     "    would install its version from another line, or none, a version\n"
-     "    that would not be greater, and a packed program (extract its\n"
-     "    script first). - reads standard input and writes the script to\n"
-     "    standard output, and the change to standard error.\n"
-     "    --to N            set the version to N (decimal, or 0x and hex),\n"
-     "                      which must be greater than the script's\n",
-     BumpCommand,
-     Reading({Exit::kOk, Exit::kFailed, Exit::kUsage, Exit::kUnwritable,
-              Exit::kNotNewer, Exit::kNotText})},
-    {"--help", "--help | COMMAND --help",
-     "drvdb --help, drvdb COMMAND --help\n"
-     "    This text, or one command's part of it.\n",
-     HelpCommand,
-     {Exit::kOk}},
-    {"--version", "--version",
-     "drvdb --version\n"
-     "    drvdb's version.\n",
-     VersionCommand,
-     {Exit::kOk}},
-    {"--manual", "--manual",
-     "drvdb --manual\n"
-     "    This text as a manual page, for man: drvdb --manual > drvdb.1\n",
-     ManualCommand,
-     {Exit::kOk}},
-};
+const std::vector<Command>& Commands() {
+  static const std::vector<Command> commands = {
+      {"check",
+       {Flag("--werror", {"warnings fail the check too"}),
+        Allow({"findings of these kinds no longer fail"}),
+        {"--format", true, "[--format=text|json]", "--format=json",
+         {"the same findings as one JSON array, for CI,",
+          "allowed ones included and marked so"},
+         "--format takes text or json", true},
+        Flag("--show-allowed",
+             {"list the allowed findings too (the summary", "counts them)"})},
+       "FILE...",
+       "drvdb check [OPTIONS] FILE...",
+       "    Installs each script as the program would on a machine without the\n"
+       "    database. Reports the first line that would make the run fail\n"
+       "    (FILE:LINE:COLUMN: error: ..., with the line and a caret), errors\n"
+       "    for what the program would install but no maintainer means,\n"
+       "    warnings for what it silently ignores or changes, and a summary\n"
+       "    line: version, lines, headers, distinct keys and values. Each\n"
+       "    finding names its kind: [--allow=NAME]. Errors fail the check;\n"
+       "    when findings fail it, its last lines give the --allow= list and\n"
+       "    the comments that would let it pass.\n",
+       CheckCommand,
+       ReadingPrograms({Exit::kOk, Exit::kFailed, Exit::kUsage, Exit::kNotText})},
+      {"pack",
+       {Flag("--force", {"pack a script that the program would fail on"}),
+        Flag("--replace", {"IMAGE already carries a payload: swap it"}),
+        {"--newer-than", true, "[--newer-than OLD]", "--newer-than OLD",
+         {"refuse unless the script's version is greater",
+          "than OLD's (a script or a program): machines with",
+          "OLD would otherwise never update; a jump of more",
+          "than " + std::to_string(kLargeVersionJump) +
+              " is a finding (version-jump), and so are",
+          "digits that, read as decimal, lie 1 to " +
+              std::to_string(kDecimalSlip) + " above",
+          "OLD's version (decimal-version)"},
+         "--newer-than needs OLD, a script or a program", true},
+        Allow({"findings of these kinds are shipped knowingly"}),
+        Flag("--quiet", {"show only the findings that refuse the script"}),
+        Flag("--show-allowed", {"list the allowed findings too"}),
+        QuietWerror()},
+       "IMAGE SCRIPT OUT",
+       "drvdb pack [OPTIONS] IMAGE SCRIPT OUT",
+       "    Writes OUT as IMAGE, an integrity record (a CRC-32 of the\n"
+       "    program, which it checks before anything else), then SCRIPT\n"
+       "    (UTF-8 is converted to UTF-16LE with its byte-order mark), then the\n"
+       "    script's length in four bytes. --replace writes a fresh record.\n"
+       "    A Windows program is aligned for signing: sign OUT afterwards,\n"
+       "    never IMAGE. A release is a deliberate act: pack refuses a script\n"
+       "    with any finding, warnings included, unless its kind is allowed.\n",
+       PackCommand,
+       ReadingPrograms({Exit::kOk, Exit::kFailed, Exit::kUsage,
+                        Exit::kUnwritable, Exit::kNotExecutable,
+                        Exit::kImageCarriesData, Exit::kNotNewer,
+                        Exit::kNotText, Exit::kSigned})},
+      {"info",
+       {Allow({"findings of these kinds are allowed"}), QuietWerror()},
+       "EXE",
+       "drvdb info [OPTIONS] EXE",
+       "    Whether EXE's payload reads, whether EXE is signed, whether it\n"
+       "    carries an integrity record and whether the record matches and,\n"
+       "    if the payload reads, its version, script bytes, lines, headers,\n"
+       "    distinct keys, values and check verdict (the script's own\n"
+       "    allowances counted as allowed). Exit status " +
+           Status(Exit::kOk) + " for a program that\n"
+       "    reads and is whole, whatever the check finds: " +
+           Status(Exit::kDamaged) + " for a damaged\n"
+       "    copy, and a payload's own status for one that does not read.\n",
+       InfoCommand,
+       ReadingPrograms({Exit::kOk, Exit::kUsage, Exit::kNotExecutable,
+                        Exit::kNotText})},
+      {"extract", {}, "EXE OUT", "drvdb extract EXE OUT",
+       "    Writes EXE's script out byte for byte.\n",
+       ExtractCommand,
+       ReadingPrograms({Exit::kOk, Exit::kUsage, Exit::kUnwritable,
+                        Exit::kNotExecutable})},
+      {"diff", {}, "OLD NEW", "drvdb diff OLD NEW",
+       "    What an update from OLD to NEW (each a program or a script) does to\n"
+       "    a machine: the version change, keys added and removed, values\n"
+       "    added, removed and changed, each with the line that writes it\n"
+       "    (FILE:LINE), added and changed ones as NEW spells them, removed\n"
+       "    ones as OLD does; control characters in names show as their\n"
+       "    pictures (a line feed as U+240A); each key's changes in line\n"
+       "    order. A version in NEW written in decimal is a warning\n"
+       "    (decimal-version). Exit status " + Status(Exit::kOk) +
+           " when nothing differs, " + Status(Exit::kFailed) + " when\n"
+       "    something does.\n",
+       DiffCommand,
+       ReadingPrograms({Exit::kOk, Exit::kFailed, Exit::kUsage, Exit::kNotText})},
+      {"bump",
+       {{"--to", true, "[--to N]", "--to N",
+         {"set the version to N (decimal, or 0x and hex),",
+          "which must be greater than the script's"},
+         "--to needs N, the new version", true}},
+       "SCRIPT",
+       "drvdb bump [OPTIONS] SCRIPT",
+       "    Raises SCRIPT's version by one, in place, and says the change:\n"
+       "    version 71 (dword:00000047) -> 72 (dword:00000048). It rewrites\n"
+       "    only the digits of the version line that the program reads, as\n"
+       "    eight hex digits; every other byte stays as it was (the encoding,\n"
+       "    the line ends, the comments). It refuses a script whose import\n"
+       "    would install its version from another line, or none, a version\n"
+       "    that would not be greater, and a packed program (extract its\n"
+       "    script first). - reads standard input and writes the script to\n"
+       "    standard output, and the change to standard error.\n",
+       BumpCommand,
+       Reading({Exit::kOk, Exit::kFailed, Exit::kUsage, Exit::kUnwritable,
+                Exit::kNotNewer, Exit::kNotText})},
+      {"--help", {}, "| COMMAND --help", "drvdb --help, drvdb COMMAND --help",
+       "    This text, or one command's part of it.\n", HelpCommand,
+       {Exit::kOk}},
+      {"--version", {}, "", "drvdb --version", "    drvdb's version.\n",
+       VersionCommand, {Exit::kOk}},
+      {"--manual", {}, "", "drvdb --manual",
+       "    This text as a manual page, for man: drvdb --manual > drvdb.1\n",
+       ManualCommand, {Exit::kOk}},
+  };
+  return commands;
+}
+
+const Command* Find(const std::string& name) {
+  for (const Command& command : Commands())
+    if (name == command.name)
+      return &command;
+  return nullptr;
+}
+
+// A command's usage after "drvdb ": its name, its options and its operands,
+// wrapped where a line would pass the width; the operands stay together.
+std::string UsageOf(const Command& command) {
+  const size_t kWidth = 76, kLead = 13, kIndent = 18;  // "usage: drvdb "
+  std::vector<std::string> words;
+  for (const Option& option : command.options)
+    if (option.shown)
+      words.push_back(option.usage);
+  if (!command.operands.empty())
+    words.push_back(command.operands);
+  std::string usage = command.name;
+  size_t column = kLead + usage.size();
+  for (const std::string& word : words) {
+    if (column + 1 + word.size() > kWidth) {
+      usage += "\n" + std::string(kIndent, ' ') + word;
+      column = kIndent + word.size();
+    } else {
+      usage += " " + word;
+      column += 1 + word.size();
+    }
+  }
+  return usage;
+}
+
+// An option's lines in the help: its label, then its words from the
+// twenty-second column.
+std::string OptionHelp(const Option& option) {
+  const size_t kLabel = 18;
+  std::string text;
+  for (size_t i = 0; i < option.help.size(); ++i) {
+    const std::string label = i == 0 ? option.label : "";
+    text += "    " + label + std::string(kLabel - label.size(), ' ') +
+            option.help[i] + "\n";
+  }
+  return text;
+}
+
+// A command's part of --help.
+std::string Help(const Command& command) {
+  std::string help = command.title + "\n" + command.about;
+  for (const Option& option : command.options)
+    if (option.shown)
+      help += OptionHelp(option);
+  return help;
+}
 
 const char kAbout[] =
     "drvdb checks, packs and inspects the drive database that the setup\n"
@@ -196,14 +292,14 @@ const char kOutputs[] =
 // A command's own help: its usage, its part of --help and what it can end
 // with.
 std::string CommandHelp(const Command& command) {
-  return "usage: drvdb " + std::string(command.usage) + "\n\n" +
-         command.help + ExitHelp(command.exits);
+  return "usage: drvdb " + UsageOf(command) + "\n\n" + Help(command) +
+         ExitHelp(command.exits);
 }
 
 std::string HelpText() {
   std::string help = UsageText() + "\n" + kAbout + "\n";
-  for (const Command& command : kCommands)
-    help += std::string(command.help) + "\n";
+  for (const Command& command : Commands())
+    help += Help(command) + "\n";
   help += kOutputs;
   help += "\nKinds of finding (--allow=NAME):\n";
   for (const KindRow& kind : kKinds)
@@ -225,9 +321,15 @@ int VersionCommand(const std::vector<std::string>&) {
 int ManualCommand(const std::vector<std::string>&) {
   ManualText text;
   text.version = std::string("drvdb ") + DRVSETUP_VERSION;
-  for (const Command& command : kCommands) {
-    text.usages.push_back(command.usage);
-    text.commands.push_back(command.help);
+  for (const Command& command : Commands()) {
+    ManualCommandText page;
+    page.title = command.title;
+    page.about = command.about;
+    for (const Option& option : command.options)
+      if (option.shown)
+        page.options.push_back({option.label, option.help});
+    text.usages.push_back(UsageOf(command));
+    text.commands.push_back(page);
   }
   text.about = kAbout;
   text.outputs = kOutputs;
@@ -239,17 +341,51 @@ int ManualCommand(const std::vector<std::string>&) {
 
 std::string UsageText() {
   std::string usage;
-  for (const Command& command : kCommands)
+  for (const Command& command : Commands())
     usage += std::string(usage.empty() ? "usage: " : "       ") + "drvdb " +
-             command.usage + "\n";
+             UsageOf(command) + "\n";
   return usage;
 }
 
 std::string CommandUsage(const std::string& name) {
-  for (const Command& command : kCommands)
-    if (name == command.name)
-      return command.usage;
-  return name;
+  const Command* command = Find(name);
+  return command ? UsageOf(*command) : name;
+}
+
+std::vector<Argument> ReadArguments(const std::string& name,
+                                    const std::vector<std::string>& args) {
+  std::vector<Argument> read;
+  const Command* command = Find(name);
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    Argument argument{Argument::kOperand, "", arg, ""};
+    if (LooksLikeOption(arg)) {
+      argument.what = Argument::kUnknownOption;
+      for (const Option& option : command ? command->options
+                                          : std::vector<Option>()) {
+        const bool exact = arg == option.name;
+        const bool joined = option.takesValue &&
+                            arg.compare(0, option.name.size() + 1,
+                                        option.name + "=") == 0;
+        if (!exact && !joined)
+          continue;
+        argument.what = Argument::kOption;
+        argument.name = option.name;
+        argument.text.clear();
+        if (joined) {
+          argument.text = arg.substr(option.name.size() + 1);
+        } else if (option.takesValue && i + 1 < args.size()) {
+          argument.text = args[++i];
+        } else if (option.takesValue) {
+          argument.what = Argument::kMissingValue;
+          argument.missing = option.missing;
+        }
+        break;
+      }
+    }
+    read.push_back(argument);
+  }
+  return read;
 }
 
 int ToolMain(const std::vector<std::string>& arguments) {
@@ -263,7 +399,7 @@ int ToolMain(const std::vector<std::string>& arguments) {
   };
   if (asksHelp(name) || name == "help")
     name = "--help";
-  for (const Command& command : kCommands) {
+  for (const Command& command : Commands()) {
     if (name != command.name)
       continue;
     // "--help", "-h" or "/?" anywhere after a command asks for that

@@ -20,24 +20,6 @@ int Usage(const std::string& command, const std::string& what) {
   return Code(Exit::kUsage);
 }
 
-bool TakeValue(const std::vector<std::string>& args, size_t* i,
-               const std::string& name, std::string* value, bool* missing) {
-  const std::string& arg = args[*i];
-  *missing = false;
-  if (arg == name) {
-    if (*i + 1 == args.size()) {
-      *missing = true;
-      return true;
-    }
-    *value = args[++*i];
-    return true;
-  }
-  if (arg.rfind(name + "=", 0) != 0)
-    return false;
-  *value = arg.substr(name.size() + 1);
-  return true;
-}
-
 int Fail(Exit status, const std::string& what) {
   std::cerr << "drvdb: " << what << "\n";
   return Code(status);

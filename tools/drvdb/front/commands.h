@@ -29,11 +29,20 @@ std::string CommandUsage(const std::string& command);
 /// where to read more; without a command, every command's usage.
 int Usage(const std::string& command, const std::string& what);
 
-/// An option that takes a value, at args[*i]: --NAME=VALUE, or --NAME and
-/// VALUE as the next argument (*i then moves onto it). False for any other
-/// argument; *missing when --NAME is the last argument.
-bool TakeValue(const std::vector<std::string>& args, size_t* i,
-               const std::string& name, std::string* value, bool* missing);
+/// One argument of a command, as the command table's options read it.
+struct Argument {
+  enum What { kOption, kMissingValue, kUnknownOption, kOperand } what;
+  std::string name;     // the option's, for kOption and kMissingValue
+  std::string text;     // the option's value, the unknown option, the operand
+  std::string missing;  // what to say of a missing value
+};
+
+/// A command's arguments in order, read by its options in the command
+/// table (command_table.cpp): a flag by its name, an option that takes a
+/// value as --NAME=VALUE or as --NAME and the next argument; anything else
+/// that looks like an option is unknown, the rest operands.
+std::vector<Argument> ReadArguments(const std::string& command,
+                                    const std::vector<std::string>& args);
 
 /// A failure: one line on stderr, and its status.
 int Fail(Exit status, const std::string& what);

@@ -61,23 +61,19 @@ std::string Paragraphs(const std::string& text) {
   return out;
 }
 
-// A command's part of --help: its title, its paragraph, and its options,
-// each named at four spaces and described from the twenty-second column.
-std::string Command(const std::string& help) {
-  const std::vector<std::string> lines = Lines(help);
-  std::string out = ".SS " + Roff(lines[0]) + "\n";
-  for (size_t i = 1; i < lines.size(); ++i) {
-    const std::string& line = lines[i];
+// A command: its title, its paragraph, and its options, each with its
+// label in bold.
+std::string Command(const ManualCommandText& command) {
+  std::string out = ".SS " + Roff(command.title) + "\n";
+  for (const std::string& line : Lines(command.about)) {
     const size_t text = line.find_first_not_of(' ');
-    if (text == std::string::npos)
-      continue;
-    if (line.compare(text, 2, "--") == 0 && text == 4) {
-      const size_t gap = line.find("  ", text);
-      out += ".TP\n.B " + Roff(line.substr(text, gap - text)) + "\n" +
-             Roff(line.substr(line.find_first_not_of(' ', gap))) + "\n";
-    } else {
+    if (text != std::string::npos)
       out += Roff(line.substr(text)) + "\n";
-    }
+  }
+  for (const auto& [label, help] : command.options) {
+    out += ".TP\n.B " + Roff(label) + "\n";
+    for (const std::string& line : help)
+      out += Roff(line) + "\n";
   }
   return out;
 }
@@ -117,7 +113,7 @@ std::string ManualPage(const ManualText& text) {
   }
   page += ".fi\n.SH DESCRIPTION\n" + Paragraphs(text.about);
   page += ".SH COMMANDS\n";
-  for (const std::string& command : text.commands)
+  for (const ManualCommandText& command : text.commands)
     page += Command(command);
   page += ".SH OUTPUTS\n" + Paragraphs(text.outputs);
   return page + Kinds() + Exits();

@@ -23,28 +23,31 @@ struct PackCall {
 
 int ParsePack(const std::vector<std::string>& args, PackCall* call) {
   call->gate.strict = true;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
+  for (const Argument& arg : ReadArguments("pack", args)) {
     std::string wrong;
-    bool missing;
-    if (arg == "--force") {
+    if (arg.what == Argument::kMissingValue)
+      return Usage("pack", arg.missing);
+    // OUT may look like an option: CheckOutput says how to name it.
+    if (arg.what == Argument::kUnknownOption && call->paths.size() < 2)
+      return Usage("pack", "unknown option " + arg.text);
+    if (arg.what != Argument::kOption) {
+      call->paths.push_back(arg.text);
+    } else if (arg.name == "--force") {
       call->force = true;
-    } else if (arg == "--replace") {
+    } else if (arg.name == "--replace") {
       call->replace = true;
-    } else if (arg == "--quiet") {
+    } else if (arg.name == "--quiet") {
       call->quiet = true;
-    } else if (arg == "--show-allowed") {
+    } else if (arg.name == "--show-allowed") {
       call->showAllowed = true;
-    } else if (TakeGateOption(args, &i, &call->gate, &wrong)) {
+    } else if (arg.name == "--werror") {
+      call->gate.werror = true;
+    } else if (arg.name == "--allow") {
+      AllowKinds(arg.text, &call->gate, &wrong);
       if (!wrong.empty())
         return Usage("pack", wrong);
-    } else if (TakeValue(args, &i, "--newer-than", &call->older, &missing)) {
-      if (missing)
-        return Usage("pack", "--newer-than needs OLD, a script or a program");
-    } else if (LooksLikeOption(arg) && call->paths.size() < 2) {
-      return Usage("pack", "unknown option " + arg);
-    } else {
-      call->paths.push_back(arg);
+    } else if (arg.name == "--newer-than") {
+      call->older = arg.text;
     }
   }
   if (call->paths.size() != 3)
