@@ -412,8 +412,10 @@ void MeasureWine(const std::vector<int>& scales,
         {"empty", {kWine, g_work + "/empty.exe"}, ""},
         {"empty with msvcrt", {kWine, g_work + "/empty_crt.exe"}, ""},
         {"empty with manifest", {kWine, g_work + "/empty_manifest.exe"}, ""},
-        {"checked, refused", {kWine, checked, "-ns", "-ne"}, "", 255},
-        {"unchecked, refused", {kWine, unchecked, "-ns", "-ne"}, "", 255},
+        {"checked, refused", {kWine, checked, "-ns", "-ne"}, "",
+         ExitStatusOf(kOutcomePayloadUnreadable)},
+        {"unchecked, refused", {kWine, unchecked, "-ns", "-ne"}, "",
+         ExitStatusOf(kOutcomePayloadUnreadable)},
     };
     fprintf(stderr, "wine %dx first install ", s);
     (*figures)[s].install = Race(n + "x first install", first, repetitions);

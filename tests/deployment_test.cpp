@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <string>
 
+#include "tools/drvdb/front/exit_status.h"
 #include "tests/runners.h"
 #include "tools/drvdb/engine/program_file.h"
 
@@ -52,11 +53,11 @@ TEST(UnderWine, SignedProgramsInstallLikeUnsignedOnes) {
     Process pack = RunProcess({DRVDB_PROGRAM, "pack", "--quiet",
                                runner.Image(), dir + "/db.reg", unsignedExe},
                               {});
-    ASSERT_EQ(pack.status, 0) << pack.err;
+    ASSERT_EQ(pack.status, Code(Exit::kOk)) << pack.err;
     const std::string packed = ReadBinaryFile(unsignedExe);
 
     runner.Prepare("");
-    EXPECT_EQ(runner.RunProgram(unsignedExe, "", "").status, 0);
+    EXPECT_EQ(runner.RunProgram(unsignedExe, "", "").status, ExitStatusOf(kOutcomeUpdated));
     const std::string expected = runner.Dump({kMorvelan});
 
     Process sign = signer.Sign(unsignedExe, signedExe);
@@ -72,9 +73,9 @@ TEST(UnderWine, SignedProgramsInstallLikeUnsignedOnes) {
               0);
 
     runner.Prepare("");
-    EXPECT_EQ(runner.RunProgram(signedExe, "", "").status, 0);
+    EXPECT_EQ(runner.RunProgram(signedExe, "", "").status, ExitStatusOf(kOutcomeUpdated));
     EXPECT_EQ(runner.Dump({kMorvelan}), expected);
-    EXPECT_EQ(runner.RunProgram(signedExe, "", "").status, 1);
+    EXPECT_EQ(runner.RunProgram(signedExe, "", "").status, ExitStatusOf(kOutcomeAlreadyCurrent));
   }
 
   // A damaged entry: the program reads from the file's real end, where the
@@ -177,11 +178,11 @@ TEST(UnderWine, RegistryEditorExportRoundTrips) {
     return ReadBinaryFile(dir + "/" + name);
   };
   runner.Prepare("");
-  ASSERT_EQ(runner.RunProgram(runner.Shipped(), "", "").status, 0);
+  ASSERT_EQ(runner.RunProgram(runner.Shipped(), "", "").status, ExitStatusOf(kOutcomeUpdated));
   const std::string exported = exportTo("export.reg");
   Process check = RunProcess({DRVDB_PROGRAM, "check", "--werror",
                               dir + "/export.reg"}, {});
-  EXPECT_EQ(check.status, 0) << check.out << check.err;
+  EXPECT_EQ(check.status, Code(Exit::kOk)) << check.out << check.err;
 
   const std::string from = EncodeUtf16Script("\"DriverVersion\"=dword:00000047")
                                .substr(2);
@@ -196,11 +197,11 @@ TEST(UnderWine, RegistryEditorExportRoundTrips) {
       {DRVDB_PROGRAM, "pack", "--newer-than", runner.Shipped(), runner.Image(),
        dir + "/raised.reg", dir + "/raised.exe"},
       {});
-  ASSERT_EQ(pack.status, 0) << pack.err;
+  ASSERT_EQ(pack.status, Code(Exit::kOk)) << pack.err;
   EXPECT_NE(pack.err.find("version 71 (dword:00000047) -> 72 "
                           "(dword:00000048)"),
             std::string::npos) << pack.err;
-  EXPECT_EQ(runner.RunProgram(dir + "/raised.exe", "", "").status, 0);
+  EXPECT_EQ(runner.RunProgram(dir + "/raised.exe", "", "").status, ExitStatusOf(kOutcomeUpdated));
   EXPECT_TRUE(exportTo("again.reg") == raised)
       << "the second export differs from the raised script";
 }
@@ -229,7 +230,7 @@ TEST(UnderWine, NonNtFamily) {
   };
 
   runner.Prepare("");
-  ASSERT_EQ(runner.RunProgram(runner.Shipped(), "", "").status, 0);
+  ASSERT_EQ(runner.RunProgram(runner.Shipped(), "", "").status, ExitStatusOf(kOutcomeUpdated));
   const std::string ntTree = runner.Dump({kMorvelan});
   runner.Prepare("");
   EXPECT_EQ(run(shipped), 0);
@@ -237,7 +238,7 @@ TEST(UnderWine, NonNtFamily) {
   EXPECT_EQ(run(shipped), 1);
   std::string corrupt = shipped;
   corrupt.replace(corrupt.size() - 4, 4, std::string("\xf0\xff\xff\x7f", 4));
-  EXPECT_EQ(run(corrupt), 255);
+  EXPECT_EQ(run(corrupt), ExitStatusOf(kOutcomePayloadUnreadable));
 
   // An update over an older database, on trees built to show Wine's rule,
   // by a small database (Wine deletes a large tree slowly).
@@ -265,7 +266,8 @@ TEST(UnderWine, NonNtFamily) {
              "]\r\n\"stale\"=\"1\"\r\n";
     for (bool nonNt : {true, false}) {
       runner.Prepare(old);
-      EXPECT_EQ(nonNt ? run(small) : runner.RunBytes(small, "").status, 0);
+      EXPECT_EQ(nonNt ? run(small) : runner.RunBytes(small, "").status,
+              ExitStatusOf(kOutcomeUpdated));
       std::string tree = runner.Dump({kMorvelan});
       for (const std::string& name : c.names) {
         std::string line = std::string("[") + kMorvelan + "\\DRIVER2\\" +

@@ -129,8 +129,12 @@ struct Result {
 };
 
 bool IsProgramsOwnExit(int status) {
-  return status == 0 || status == 1 || status == 255 || status == 254 ||
-         status == 253;
+  for (RunOutcome outcome :
+       {kOutcomeAlreadyCurrent, kOutcomeUpdated, kOutcomePayloadUnreadable,
+        kOutcomeVersionInvalid, kOutcomeInstallFailed})
+    if (status == ExitStatusOf(outcome))
+      return true;
+  return false;
 }
 
 // Whether Wine itself failed on one side's run: the state's set-up or the
@@ -238,8 +242,10 @@ TEST(Differential, RerunsOnlyWineFailures) {
     EXPECT_EQ(runs, c.runs);
   }
   // What counts as Wine's own failure on a run of the program.
-  for (int status : {0, 1, 253, 254, 255})
-    EXPECT_TRUE(IsProgramsOwnExit(status)) << status;
+  for (RunOutcome outcome :
+       {kOutcomeAlreadyCurrent, kOutcomeUpdated, kOutcomePayloadUnreadable,
+        kOutcomeVersionInvalid, kOutcomeInstallFailed})
+    EXPECT_TRUE(IsProgramsOwnExit(ExitStatusOf(outcome))) << outcome;
   for (int status : {-1, 5, 127, 252})  // killed, crashed, not started
     EXPECT_FALSE(IsProgramsOwnExit(status)) << status;
   auto process = [](int status, const std::string& out, const std::string& err) {
@@ -335,6 +341,9 @@ TEST(Differential, AgainstWine) {
   printf("  %d runs (%d scripts from seed %d, 5 registries each): "
          "%d agree; exits 0: %d, 1: %d, -2: %d, -3: %d; %d infrastructure "
          "failure(s) rerun, one of them injected\n",
-         runs, scripts, firstSeed, runs - disagreements, outcomes[0],
-         outcomes[1], outcomes[254], outcomes[253], wineFailures);
+         runs, scripts, firstSeed, runs - disagreements,
+         outcomes[ExitStatusOf(kOutcomeUpdated)],
+         outcomes[ExitStatusOf(kOutcomeAlreadyCurrent)],
+         outcomes[ExitStatusOf(kOutcomeVersionInvalid)],
+         outcomes[ExitStatusOf(kOutcomeInstallFailed)], wineFailures);
 }

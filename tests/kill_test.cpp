@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "tools/drvdb/front/exit_status.h"
 #include "tests/runners.h"
 
 namespace {
@@ -125,7 +126,7 @@ TEST(UnderWine, KilledFirstInstallsAreRepaired) {
   ASSERT_EQ(RunProcess({DRVSETUP_GENDB, "--scale", "2", database}, {}).status,
             0);
   Process pack = PackSample(&runner, database, program);
-  ASSERT_EQ(pack.status, 0) << pack.err;
+  ASSERT_EQ(pack.status, Code(Exit::kOk)) << pack.err;
   std::string corrupt = ReadBinaryFile(program);
   corrupt.replace(corrupt.size() - 4, 4, std::string("\xf0\xff\xff\x7f", 4));
   // The shortest of three whole installs, and the longest of three runs
@@ -134,10 +135,10 @@ TEST(UnderWine, KilledFirstInstallsAreRepaired) {
   for (int i = 0; i < 3; ++i) {
     runner.Prepare("");
     double start = Now();
-    ASSERT_EQ(runner.RunProgram(program, "", "").status, 0);
+    ASSERT_EQ(runner.RunProgram(program, "", "").status, ExitStatusOf(kOutcomeUpdated));
     whole = std::min(whole, Now() - start);
     start = Now();
-    ASSERT_EQ(runner.RunBytes(corrupt, "").status, 255);
+    ASSERT_EQ(runner.RunBytes(corrupt, "").status, ExitStatusOf(kOutcomePayloadUnreadable));
     startUp = std::max(startUp, Now() - start);
   }
   const std::string clean = runner.Dump({kMorvelan});
@@ -191,7 +192,7 @@ std::string NewerProgram(WineRunner* runner) {
   const std::string exe = runner->Folder() + "/newer.exe";
   WriteFile(reg, script);
   Process pack = PackSample(runner, reg, exe);
-  EXPECT_EQ(pack.status, 0) << pack.err;
+  EXPECT_EQ(pack.status, Code(Exit::kOk)) << pack.err;
   return exe;
 }
 
@@ -221,7 +222,7 @@ TEST(UnderWine, CopiesStartedAtOnceTakeTurns) {
   WineRunner runner;
   const std::string program = runner.Shipped();
   runner.Prepare("");
-  ASSERT_EQ(runner.RunProgram(program, "", "").status, 0);
+  ASSERT_EQ(runner.RunProgram(program, "", "").status, ExitStatusOf(kOutcomeUpdated));
   const std::string clean = runner.Dump({kMorvelan});
 
   {
@@ -253,7 +254,7 @@ TEST(UnderWine, CopiesStartedAtOnceTakeTurns) {
   }
   const std::string newer = NewerProgram(&runner);
   runner.Prepare("");
-  ASSERT_EQ(runner.RunProgram(newer, "", "").status, 0);
+  ASSERT_EQ(runner.RunProgram(newer, "", "").status, ExitStatusOf(kOutcomeUpdated));
   const std::string cleanNewer = runner.Dump({kMorvelan});
   for (int trial = 0; trial < 3; ++trial) {
     SCOPED_TRACE("two versions at once, trial " + std::to_string(trial));
@@ -272,7 +273,7 @@ TEST(UnderWine, CopiesStartedAtOnceTakeTurns) {
     kill(holder, SIGKILL);
     WaitFor(holder);
     double start = Now();
-    EXPECT_EQ(runner.RunProgram(program, "", "").status, 0);
+    EXPECT_EQ(runner.RunProgram(program, "", "").status, ExitStatusOf(kOutcomeUpdated));
     EXPECT_LT(Now() - start, 30) << "it waited for the bound";
     EXPECT_EQ(runner.Dump({kMorvelan}), clean);
   }
@@ -289,7 +290,7 @@ TEST(NativeHive, SurvivesKillsDuringAnUpdate) {
 
   // How long an update takes, to spread the kills over it.
   double start = Now();
-  ASSERT_EQ(runner.RunProgram(program, "-ns -ne", "").status, 0);
+  ASSERT_EQ(runner.RunProgram(program, "-ns -ne", "").status, ExitStatusOf(kOutcomeUpdated));
   const double update = Now() - start;
 
   std::mt19937 random(20261208);
@@ -318,7 +319,8 @@ TEST(NativeHive, SurvivesKillsDuringAnUpdate) {
     }
     // The next run finishes what was killed, or finds it done.
     Process next = runner.RunProgram(program, "-ns -ne", "");
-    EXPECT_EQ(next.status, old ? 0 : 1) << next.err;
+    EXPECT_EQ(next.status, ExitStatusOf(old ? kOutcomeUpdated : kOutcomeAlreadyCurrent))
+        << next.err;
     runner.Load();
     CheckRegistry({Check::kComplete, "", "", {}});
     if (HasFailure())

@@ -17,6 +17,14 @@
 #include <string>
 #include <vector>
 
+#include "setup/setup_run.h"
+
+/// The exit status a process of the program ends with for an outcome: its
+/// low byte (-1 gives 255, -3 gives 253).
+inline int ExitStatusOf(RunOutcome outcome) {
+  return outcome & 0xff;
+}
+
 inline std::string ReadBinaryFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in),

@@ -107,21 +107,21 @@ TEST(NativeHive, UnreadableHiveIsLeftAlone) {
     HostRunner runner;
     WriteFile(runner.hive(), c.hive);
     Process p = runner.Run(Payload::kShipped, "-ns", "");
-    EXPECT_EQ(p.status, 253);
+    EXPECT_EQ(p.status, ExitStatusOf(kOutcomeInstallFailed));
     EXPECT_NE(p.err.find("registry hive unusable"), std::string::npos) << p.err;
     EXPECT_NE(p.err.find(c.reason), std::string::npos) << p.err;
     EXPECT_NE(p.err.find("Error installing disc burning driver data."),
               std::string::npos);
     EXPECT_EQ(ReadBinaryFile(runner.hive()), c.hive);
     p = runner.Run(Payload::kShipped, "-v", "");
-    EXPECT_EQ(p.status, 0) << p.err;
+    EXPECT_EQ(p.status, ExitStatusOf(kOutcomeUpdated)) << p.err;
     EXPECT_EQ(ReadBinaryFile(runner.hive()), c.hive);
   }
   // A hive that is a directory cannot be read either.
   HostRunner runner;
   ASSERT_EQ(mkdir(runner.hive().c_str(), 0755), 0);
   Process p = runner.Run(Payload::kShipped, "-ns", "");
-  EXPECT_EQ(p.status, 253);
+  EXPECT_EQ(p.status, ExitStatusOf(kOutcomeInstallFailed));
   EXPECT_NE(p.err.find("registry hive unusable"), std::string::npos) << p.err;
 }
 
@@ -161,7 +161,7 @@ TEST(NativeHive, ReplacedWholeAndReadable) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Process p = RunProcess({runner.Shipped(), "-ns"}, c.environment);
-    ASSERT_EQ(p.status, 0) << p.err;
+    ASSERT_EQ(p.status, ExitStatusOf(kOutcomeUpdated)) << p.err;
     std::string text = ReadBinaryFile(c.hive);
     EXPECT_EQ(text.rfind("; drvsetup registry hive\n", 0), 0u);
     EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\morvelan\\DRIVER2]\n"
@@ -188,8 +188,8 @@ TEST(NativeHive, RunsStartedTogetherTakeTurns) {
     t.join();
   int updated = 0, current = 0;
   for (const Process& p : results) {
-    updated += p.status == 0;
-    current += p.status == 1;
+    updated += p.status == ExitStatusOf(kOutcomeUpdated);
+    current += p.status == ExitStatusOf(kOutcomeAlreadyCurrent);
   }
   // Exactly one run installs; the others see its work.
   EXPECT_EQ(updated, 1);

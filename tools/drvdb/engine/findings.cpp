@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "tools/drvdb/engine/version_rules.h"
+
 const std::vector<KindRow> kKinds = {
     {Kind::kMultilineHeader, "multiline-header", true,
      "a header whose ']' stands on a later line: the line breaks and the "
@@ -48,13 +50,15 @@ const std::vector<KindRow> kKinds = {
      "after installing, the database key does not hold the version that "
      "the program reads"},
     {Kind::kVersionJump, "version-jump", false,
-     "pack --newer-than: the version jumps by more than 100 (allowed only "
-     "by --allow, since it compares with OLD)"},
+     "pack --newer-than: the version jumps by more than " +
+         std::to_string(kLargeVersionJump) +
+         " (allowed only by --allow, since it compares with OLD)"},
     {Kind::kDecimalVersion, "decimal-version", false,
      "pack --newer-than and diff: a version written in decimal, its digits "
-     "read as decimal 1 to 10 above OLD's version, but read by the program "
-     "as a larger hexadecimal number (allowed only by --allow, since it "
-     "compares with OLD)"},
+     "read as decimal 1 to " + std::to_string(kDecimalSlip) +
+         " above OLD's version, but read by the program as a larger "
+         "hexadecimal number (allowed only by --allow, since it compares "
+         "with OLD)"},
     {Kind::kUnusedAllow, "unused-allow", false,
      "an allowance comment that allows nothing on its line: a kind that no "
      "finding there has"},

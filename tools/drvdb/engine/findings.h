@@ -41,7 +41,7 @@ struct KindRow {
   const char* name;  // what --allow takes
   bool error;        // the program installs the script, exit 0, but
                      // writes something no maintainer means
-  const char* summary;
+  std::string summary;
 };
 
 /// Every kind with a name, in the order --help lists them.
