@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     auto start = std::chrono::steady_clock::now();
     PayloadContainer container;
     bool whole = LocateContainer(file, &container) &&
-                 ContainerIsWhole(file, container);
+                 !(ContainerProblems(file, container, true) & kRefusedProblems);
     auto end = std::chrono::steady_clock::now();
     ClosePayloadFile(file);
     if (!whole || !container.hasRecord) {

@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
   std::ifstream in(argv[1], std::ios::binary);
   std::string script((std::istreambuf_iterator<char>(in)),
                      std::istreambuf_iterator<char>());
-  if (!ReadScriptAsTheProgram(script)) {
+  if (!DecodeAsTheProgram(script)) {
     fprintf(stderr, "core: cannot read %s\n", argv[1]);
     return 1;
   }

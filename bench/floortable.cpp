@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
     std::cerr << "usage: floortable SCRIPT TABLE\n";
     return 2;
   }
-  if (!ReadScriptFileAsTheProgram(argv[1])) {
+  if (!DecodeFileAsTheProgram(argv[1])) {
     std::cerr << "floortable: cannot read " << argv[1] << "\n";
     return 1;
   }

@@ -24,7 +24,7 @@ namespace {
 // where the probe or the import stopped (0 for the text as a whole).
 int RunTheProgram(const std::string& shipped, size_t* stopLine) {
   ResetMachine();
-  FUZZ_CHECK(ReadScriptAsTheProgram(shipped));
+  FUZZ_CHECK(DecodeAsTheProgram(shipped));
   const std::string decoded = ScriptText;  // the import edits its text
   const char* versionLine;
   const int outcome = RunScriptStages(kSilentInstall, ScriptText, &versionLine);

@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
     std::cerr << "usage: make_seeds SAMPLE_DATABASE DIR\n";
     return 2;
   }
-  if (!ReadScriptFileAsTheProgram(argv[1])) {
+  if (!DecodeFileAsTheProgram(argv[1])) {
     std::cerr << "make_seeds: cannot read " << argv[1] << "\n";
     return 1;
   }

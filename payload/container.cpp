@@ -331,13 +331,53 @@ bool DigestContainer(PayloadFile file, const PayloadContainer& c,
   return ok;
 }
 
-bool ContainerIsWhole(PayloadFile file, const PayloadContainer& c) {
+uint32_t ContainerProblems(PayloadFile file, const PayloadContainer& c,
+                           bool firstRefusal, uint32_t* digest) {
+  uint32_t problems = 0;
+  if (!c.hasTrailer)
+    problems |= kNoTrailer;
+  else if (!c.fits)
+    problems |= kLengthPastFile;
+  if (firstRefusal && problems)
+    return problems;
   if (c.imageCut)
-    return false;  // the headers themselves say that the file is cut short
-  if (!c.hasRecord)
-    return true;
-  uint32_t digest;
-  return c.recordEnd == c.end && c.hasTrailer &&
-         c.recordLength == c.length && DigestContainer(file, c, &digest) &&
-         digest == c.recordDigest;
+    problems |= kImageCut;
+  if (!c.hasImage && !c.imageCut)
+    problems |= kNoImage;
+  if (firstRefusal && problems & kRefusedProblems)
+    return problems;
+  if (c.hasRecord) {
+    // A record is checked field by field: the digest only of a container
+    // that agrees with it otherwise.
+    uint32_t computed = 0;
+    if (c.recordEnd != c.end)
+      problems |= kRecordEndDiffers;
+    else if (!c.hasTrailer || c.recordLength != c.length)
+      problems |= kRecordLengthDiffers;
+    else if (!DigestContainer(file, c, &computed) ||
+             computed != c.recordDigest)
+      problems |= kDigestDiffers;
+    if (digest)
+      *digest = computed;
+  }
+  if (firstRefusal || !c.hasImage)
+    return problems;
+  if (c.end < c.imageEnd) {
+    problems |= kTableInImage;
+    return problems;
+  }
+  const uint64_t after = c.end - c.imageEnd;
+  if (after == 0) {
+    problems |= kNothingAfterImage;
+  } else if (after < 4) {
+    problems |= kShortTrailer;
+  } else if (c.fits && c.length > after - 4) {
+    problems |= kLengthIntoImage;
+  } else if (c.fits) {
+    unsigned char mark[2] = {0, 0};
+    if (c.length < 2 || !ReadPayloadAt(file, c.scriptAt, mark, 2) ||
+        mark[0] != 0xff || mark[1] != 0xfe)
+      problems |= kNoByteOrderMark;
+  }
+  return problems;
 }

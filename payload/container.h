@@ -64,10 +64,42 @@ extern const char kRecordMarker[9];
 bool DigestContainer(PayloadFile file, const PayloadContainer& container,
                      uint32_t* digest);
 
-/// Whether the container is whole: the image's headers lie inside the file,
-/// and a record, if there is one, agrees with the container's end, with the
-/// trailer and with the digest.
-bool ContainerIsWhole(PayloadFile file, const PayloadContainer& container);
+/// What is wrong with a copy's container, a bit each: the program's reader
+/// refuses a copy for some of them (kRefusedProblems), and drvdb names each
+/// to its maintainers.
+enum ContainerProblem : uint32_t {
+  kHeadersUnread = 1u << 0,       // a read of a part inside the file failed
+  kImageCut = 1u << 1,            // the headers reach past the end of the file
+  kNoImage = 1u << 2,             // no PE or ELF headers at all
+  kTableInImage = 1u << 3,        // the certificate table starts in the image
+  kRecordEndDiffers = 1u << 4,    // the record's end is not the container's
+  kRecordLengthDiffers = 1u << 5, // its length is not the trailer's, or there
+                                  // is no trailer
+  kDigestDiffers = 1u << 6,       // its digest does not match, or cannot be
+                                  // read
+  kNoTrailer = 1u << 7,           // fewer than four bytes in the whole file
+  kNothingAfterImage = 1u << 8,   // the image ends where the container does
+  kShortTrailer = 1u << 9,        // fewer than four bytes after the image
+  kLengthPastFile = 1u << 10,     // N reaches past the start of the file
+  kLengthIntoImage = 1u << 11,    // N reaches back into the image
+  kNoByteOrderMark = 1u << 12,    // the script does not begin with FF FE
+};
+
+/// The problems for which the program's reader refuses a copy (-1). It reads
+/// a script that reaches into the image, or lacks its byte-order mark, as
+/// it stands.
+const uint32_t kRefusedProblems = kHeadersUnread | kImageCut |
+                                  kRecordEndDiffers | kRecordLengthDiffers |
+                                  kDigestDiffers | kNoTrailer |
+                                  kLengthPastFile;
+
+/// The container's problems. With firstRefusal, as the program reads: the
+/// first problem it refuses the copy for, and no read after it (the digest
+/// only of a container that is otherwise whole); otherwise every problem,
+/// the byte-order mark read too, and digest set to what the record's digest
+/// was compared with.
+uint32_t ContainerProblems(PayloadFile file, const PayloadContainer& container,
+                           bool firstRefusal, uint32_t* digest = nullptr);
 
 /// Finds the container of an open program file. False when the file's size
 /// cannot be had, or a read of a part that lies inside the file fails.

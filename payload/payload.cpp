@@ -63,24 +63,17 @@ bool ReadScript(PayloadFile file) {
   // The script must lie inside the file, before the trailer. Checked before
   // anything is allocated, so a damaged trailer cannot ask for gigabytes.
   // A damaged copy is refused before anything is decoded.
-  if (!LocateContainer(file, &container) || !container.fits ||
-      !ContainerIsWhole(file, container))
+  if (!LocateContainer(file, &container) ||
+      ContainerProblems(file, container, true) & kRefusedProblems)
     return false;
   const uint32_t size = container.length;
   unsigned char* raw = static_cast<unsigned char*>(malloc(size >= 2 ? size : 2));
   if (!raw)
     return false;
-  if (!ReadPayloadAt(file, container.scriptAt, raw, size)) {
-    free(raw);
-    return false;
-  }
-  char* text = WideToAnsi(DecodeUtf16InPlace(raw, size));
+  const bool ok = ReadPayloadAt(file, container.scriptAt, raw, size) &&
+                  DecodeScript(raw, size);
   free(raw);
-  if (!text)
-    return false;
-  free(ScriptText);
-  ScriptText = text;
-  return true;
+  return ok;
 }
 
 }  // namespace
@@ -106,6 +99,15 @@ bool ReadPayload() {
   bool ok = ReadScript(file);
   ClosePayloadFile(file);
   return ok;
+}
+
+bool DecodeScript(unsigned char* raw, uint32_t size) {
+  char* text = WideToAnsi(DecodeUtf16InPlace(raw, size));
+  if (!text)
+    return false;
+  free(ScriptText);
+  ScriptText = text;
+  return true;
 }
 
 char* WideToAnsi(const WCHAR* wide) {

@@ -6,6 +6,8 @@
 // says how the reader finds the container's parts.
 #pragma once
 
+#include <stdint.h>
+
 #include "platform/windows_api.h"
 
 /// The running executable's full path: wide on the NT family, ANSI on the
@@ -30,6 +32,12 @@ bool ReadPayload();
 /// in the ANSI code page (characters it lacks become the platform's default
 /// character). Null when the conversion or the allocation fails.
 char* WideToAnsi(const WCHAR* wide);
+
+/// Decodes a script's raw bytes, read from the payload, into ScriptText: the
+/// first code unit (the byte-order mark) dropped whatever it holds, a last
+/// odd byte ignored, converted to the ANSI code page. The buffer holds at
+/// least two bytes, and is overwritten. False when the conversion fails.
+bool DecodeScript(unsigned char* raw, uint32_t size);
 
 /// Frees the module paths and ScriptText, each if allocated.
 void FreeRunBuffers();

@@ -1,6 +1,8 @@
 #include "tools/drvdb/engine/program_file.h"
 
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
 #include <fstream>
 #include <iterator>
@@ -12,73 +14,70 @@
 namespace {
 
 // The container as the program's own reader finds it in the first size
-// bytes of file.
-PayloadContainer Locate(const std::string& file,
-                        size_t size = std::string::npos) {
+// bytes of file, and its problems, every one of them.
+PayloadContainer Locate(const std::string& file, uint32_t* problems,
+                        uint32_t* digest, size_t size = std::string::npos) {
   PayloadContainer container{};
   PayloadFile opened = OpenPayloadBytes(file, size);
-  LocateContainer(opened, &container);
+  *problems = LocateContainer(opened, &container) ? 0u : uint32_t{kHeadersUnread};
+  *problems |= ContainerProblems(opened, container, false, digest);
   ClosePayloadFile(opened);
   return container;
 }
 
-// The container that ends at end, judged as a packed program must be: a
-// trailer after the image, and a script between them that begins with the
-// byte-order mark.
-void Judge(const std::string& file, const PayloadContainer& c,
-           AppendedPayload* payload) {
+// The problems of the part after the image, where the script and its
+// trailer stand.
+const uint32_t kPayloadProblems = kNothingAfterImage | kShortTrailer |
+                                  kLengthPastFile | kLengthIntoImage |
+                                  kNoByteOrderMark;
+
+// The words for what the record finds wrong with the copy.
+std::string Damage(const PayloadContainer& c, uint32_t problems,
+                   uint32_t digest) {
+  if (problems & kRecordEndDiffers)
+    return "the integrity record says the program ends at " +
+           std::to_string(c.recordEnd) + ", but it ends at " +
+           std::to_string(c.end) + " (cut short, or something appended)";
+  if (problems & kRecordLengthDiffers)
+    return "the integrity record says the script is " +
+           std::to_string(c.recordLength) + " bytes long, but the trailer "
+           "says " + std::to_string(c.length);
+  char text[64];
+  snprintf(text, sizeof(text), "digest %08x, but the record says %08x",
+           digest, c.recordDigest);
+  return std::string("the program's bytes have changed: ") + text;
+}
+
+// The words for what is wrong after the image.
+void SayPayload(const PayloadContainer& c, uint32_t problems,
+                AppendedPayload* payload) {
   auto fail = [&](AppendedPayload::Problem problem, std::string why) {
     payload->problem = problem;
     payload->why = std::move(why);
   };
-  uint64_t after = c.end - payload->imageEnd;
-  if (after == 0)
+  const uint64_t after = c.end - c.imageEnd;
+  if (problems & kNothingAfterImage)
     return fail(AppendedPayload::kNoTrailer,
                 "no payload: nothing follows the image");
-  if (after < 4)
+  if (problems & kShortTrailer)
     return fail(AppendedPayload::kNoTrailer,
                 "no trailer: only " + std::to_string(after) +
                     " byte(s) follow the image, fewer than its four");
   payload->length = c.length;
-  if (!c.fits)
+  if (problems & kLengthPastFile)
     return fail(AppendedPayload::kLengthPastFile,
                 "the trailer's length " + std::to_string(c.length) +
                     " reaches past the start of the file");
-  if (c.length > after - 4)
+  if (problems & kLengthIntoImage)
     return fail(AppendedPayload::kLengthPastFile,
                 "the trailer's length " + std::to_string(c.length) +
                     " reaches back into the image: only " +
                     std::to_string(after - 4) +
                     " bytes lie between the image and the trailer");
-  payload->script = file.substr(c.scriptAt, c.length);
-  if (payload->script.size() < 2 ||
-      static_cast<unsigned char>(payload->script[0]) != 0xff ||
-      static_cast<unsigned char>(payload->script[1]) != 0xfe)
+  if (problems & kNoByteOrderMark)
     return fail(AppendedPayload::kNoByteOrderMark,
                 "the script does not begin with the UTF-16LE byte-order "
                 "mark: the program would lose its first character");
-}
-
-// What the integrity record says is wrong with the copy, or "".
-std::string Damage(const std::string& file, const PayloadContainer& c) {
-  if (c.recordEnd != c.end)
-    return "the integrity record says the program ends at " +
-           std::to_string(c.recordEnd) + ", but it ends at " +
-           std::to_string(c.end) + " (cut short, or something appended)";
-  if (!c.hasTrailer || c.recordLength != c.length)
-    return "the integrity record says the script is " +
-           std::to_string(c.recordLength) + " bytes long, but the trailer "
-           "says " + std::to_string(c.length);
-  uint32_t digest = 0;
-  PayloadFile opened = OpenPayloadBytes(file);
-  bool read = DigestContainer(opened, c, &digest);
-  ClosePayloadFile(opened);
-  char text[64];
-  snprintf(text, sizeof(text), "digest %08x, but the record says %08x",
-           digest, c.recordDigest);
-  if (!read || digest != c.recordDigest)
-    return std::string("the program's bytes have changed: ") + text;
-  return "";
 }
 
 // A signed program whose container does not read: a signing tool pads the
@@ -92,10 +91,9 @@ void ExplainSigned(const std::string& file, const PayloadContainer& c,
          file[c.end - zeros - 1] == '\0')
     ++zeros;
   for (size_t pad = 1; pad <= zeros; ++pad) {
-    AppendedPayload hidden;
-    hidden.imageEnd = payload->imageEnd;
-    Judge(file, Locate(file, c.end - pad), &hidden);
-    if (hidden.problem == AppendedPayload::kNone) {
+    uint32_t problems, digest;
+    Locate(file, &problems, &digest, c.end - pad);
+    if (!(problems & kPayloadProblems)) {
       payload->problem = AppendedPayload::kSignedUnaligned;
       payload->why = "signed after a payload that the program cannot find: " +
                      std::to_string(pad) +
@@ -111,18 +109,7 @@ void ExplainSigned(const std::string& file, const PayloadContainer& c,
                   std::to_string(c.end) + ")";
 }
 
-}  // namespace
-
-bool FindImageEnd(const std::string& file, uint64_t* end, bool* isPe) {
-  PayloadContainer c = Locate(file);
-  if (isPe)
-    *isPe = c.isPe;
-  *end = c.imageEnd;
-  return c.hasImage;
-}
-
-CertificateTable FindCertificateTable(const std::string& file) {
-  PayloadContainer c = Locate(file);
+CertificateTable TableOf(const PayloadContainer& c) {
   CertificateTable table;
   table.at = c.tableAt;
   table.size = c.tableSize;
@@ -132,6 +119,22 @@ CertificateTable FindCertificateTable(const std::string& file) {
   return table;
 }
 
+}  // namespace
+
+bool FindImageEnd(const std::string& file, uint64_t* end, bool* isPe) {
+  uint32_t problems, digest;
+  PayloadContainer c = Locate(file, &problems, &digest);
+  if (isPe)
+    *isPe = c.isPe;
+  *end = c.imageEnd;
+  return c.hasImage;
+}
+
+CertificateTable FindCertificateTable(const std::string& file) {
+  uint32_t problems, digest;
+  return TableOf(Locate(file, &problems, &digest));
+}
+
 AppendedPayload ReadAppendedPayload(const std::string& file) {
   AppendedPayload payload;
   if (file.empty()) {
@@ -139,17 +142,21 @@ AppendedPayload ReadAppendedPayload(const std::string& file) {
     payload.why = "empty file";
     return payload;
   }
-  const PayloadContainer c = Locate(file);
+  uint32_t problems = 0, digest = 0;
+  const PayloadContainer c = Locate(file, &problems, &digest);
+  payload.isPe = c.isPe;
+  payload.hasImage = c.hasImage;
   if (!c.hasImage) {
     payload.problem = AppendedPayload::kNotExecutable;
-    payload.why = c.imageCut ? "not a whole executable: its headers reach "
-                               "past the end of the file"
-                             : "not an executable: no PE or ELF image";
+    payload.why = problems & kImageCut
+                      ? "not a whole executable: its headers reach past the "
+                        "end of the file"
+                      : "not an executable: no PE or ELF image";
     return payload;
   }
   payload.imageEnd = c.imageEnd;
-  payload.table = FindCertificateTable(file);
-  if (c.end < payload.imageEnd) {
+  payload.table = TableOf(c);
+  if (problems & kTableInImage) {
     payload.problem = AppendedPayload::kNotExecutable;
     payload.why = "the certificate table starts inside the image";
     return payload;
@@ -158,36 +165,39 @@ AppendedPayload ReadAppendedPayload(const std::string& file) {
     payload.hasRecord = true;
     payload.recordAt = c.recordAt;
     payload.digest = c.recordDigest;
-    std::string damage = Damage(file, c);
-    if (!damage.empty()) {
+    if (problems & (kRecordEndDiffers | kRecordLengthDiffers | kDigestDiffers)) {
       payload.problem = AppendedPayload::kDamaged;
-      payload.why = "a damaged copy: " + damage +
+      payload.why = "a damaged copy: " + Damage(c, problems, digest) +
                     "; the program answers -1 (\"corrupted\") and changes "
                     "nothing: copy the program again";
       return payload;
     }
   }
-  Judge(file, c, &payload);
+  SayPayload(c, problems, &payload);
+  if (payload.problem == AppendedPayload::kNone ||
+      payload.problem == AppendedPayload::kNoByteOrderMark)
+    payload.script = file.substr(c.scriptAt, c.length);
   if (c.signedAtEnd && payload.problem != AppendedPayload::kNone)
     ExplainSigned(file, c, &payload);
   return payload;
 }
 
-bool ReadScriptAsTheProgram(const std::string& script) {
-  // Not a PE image: nothing before the script can be taken for a
-  // certificate table.
-  HostSetModuleImage("/host/drvsetup", PackProgram("image ", script, false));
-  GetModulePath();
-  bool ok = ReadPayload();
-  HostClearModuleImage();
-  if (!ok)
-    FreeRunBuffers();
+bool DecodeAsTheProgram(const std::string& script) {
+  // The program's own decoding, from a buffer of its own that holds at
+  // least two bytes, as its reader's does.
+  unsigned char* raw = static_cast<unsigned char*>(
+      malloc(script.size() >= 2 ? script.size() : 2));
+  if (!raw)
+    return false;
+  memcpy(raw, script.data(), script.size());
+  const bool ok = DecodeScript(raw, static_cast<uint32_t>(script.size()));
+  free(raw);
   return ok;
 }
 
-bool ReadScriptFileAsTheProgram(const std::string& path) {
+bool DecodeFileAsTheProgram(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::string script((std::istreambuf_iterator<char>(in)),
                      std::istreambuf_iterator<char>());
-  return in && !script.empty() && ReadScriptAsTheProgram(script);
+  return in && !script.empty() && DecodeAsTheProgram(script);
 }

@@ -40,6 +40,8 @@ struct AppendedPayload {
     kDamaged,          // the integrity record does not match
   } problem = kNone;
   std::string why;           // one line, for a problem
+  bool hasImage = false;     // its PE or ELF headers lie whole in the file
+  bool isPe = false;         // and are PE headers
   uint64_t imageEnd = 0;     // where the image ends
   CertificateTable table;    // kAtEnd: the container ends where it starts
   uint32_t length = 0;       // the trailer's length
@@ -49,14 +51,16 @@ struct AppendedPayload {
   uint32_t digest = 0;
 };
 
+/// The file located once by the program's own reader, and read as a packed
+/// program: what its reader finds wrong, in words, each from the reader's
+/// own problems (ContainerProblems).
 AppendedPayload ReadAppendedPayload(const std::string& file);
 
-/// Reads script bytes (a payload without its container) the way the program
-/// reads its own file: packs them into an in-memory program and runs
-/// GetModulePath and ReadPayload. On success ScriptText holds the text;
-/// FreeRunBuffers releases it.
-bool ReadScriptAsTheProgram(const std::string& script);
+/// Decodes script bytes (a payload without its container) as the program
+/// decodes its own: on success ScriptText holds the text; FreeRunBuffers
+/// releases it.
+bool DecodeAsTheProgram(const std::string& script);
 
 /// The same for a script file's bytes; false for a file that cannot be read
 /// or is empty.
-bool ReadScriptFileAsTheProgram(const std::string& path);
+bool DecodeFileAsTheProgram(const std::string& path);

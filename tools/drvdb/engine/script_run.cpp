@@ -89,7 +89,7 @@ void ParsePassed(ScriptRun* run) {
 
 void RunScript(const std::string& shipped, ScriptRun* run) {
   HostRegistryTraceCalls(true);
-  if (!ReadScriptAsTheProgram(shipped)) {
+  if (!DecodeAsTheProgram(shipped)) {
     run->outcome = kOutcomePayloadUnreadable;
     HostRegistryTraceCalls(false);
     return;

@@ -73,14 +73,6 @@ int ReadProgram(const std::string& path, const std::string& file,
   *payload = ReadAppendedPayload(file);
   if (payload->problem != AppendedPayload::kNone)
     return Fail(PayloadExit(payload->problem), path + ": " + payload->why);
-  HostSetModuleImage(path, file);
-  GetModulePath();
-  bool reads = ReadPayload();
-  FreeRunBuffers();
-  HostClearModuleImage();
-  if (!reads)
-    return Fail(Exit::kUnreadable,
-                path + ": the program cannot decode its payload");
   return Code(Exit::kOk);
 }
 
@@ -95,11 +87,11 @@ int LoadEither(const std::string& path, SourceScript* script) {
   std::string file;
   if (int status = ReadInput(path, &file))
     return status;
-  uint64_t end;
-  if (FindImageEnd(file, &end)) {
-    AppendedPayload found;
-    if (int status = ReadProgram(path, file, &found))
-      return status;
+  // Located once: a file with an image is a program, read for its script.
+  AppendedPayload found = ReadAppendedPayload(file);
+  if (found.hasImage) {
+    if (found.problem != AppendedPayload::kNone)
+      return Fail(PayloadExit(found.problem), path + ": " + found.why);
     file = found.script;
   }
   LoadError error;

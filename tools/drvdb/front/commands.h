@@ -66,8 +66,8 @@ int OneStandardInput(const std::string& command,
 /// Reads a whole input file; on failure says why on stderr.
 int ReadInput(const std::string& path, std::string* bytes);
 
-/// Reads a packed program's payload, and requires the program's own run to
-/// agree that it reads; fails with one line on stderr.
+/// Reads a packed program's payload as the program's reader finds it; fails
+/// with one line on stderr.
 int ReadProgram(const std::string& path, const std::string& file,
                 AppendedPayload* payload);
 

@@ -67,11 +67,13 @@ int ReadImage(const std::string& path, bool replace, std::string* image,
               bool* isPe) {
   if (int status = ReadInput(path, image))
     return status;
-  uint64_t end;
-  if (!FindImageEnd(*image, &end, isPe))
+  const AppendedPayload found = ReadAppendedPayload(*image);  // located once
+  if (!found.hasImage)
     return Fail(Exit::kNotExecutable,
                 path + ": not an executable: no PE or ELF image");
-  if (FindCertificateTable(*image).state != CertificateTable::kNone)
+  *isPe = found.isPe;
+  const uint64_t end = found.imageEnd;
+  if (found.table.state != CertificateTable::kNone)
     return Fail(Exit::kSigned,
                 path + (replace && end < image->size()
                             ? ": is signed: a new payload would break its "
@@ -131,9 +133,9 @@ std::set<Kind> RefusedBesideOld(const PackCall& call,
   if (call.older.empty() || call.older == "-" ||
       ReadInputFile(call.older, &bytes) != InputProblem::kNone)
     return {};
-  uint64_t end;
-  if (FindImageEnd(bytes, &end))
-    bytes = ReadAppendedPayload(bytes).script;
+  const AppendedPayload found = ReadAppendedPayload(bytes);
+  if (found.hasImage)
+    bytes = found.script;
   if (!LoadScript(call.older, bytes, &old, &error))
     return {};
   const CheckReport oldReport = CheckScript(old);
@@ -176,7 +178,7 @@ int PackCommand(const std::vector<std::string>& args) {
   if (int status = ParsePack(args, &call))
     return status;
   std::string image;
-  bool isPe;
+  bool isPe = false;
   if (int status = ReadImage(call.paths[0], call.replace, &image, &isPe))
     return status;
   SourceScript script;
