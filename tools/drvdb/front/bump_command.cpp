@@ -42,10 +42,8 @@ bool ParseVersion(const std::string& text, uint32_t* version) {
 int ParseBump(const std::vector<std::string>& args, BumpCall* call) {
   std::vector<std::string> paths;
   for (const Argument& arg : ReadArguments("bump", args)) {
-    if (arg.what == Argument::kMissingValue)
-      return Usage("bump", arg.missing);
-    if (arg.what == Argument::kUnknownOption)
-      return Usage("bump", "unknown option " + arg.text);
+    if (int wrong = WrongArgument("bump", arg))
+      return wrong;
     if (arg.what == Argument::kOperand) {
       paths.push_back(arg.text);
       continue;

@@ -74,19 +74,14 @@ int CheckCommand(const std::vector<std::string>& args) {
   bool json = false, showAllowed = false;
   std::vector<std::string> files;
   for (const Argument& arg : ReadArguments("check", args)) {
-    std::string wrong;
-    if (arg.what == Argument::kMissingValue)
-      return Usage("check", arg.missing);
-    if (arg.what == Argument::kUnknownOption)
-      return Usage("check", "unknown option " + arg.text);
-    if (arg.what == Argument::kOperand) {
+    int status;
+    if (int wrong = WrongArgument("check", arg))
+      return wrong;
+    if (TakeGateArgument("check", arg, &gate, &status)) {
+      if (status)
+        return status;
+    } else if (arg.what == Argument::kOperand) {
       files.push_back(arg.text);
-    } else if (arg.name == "--werror") {
-      gate.werror = true;
-    } else if (arg.name == "--allow") {
-      AllowKinds(arg.text, &gate, &wrong);
-      if (!wrong.empty())
-        return Usage("check", wrong);
     } else if (arg.name == "--format") {
       if (arg.text != "json" && arg.text != "text")
         return Usage("check", "--format takes text or json");
@@ -130,19 +125,14 @@ int InfoCommand(const std::vector<std::string>& args) {
   Gate gate;
   std::vector<std::string> programs;
   for (const Argument& arg : ReadArguments("info", args)) {
-    std::string wrong;
-    if (arg.what == Argument::kMissingValue)
-      return Usage("info", arg.missing);
-    if (arg.what == Argument::kUnknownOption)
-      return Usage("info", "unknown option " + arg.text);
-    if (arg.what == Argument::kOperand) {
+    int status;
+    if (int wrong = WrongArgument("info", arg))
+      return wrong;
+    if (TakeGateArgument("info", arg, &gate, &status)) {
+      if (status)
+        return status;
+    } else {
       programs.push_back(arg.text);
-    } else if (arg.name == "--werror") {
-      gate.werror = true;
-    } else if (arg.name == "--allow") {
-      AllowKinds(arg.text, &gate, &wrong);
-      if (!wrong.empty())
-        return Usage("info", wrong);
     }
   }
   if (programs.size() != 1)

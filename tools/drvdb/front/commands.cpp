@@ -99,3 +99,29 @@ int LoadEither(const std::string& path, SourceScript* script) {
     return NotText(path, error);
   return Code(Exit::kOk);
 }
+
+int WrongArgument(const std::string& command, const Argument& arg) {
+  if (arg.what == Argument::kMissingValue)
+    return Usage(command, arg.missing);
+  if (arg.what == Argument::kUnknownOption)
+    return Usage(command, "unknown option " + arg.text);
+  return Code(Exit::kOk);
+}
+
+bool TakeGateArgument(const std::string& command, const Argument& arg,
+                      Gate* gate, int* status) {
+  *status = Code(Exit::kOk);
+  if (arg.what != Argument::kOption)
+    return false;
+  if (arg.name == "--werror") {
+    gate->werror = true;
+    return true;
+  }
+  if (arg.name != "--allow")
+    return false;
+  std::string wrong;
+  AllowKinds(arg.text, gate, &wrong);
+  if (!wrong.empty())
+    *status = Usage(command, wrong);
+  return true;
+}

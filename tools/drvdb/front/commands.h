@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/drvdb/engine/gate.h"
 #include "tools/drvdb/engine/program_file.h"
 #include "tools/drvdb/front/exit_status.h"
 #include "tools/drvdb/engine/source.h"
@@ -43,6 +44,15 @@ struct Argument {
 /// that looks like an option is unknown, the rest operands.
 std::vector<Argument> ReadArguments(const std::string& command,
                                     const std::vector<std::string>& args);
+
+/// A wrong argument of a command, said as a wrong call: a value missing, an
+/// option it does not know; 0 for any other.
+int WrongArgument(const std::string& command, const Argument& arg);
+
+/// Takes --werror and --allow into a command's gate: true when arg was one
+/// of them, with *status the wrong call for a list that names no kind.
+bool TakeGateArgument(const std::string& command, const Argument& arg,
+                      Gate* gate, int* status);
 
 /// A failure: one line on stderr, and its status.
 int Fail(Exit status, const std::string& what);

@@ -24,13 +24,15 @@ struct PackCall {
 int ParsePack(const std::vector<std::string>& args, PackCall* call) {
   call->gate.strict = true;
   for (const Argument& arg : ReadArguments("pack", args)) {
-    std::string wrong;
-    if (arg.what == Argument::kMissingValue)
-      return Usage("pack", arg.missing);
+    int status;
     // OUT may look like an option: CheckOutput says how to name it.
-    if (arg.what == Argument::kUnknownOption && call->paths.size() < 2)
-      return Usage("pack", "unknown option " + arg.text);
-    if (arg.what != Argument::kOption) {
+    if (arg.what != Argument::kUnknownOption || call->paths.size() < 2)
+      if (int wrong = WrongArgument("pack", arg))
+        return wrong;
+    if (TakeGateArgument("pack", arg, &call->gate, &status)) {
+      if (status)
+        return status;
+    } else if (arg.what != Argument::kOption) {
       call->paths.push_back(arg.text);
     } else if (arg.name == "--force") {
       call->force = true;
@@ -40,12 +42,6 @@ int ParsePack(const std::vector<std::string>& args, PackCall* call) {
       call->quiet = true;
     } else if (arg.name == "--show-allowed") {
       call->showAllowed = true;
-    } else if (arg.name == "--werror") {
-      call->gate.werror = true;
-    } else if (arg.name == "--allow") {
-      AllowKinds(arg.text, &call->gate, &wrong);
-      if (!wrong.empty())
-        return Usage("pack", wrong);
     } else if (arg.name == "--newer-than") {
       call->older = arg.text;
     }
