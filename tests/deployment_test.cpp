@@ -109,8 +109,9 @@ TEST(UnderWine, SignedProgramsInstallLikeUnsignedOnes) {
 }
 
 // The administrators' batch file, taken from their guide itself, run by
-// Wine's cmd beside each kind of program: it reports both successes as
-// success and every failure as failure, with the program's own code.
+// Wine's cmd beside each kind of program: it ends with 0 for both
+// successes and with the program's own code for every failure, and says
+// which.
 TEST(UnderWine, GuideBatchFileTellsSuccessFromFailure) {
   if (!WineAvailable())
     GTEST_SKIP() << "no win64 build given";
@@ -142,12 +143,17 @@ TEST(UnderWine, GuideBatchFileTellsSuccessFromFailure) {
   };
   const Step steps[] = {
       {"a failing import", PackedImage(ScriptFor(Payload::kFailingImport), image),
-       "drive database setup failed: -3", 1},
+       "drive database failed (exit code -3)",
+       ExitStatusOf(kOutcomeInstallFailed)},
       {"a first install", ReadBinaryFile(runner.Shipped()),
-       "drive database updated", 0},
+       "drive database updated (exit code 0)", 0},
       {"a second run", ReadBinaryFile(runner.Shipped()),
-       "drive database already current", 0},
-      {"a damaged program", corrupt, "drive database setup failed: -1", 1},
+       "drive database already current (exit code 1)", 0},
+      {"a damaged program", corrupt, "drive database failed (exit code -1)",
+       ExitStatusOf(kOutcomePayloadUnreadable)},
+      {"no version line", PackedImage(ScriptFor(Payload::kNoVersionLine), image),
+       "drive database failed (exit code -2)",
+       ExitStatusOf(kOutcomeVersionInvalid)},
   };
   runner.Prepare("");
   for (const Step& step : steps) {

@@ -86,7 +86,12 @@ show() {
   fi
   sleep 1  # let the box finish drawing
   import -window "$window" "$out/$name.png"
-  xdotool key --window "$window" Return
+  if ! press_until_gone "$window" "$pid"; then
+    echo "FAIL $name: the box never closed"
+    kill "$pid" 2>/dev/null || true
+    failures=$((failures + 1))
+    return
+  fi
   local status=0
   wait "$pid" || status=$?
   if [ "$status" -ne "$expected" ]; then

@@ -111,7 +111,7 @@ prepare() {  # STATE [VIEW]
 launch() {  # RUNNER FOLDER BOX PROGRAM ARG...
   local runner=$1 folder=$2 box=$3 program=$4
   shift 4
-  local logfile="$WINEPREFIX/drive_c/$folder/loaded.txt" pid window=""
+  local logfile="$WINEPREFIX/drive_c/$folder/loaded.txt" pid window="" stuck=""
   local errors="$WINEPREFIX/drive_c/$folder/stderr.txt" debug=$WINEDEBUG
   rm -f "$logfile"
   # A run that should show a box keeps Wine's word on why it could not.
@@ -130,7 +130,13 @@ launch() {  # RUNNER FOLDER BOX PROGRAM ARG...
     done
     if [ -n "$window" ]; then
       sleep 0.5
-      xdotool key --window "$window" Return 2>/dev/null
+      if ! press_until_gone "$window" "$pid"; then
+        # A box that takes no key: end the prefix's programs, and keep a
+        # server for the next runs.
+        /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
+        /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 || true
+        stuck=yes
+      fi
     else
       # A box that never showed may still wait for someone: end the
       # prefix's programs, and keep a server for the next runs.
@@ -142,6 +148,7 @@ launch() {  # RUNNER FOLDER BOX PROGRAM ARG...
   wait "$pid" || status=$?
   [ "$box" != box ] || [ -n "$window" ] ||
     status="$status, and no box; Wine's reason: $(wine_box_reason "$errors")"
+  [ -z "$stuck" ] || status="$status, and its box took no key"
   log=""
   [ ! -f "$logfile" ] || log=$(tr -d '\r' <"$logfile")
 }

@@ -137,6 +137,21 @@ wine_box_reason() {
   echo "${reason:-Wine gave no reason on standard error}"
 }
 
+# press_until_gone WINDOW PID: presses Return on a box until the process
+# that shows it has ended, for up to about two minutes: a box drawn under
+# emulation can take a while to take keys. False when it never ended.
+press_until_gone() {
+  local _
+  for _ in $(seq 1 60); do
+    xdotool key --window "$1" Return 2>/dev/null || true
+    sleep 1
+    kill -0 "$2" 2>/dev/null || return 0
+    sleep 1
+    kill -0 "$2" 2>/dev/null || return 0
+  done
+  return 1
+}
+
 # run32 PROGRAM ARG...: about a minute of emulated start-up.
 run32() {
   WINELOADERNOEXEC=1 QEMU_RESERVED_VA=0xffff0000 qemu-i386-static "$wine32" "$@" </dev/null
