@@ -335,9 +335,9 @@ uint32_t ContainerProblems(PayloadFile file, const PayloadContainer& c,
                            bool firstRefusal, uint32_t* digest) {
   uint32_t problems = 0;
   if (!c.hasTrailer)
-    problems |= kNoTrailer;
+    problems |= kFileTooShort;
   else if (!c.fits)
-    problems |= kLengthPastFile;
+    problems |= kLengthPastStart;
   if (firstRefusal && problems)
     return problems;
   if (c.imageCut)
@@ -377,7 +377,7 @@ uint32_t ContainerProblems(PayloadFile file, const PayloadContainer& c,
     unsigned char mark[2] = {0, 0};
     if (c.length < 2 || !ReadPayloadAt(file, c.scriptAt, mark, 2) ||
         mark[0] != 0xff || mark[1] != 0xfe)
-      problems |= kNoByteOrderMark;
+      problems |= kMarkMissing;
   }
   return problems;
 }

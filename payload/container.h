@@ -77,12 +77,12 @@ enum ContainerProblem : uint32_t {
                                   // is no trailer
   kDigestDiffers = 1u << 6,       // its digest does not match, or cannot be
                                   // read
-  kNoTrailer = 1u << 7,           // fewer than four bytes in the whole file
+  kFileTooShort = 1u << 7,        // fewer than four bytes in the whole file
   kNothingAfterImage = 1u << 8,   // the image ends where the container does
   kShortTrailer = 1u << 9,        // fewer than four bytes after the image
-  kLengthPastFile = 1u << 10,     // N reaches past the start of the file
+  kLengthPastStart = 1u << 10,    // N reaches past the start of the file
   kLengthIntoImage = 1u << 11,    // N reaches back into the image
-  kNoByteOrderMark = 1u << 12,    // the script does not begin with FF FE
+  kMarkMissing = 1u << 12,        // the script does not begin with FF FE
 };
 
 /// The problems for which the program's reader refuses a copy (-1). It reads
@@ -90,8 +90,8 @@ enum ContainerProblem : uint32_t {
 /// it stands.
 const uint32_t kRefusedProblems = kHeadersUnread | kImageCut |
                                   kRecordEndDiffers | kRecordLengthDiffers |
-                                  kDigestDiffers | kNoTrailer |
-                                  kLengthPastFile;
+                                  kDigestDiffers | kFileTooShort |
+                                  kLengthPastStart;
 
 /// The container's problems. With firstRefusal, as the program reads: the
 /// first problem it refuses the copy for, and no read after it (the digest

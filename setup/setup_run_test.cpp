@@ -1,8 +1,8 @@
 #include "setup/setup_run.h"
 
+#include <ctype.h>
 #include <stdio.h>
 
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -218,11 +218,21 @@ TEST(OutcomeTable, DeploymentGuideAndWingetManifestGiveIt) {
     }
   ASSERT_EQ(outcomes.size(), 5u);
   auto integers = [](const std::string& text) {
+    // Every run of digits, with a minus sign just before it kept.
     std::set<int> found;
-    std::regex number("-?[0-9]+");
-    for (std::sregex_iterator it(text.begin(), text.end(), number), end;
-         it != end; ++it)
-      found.insert(std::stoi(it->str()));
+    const auto digit = [&](size_t at) {
+      return at < text.size() && isdigit(static_cast<unsigned char>(text[at]));
+    };
+    for (size_t at = 0; at < text.size();) {
+      const size_t start = at;
+      if (text[at] == '-' && digit(at + 1)) ++at;
+      if (!digit(at)) {
+        at = start + 1;
+        continue;
+      }
+      while (digit(at)) ++at;
+      found.insert(std::stoi(text.substr(start, at - start)));
+    }
     return found;
   };
   auto cells = [](const std::string& row) {

@@ -28,8 +28,8 @@ PayloadContainer Locate(const std::string& file, uint32_t* problems,
 // The problems of the part after the image, where the script and its
 // trailer stand.
 const uint32_t kPayloadProblems = kNothingAfterImage | kShortTrailer |
-                                  kLengthPastFile | kLengthIntoImage |
-                                  kNoByteOrderMark;
+                                  kLengthPastStart | kLengthIntoImage |
+                                  kMarkMissing;
 
 // The words for what the record finds wrong with the copy.
 std::string Damage(const PayloadContainer& c, uint32_t problems,
@@ -64,7 +64,7 @@ void SayPayload(const PayloadContainer& c, uint32_t problems,
                 "no trailer: only " + std::to_string(after) +
                     " byte(s) follow the image, fewer than its four");
   payload->length = c.length;
-  if (problems & kLengthPastFile)
+  if (problems & kLengthPastStart)
     return fail(AppendedPayload::kLengthPastFile,
                 "the trailer's length " + std::to_string(c.length) +
                     " reaches past the start of the file");
@@ -74,7 +74,7 @@ void SayPayload(const PayloadContainer& c, uint32_t problems,
                     " reaches back into the image: only " +
                     std::to_string(after - 4) +
                     " bytes lie between the image and the trailer");
-  if (problems & kNoByteOrderMark)
+  if (problems & kMarkMissing)
     return fail(AppendedPayload::kNoByteOrderMark,
                 "the script does not begin with the UTF-16LE byte-order "
                 "mark: the program would lose its first character");
