@@ -39,13 +39,22 @@ check "... booting once" 1 "$boots"
 # The 32-bit half, from a folder standing in for the system's 32-bit
 # modules.
 modules=$(mktemp -d)
-touch "$modules"/{user32.dll,gdi32.dll,winex11.drv,wineps.drv,mountmgr.sys,msacm32.acm,notepad.exe,chcp.com}
+# Each stand-in holds its own name, so that a copy is told from what a boot
+# may have put in the 32-bit half already (it does, where the 32-bit loader
+# sets that half up).
+for name in user32.dll gdi32.dll winex11.drv wineps.drv mountmgr.sys msacm32.acm notepad.exe chcp.com; do
+  echo "stand-in $name" > "$modules/$name"
+done
 status=0
 wine32_dlls=$modules make_prefix_32 "$WINEPREFIX" 2>/dev/null || status=$?
 check "a 32-bit half with every module" 0 "$status"
-copied=$(cd "$WINEPREFIX/drive_c/windows/syswow64" && ls | sort | tr '\n' ' ')
+copied=""
+for name in $(ls "$modules" | sort); do
+  [ "$(cat "$WINEPREFIX/drive_c/windows/syswow64/$name" 2>/dev/null)" != "stand-in $name" ] ||
+    copied="$copied$name "
+done
 [ "$copied" = "gdi32.dll mountmgr.sys msacm32.acm user32.dll wineps.drv winex11.drv " ] ||
-  { echo "FAIL the 32-bit half holds: $copied"; failures=$((failures + 1)); }
+  { echo "FAIL the 32-bit half got from the modules' folder: $copied"; failures=$((failures + 1)); }
 rm -rf "$WINEPREFIX/drive_c/windows/syswow64" "$modules/winex11.drv"
 status=0
 report=$(wine32_dlls=$modules make_prefix_32 "$WINEPREFIX" 2>&1) || status=$?
