@@ -7,10 +7,10 @@
 /// The version line begins, after blanks and in any letter case, with the
 /// keyword: the value name in its quotes, an equals sign and the type word,
 /// then the hex digits. All are spelt from the one value name.
-extern const char* const kVersionValueName;  // DriverVersion
-extern const char* const kVersionKeyword;    // "DriverVersion"=dword:
-extern const char* const kVersionName;       // "DriverVersion", quotes included
-extern const char* const kVersionType;       // dword:
+extern const char kVersionValueName[];  // DriverVersion
+extern const char kVersionKeyword[];    // "DriverVersion"=dword:
+extern const char kVersionName[];       // "DriverVersion", quotes included
+extern const char kVersionType[];       // dword:
 
 /// The database version the script declares; meaningful only after
 /// ProbeEmbeddedVersion succeeded.

@@ -130,16 +130,12 @@ launch() {  # RUNNER FOLDER BOX PROGRAM ARG...
     done
     if [ -n "$window" ]; then
       sleep 0.5
-      if ! press_until_gone "$window" "$pid"; then
-        # A box that takes no key: end the prefix's programs, and keep a
-        # server for the next runs.
-        /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
-        /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 || true
-        stuck=yes
-      fi
-    else
-      # A box that never showed may still wait for someone: end the
-      # prefix's programs, and keep a server for the next runs.
+      press_until_gone "$window" "$pid" || stuck=yes
+    fi
+    if [ -z "$window" ] || [ -n "$stuck" ]; then
+      # A box that never showed may still wait for someone, and one that
+      # takes no key does: end the prefix's programs, and keep a server for
+      # the next runs.
       /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
       /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 || true
     fi

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -50,8 +51,7 @@ struct Section {
   // Its quirk allowed where it stands: a comment "; drvdb: allow=KIND" in
   // place of the blank line before its header, so that the lines stay as
   // many.
-  bool allowed = false;  // it carries one, of this kind:
-  Kind allow = Kind::kLetterCase;
+  std::optional<Kind> allow;
 };
 
 const char* const kFallbackOps[] = {
@@ -248,7 +248,7 @@ std::vector<Section> MappingSections(const std::vector<std::string>& sets,
       s.values[0].trailingBlank = true;
     // The first capitalised name: drvdb reports the spelling there, once.
     if (capital && capitalised == 1)
-      s.allowed = true, s.allow = Kind::kLetterCase;
+      s.allow = Kind::kLetterCase;
     sections.push_back(s);
 
     // Irregularities of a hand-kept file, each reopening an earlier key or
@@ -259,7 +259,7 @@ std::vector<Section> MappingSections(const std::vector<std::string>& sets,
       again.header = std::string("[") + kRoot + "\\MAPPINGS\\" +
                      drives[earlier].name + "]";
       again.values.push_back({"SetWriteOptions2", std::to_string(d % 4)});
-      again.allowed = true, again.allow = Kind::kRepeatedHeader;
+      again.allow = Kind::kRepeatedHeader;
       sections.push_back(again);
     }
     if (d == 1300) {
@@ -269,7 +269,7 @@ std::vector<Section> MappingSections(const std::vector<std::string>& sets,
       Section again;
       again.header = std::string("[") + kRoot + "\\MAPPINGS\\" + lower + "]";
       again.values.push_back({"WriteSpeed2", "4"});
-      again.allowed = true, again.allow = Kind::kLetterCase;
+      again.allow = Kind::kLetterCase;
       sections.push_back(again);
     }
     if (d == 800) {
@@ -278,7 +278,7 @@ std::vector<Section> MappingSections(const std::vector<std::string>& sets,
                      "CDW-ORPHAN]";
       stray.values.push_back({"load1B", sets[3]});
       stray.values.push_back({"Caps_WriteMaxSpeedB", "2770"});
-      stray.allowed = true, stray.allow = Kind::kMissingBracket;
+      stray.allow = Kind::kMissingBracket;
       sections.push_back(stray);
     }
   }
@@ -292,9 +292,9 @@ std::string Render(const std::vector<Section>& sections, size_t* lines) {
   std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
   *lines = 2;
   for (const Section& s : sections) {
-    if (s.allowed) {  // the blank line before the header becomes the comment
+    if (s.allow) {  // the blank line before the header becomes the comment
       text.erase(text.size() - 2);
-      text += std::string("; drvdb: allow=") + KindName(s.allow) + "\r\n";
+      text += std::string("; drvdb: allow=") + KindName(*s.allow) + "\r\n";
     }
     text += s.header + "\r\n";
     ++*lines;
@@ -323,7 +323,7 @@ Section Copy(Section s, size_t r) {
   size_t close = s.header.rfind(']');
   s.header.insert(close, " #" + std::to_string(r));
   if (s.header.find(kCapitalisedRoot) != std::string::npos)
-    s.allowed = false;
+    s.allow.reset();
   return s;
 }
 

@@ -1,11 +1,11 @@
 #include "tools/drvdb/engine/program_file.h"
 
 #include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include "payload/container.h"
 #include "payload/payload.h"
@@ -14,13 +14,16 @@
 namespace {
 
 // The container as the program's own reader finds it in the first size
-// bytes of file, and its problems, every one of them.
-PayloadContainer Locate(const std::string& file, uint32_t* problems,
-                        uint32_t* digest, size_t size = std::string::npos) {
+// bytes of file, and, when asked, its problems, every one of them.
+PayloadContainer Locate(const std::string& file, uint32_t* problems = nullptr,
+                        uint32_t* digest = nullptr,
+                        size_t size = std::string::npos) {
   PayloadContainer container{};
   PayloadFile opened = OpenPayloadBytes(file, size);
-  *problems = LocateContainer(opened, &container) ? 0u : uint32_t{kHeadersUnread};
-  *problems |= ContainerProblems(opened, container, false, digest);
+  const bool located = LocateContainer(opened, &container);
+  if (problems)
+    *problems = (located ? 0u : uint32_t{kHeadersUnread}) |
+                ContainerProblems(opened, container, false, digest);
   ClosePayloadFile(opened);
   return container;
 }
@@ -91,8 +94,8 @@ void ExplainSigned(const std::string& file, const PayloadContainer& c,
          file[c.end - zeros - 1] == '\0')
     ++zeros;
   for (size_t pad = 1; pad <= zeros; ++pad) {
-    uint32_t problems, digest;
-    Locate(file, &problems, &digest, c.end - pad);
+    uint32_t problems;
+    Locate(file, &problems, nullptr, c.end - pad);
     if (!(problems & kPayloadProblems)) {
       payload->problem = AppendedPayload::kSignedUnaligned;
       payload->why = "signed after a payload that the program cannot find: " +
@@ -122,8 +125,7 @@ CertificateTable TableOf(const PayloadContainer& c) {
 }  // namespace
 
 bool FindImageEnd(const std::string& file, uint64_t* end, bool* isPe) {
-  uint32_t problems, digest;
-  PayloadContainer c = Locate(file, &problems, &digest);
+  PayloadContainer c = Locate(file);
   if (isPe)
     *isPe = c.isPe;
   *end = c.imageEnd;
@@ -131,8 +133,7 @@ bool FindImageEnd(const std::string& file, uint64_t* end, bool* isPe) {
 }
 
 CertificateTable FindCertificateTable(const std::string& file) {
-  uint32_t problems, digest;
-  return TableOf(Locate(file, &problems, &digest));
+  return TableOf(Locate(file));
 }
 
 AppendedPayload ReadAppendedPayload(const std::string& file) {
@@ -183,16 +184,11 @@ AppendedPayload ReadAppendedPayload(const std::string& file) {
 }
 
 bool DecodeAsTheProgram(const std::string& script) {
-  // The program's own decoding, from a buffer of its own that holds at
-  // least two bytes, as its reader's does.
-  unsigned char* raw = static_cast<unsigned char*>(
-      malloc(script.size() >= 2 ? script.size() : 2));
-  if (!raw)
-    return false;
-  memcpy(raw, script.data(), script.size());
-  const bool ok = DecodeScript(raw, static_cast<uint32_t>(script.size()));
-  free(raw);
-  return ok;
+  // The program's own decoding, from a copy that holds at least two bytes,
+  // as its reader's buffer does.
+  std::vector<unsigned char> raw(script.begin(), script.end());
+  raw.resize(std::max<size_t>(raw.size(), 2));
+  return DecodeScript(raw.data(), static_cast<uint32_t>(script.size()));
 }
 
 bool DecodeFileAsTheProgram(const std::string& path) {

@@ -399,16 +399,14 @@ int ToolMain(const std::vector<std::string>& arguments) {
   };
   if (asksHelp(name) || name == "help")
     name = "--help";
-  for (const Command& command : Commands()) {
-    if (name != command.name)
-      continue;
-    // "--help", "-h" or "/?" anywhere after a command asks for that
-    // command's help: a file of such a name is ./--help.
-    if (std::find_if(args.begin(), args.end(), asksHelp) != args.end()) {
-      std::cout << CommandHelp(command);
-      return Code(Exit::kOk);
-    }
-    return command.run(args);
+  const Command* command = Find(name);
+  if (!command)
+    return Usage("", "unknown command \"" + name + "\"");
+  // "--help", "-h" or "/?" anywhere after a command asks for that command's
+  // help: a file of such a name is ./--help.
+  if (std::find_if(args.begin(), args.end(), asksHelp) != args.end()) {
+    std::cout << CommandHelp(*command);
+    return Code(Exit::kOk);
   }
-  return Usage("", "unknown command \"" + name + "\"");
+  return command->run(args);
 }
