@@ -51,7 +51,7 @@ struct Section {
   // Its quirk allowed where it stands: a comment "; drvdb: allow=KIND" in
   // place of the blank line before its header, so that the lines stay as
   // many.
-  std::optional<Kind> allow;
+  std::optional<Kind> allow = std::nullopt;
 };
 
 const char* const kFallbackOps[] = {
